@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libpugixml-dev uuid-dev libsystemd-dev libasio-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  python3-impacket python3-pytest
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,43 @@
+// File and path functions. Paths use "/" as separator; a path of 260 characters or more
+// is refused where the system applies that limit.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+
+inline constexpr std::size_t kMaxPath = 260;
+
+// The platform folders the system asks for (see the README's environment variables).
+enum class SpecialFolder {
+  CommonApplicationData,  // $PICTORA_COMMON_APPDATA, default /var/lib
+  PersonalDocuments,      // $PICTORA_DOCUMENTS, default $HOME/Documents
+};
+
+bool FileExists(const std::string& path);
+// True unless the path begins with "/".
+bool IsRelativePath(std::string_view path);
+// Absolute paths come back unchanged; relative ones are joined to base and canonicalised
+// ("." and ".." removed). Empty text when the result would reach 260 characters.
+std::string MakeAbsolutePath(std::string_view path, std::string_view baseFolder);
+// Creates every missing folder of the path ("\" taken as "/"). False when one cannot be made.
+bool CreateDirectories(std::string_view path);
+// Whether the file's last-write time is later than the given time; false when unreadable.
+bool IsFileNewerThan(const std::string& path, std::time_t time);
+// (folder with its trailing "/", file name with extension).
+std::pair<std::string, std::string> SplitPath(std::string_view path);
+// (file name without extension, extension without its dot).
+std::pair<std::string, std::string> SplitFileName(std::string_view path);
+// The folder's path ending in "/", or empty text when it is unknown.
+std::string GetSpecialFolder(SpecialFolder folder);
+
+// Reads a whole file; false when it cannot be read.
+bool ReadFile(const std::string& path, std::string& content);
+// Writes content to a temporary file in the same folder, flushes it and renames it over path,
+// so that a crash never leaves half a file. False on any failure (the old file then stays).
+bool WriteFileAtomically(const std::string& path, std::string_view content);
+
+}  // namespace Korvane::Pictora::GeneralUtilityLib

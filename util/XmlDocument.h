@@ -1,0 +1,78 @@
+// One parsed XML document with a cursor that XPath selections move.
+//
+// Selections keep the system's convention: a positional predicate counts from 0
+// ("//Services/*[0]" is the first child). Text nodes holding only white space are dropped
+// when a document is parsed. The selection "//" at index 0 makes the document's first node
+// current, which is its XML declaration when it has one.
+//
+// Every operation but Save catches its own failures, records them in GetStatus() and answers
+// with a neutral value. Not thread-safe: one thread at a time per document.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "util/ElementList.h"
+#include "util/Status.h"
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+
+// Status IDs recorded by XmlDocument.
+inline constexpr std::uint32_t kXmlLoadFailed = 30977;      // 0x7901
+inline constexpr std::uint32_t kXmlSelectFailed = 30978;    // 0x7902
+inline constexpr std::uint32_t kXmlCountFailed = 30979;     // 0x7903
+inline constexpr std::uint32_t kXmlChildrenFailed = 30980;  // 0x7904
+inline constexpr std::uint32_t kXmlUndefinedError = 31231;  // 0x79FF
+
+// Raised by XmlDocument::Save, the one operation whose failure is an exception.
+class XmlSaveError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class XmlDocument {
+ public:
+  XmlDocument();
+  ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Loads the file of that name when it exists, otherwise parses the input as XML text.
+  // On failure the status holds one 30977 entry with the parser's reason.
+  bool Load(std::string_view input);
+  // Writes the whole document to a temporary file beside path and renames it over path.
+  // Throws XmlSaveError on failure.
+  bool Save(const std::string& path);
+  bool Reset();
+
+  bool SelectNode(std::string_view xpath, std::size_t index);
+  long CountNodes(std::string_view xpath);
+  long CountChildren(std::string_view xpath);
+
+  std::string GetNodeName();
+  std::string GetNodeText(std::string_view defaultText);
+  std::string GetNodeContent(std::string_view defaultText);
+  bool SetNodeText(std::string_view text);
+  std::string GetNodeXml();
+  std::string GetText(std::string_view xpath, std::string_view defaultText);
+  const ElementList& GetAttributes();
+
+  const Status& GetStatus() const { return status_; }
+  Status& GetStatus() { return status_; }
+
+ private:
+  struct Impl;
+
+  Status status_;
+  ElementList attributes_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One (name, text) pair per node the XPath selects; a later node of the same name
+// (ignoring case) overwrites the earlier value and keeps its place.
+ElementList NodesToList(XmlDocument& document, std::string_view xpath);
+
+}  // namespace Korvane::Pictora::GeneralUtilityLib
