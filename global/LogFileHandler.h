@@ -1,13 +1,16 @@
-// Writes every report it receives to the dated log file, one line per report:
-// local time, source and message.
+// Writes every report it receives to the dated log file, one line per status entry:
+// local time, source and message. Each line is flushed at once so that the file can be tailed.
+//
+// Thread-safe. Destruction closes the file and detaches the handler from the global reporter,
+// so a handler that goes away while still attached is never called again.
 #pragma once
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "global/IReporter.h"
+#include "util/CriticalSection.h"
 #include "util/ThreadAnnotations.h"
 
 namespace Korvane::Pictora::Global {
@@ -30,19 +33,30 @@ class LogFileHandler : public IReportHandler {
   void HandleReport(std::string_view statusXml) override;
 
  private:
-  mutable std::mutex mutex_;
-  std::string folder_ GUARDED_BY(mutex_);
-  std::string fileName_ GUARDED_BY(mutex_);
-  std::FILE* file_ GUARDED_BY(mutex_) = nullptr;
+  void CloseLocked() REQUIRES(section_);
+
+  mutable GeneralUtilityLib::ActiveCriticalSection section_;
+  std::string folder_ GUARDED_BY(section_);
+  std::string fileName_ GUARDED_BY(section_);
+  std::FILE* file_ GUARDED_BY(section_) = nullptr;
 };
 
-// Writes every report as one line to standard error (console mode).
+// Writes every report as one line per entry to standard error (console mode). Destruction
+// detaches it from the global reporter.
 class ConsoleReportHandler : public IReportHandler {
  public:
+  ConsoleReportHandler() = default;
+  ~ConsoleReportHandler() override;
+
   void HandleReport(std::string_view statusXml) override;
 };
 
-// The line written for one report: "YYYY-MM-DD HH:MM:SS.mmm [source] message" per entry.
+// The lines written for one report: "YYYY-MM-DD HH:MM:SS.mmm [source] message" per entry,
+// joined with "\n" (no newline after the last). An error entry reads
+// "... [source : 003D00] Error: message"; an information entry without source is time and
+// message alone.
+// Line breaks inside a message become blanks. A text that holds no status entry is written
+// as it stands after the time. Empty text when the report is empty.
 std::string FormatReportLine(std::string_view statusXml);
 
 }  // namespace Korvane::Pictora::Global

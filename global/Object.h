@@ -1,4 +1,7 @@
 // Base class carrying a status record, properties and the reporters it reports through.
+//
+// Not thread-safe by itself: derived classes that are shared between threads guard their
+// status record and reporting with their own locks. ToString gives the status record's text.
 #pragma once
 
 #include <cstdarg>
@@ -36,6 +39,7 @@ class Object : public virtual IObject {
 
  protected:
   IReporter* StatusReporter() const { return statusReporter_; }
+  IReporter* ErrorHandler() const { return errorHandler_; }
   GeneralUtilityLib::Status& MutableStatus() { return status_; }
 
   GeneralUtilityLib::Status status_;

@@ -1,0 +1,171 @@
+#include "global/NameValueMap.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include <pugixml.hpp>
+
+#include "util/XmlDocument.h"
+
+namespace Korvane::Pictora::Global {
+
+namespace GU = GeneralUtilityLib;
+
+namespace {
+
+unsigned char LowerAscii(char c) {
+  return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+bool HasElementChild(const pugi::xml_node& node) {
+  for (const pugi::xml_node& child : node.children()) {
+    if (child.type() == pugi::node_element) return true;
+  }
+  return false;
+}
+
+// The children of an element written back as markup, without line breaks or indentation.
+std::string InnerMarkup(const pugi::xml_node& node) {
+  std::ostringstream out;
+  for (const pugi::xml_node& child : node.children()) {
+    child.print(out, "", pugi::format_raw);
+  }
+  return out.str();
+}
+
+std::string TextContent(const pugi::xml_node& node) {
+  std::string text;
+  for (const pugi::xml_node& child : node.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+      text += child.value();
+    }
+  }
+  return text;
+}
+
+// A child holding elements (such as Properties) keeps its markup; any other its text.
+std::string ChildValue(const pugi::xml_node& child) {
+  return HasElementChild(child) ? InnerMarkup(child) : TextContent(child);
+}
+
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.' ||
+         c == ':' || c == '#';
+}
+
+// The parser lets a bare "&" through as text; markup written raw must not hold one, or it
+// would not read back as the same value.
+bool EveryAmpersandIsAReference(std::string_view text) {
+  for (std::size_t at = text.find('&'); at != std::string_view::npos;
+       at = text.find('&', at + 1)) {
+    std::size_t end = at + 1;
+    while (end < text.size() && IsNameChar(text[end])) ++end;
+    if (end == at + 1 || end >= text.size() || text[end] != ';') return false;
+  }
+  return true;
+}
+
+// Whether a value is markup to be written as it stands: a well-formed fragment with at least
+// one element at its top level.
+bool IsMarkup(std::string_view value) {
+  if (value.find('<') == std::string_view::npos || !EveryAmpersandIsAReference(value)) {
+    return false;
+  }
+  pugi::xml_document fragment;
+  const pugi::xml_parse_result parsed = fragment.load_buffer(
+      value.data(), value.size(), pugi::parse_default | pugi::parse_fragment);
+  return parsed && HasElementChild(fragment);
+}
+
+std::string EscapeText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
+
+bool CaseInsensitiveStringComparer::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+}
+
+std::string& NameValueMap::operator[](std::string_view name) {
+  for (Pair& pair : pairs_) {
+    if (EqualsIgnoreCase(pair.first, name)) return pair.second;
+  }
+  pairs_.emplace_back(std::string(name), std::string());
+  return pairs_.back().second;
+}
+
+std::string NameValueMap::Get(std::string_view name) const {
+  for (const Pair& pair : pairs_) {
+    if (EqualsIgnoreCase(pair.first, name)) return pair.second;
+  }
+  return {};
+}
+
+bool NameValueMap::Contains(std::string_view name) const {
+  return std::any_of(pairs_.begin(), pairs_.end(),
+                     [&](const Pair& pair) { return EqualsIgnoreCase(pair.first, name); });
+}
+
+bool NameValueMap::Erase(std::string_view name) {
+  auto found = std::find_if(pairs_.begin(), pairs_.end(),
+                            [&](const Pair& pair) { return EqualsIgnoreCase(pair.first, name); });
+  if (found == pairs_.end()) return false;
+  pairs_.erase(found);
+  return true;
+}
+
+int NameValueMap::LoadXml(std::string_view input, std::string_view xpath) {
+  try {
+    // The document layer decides between file and text and applies the system's XPath
+    // conventions; the selected element is then walked child by child here.
+    GU::XmlDocument document;
+    if (!document.Load(input) || !document.SelectNode(xpath, 0)) return 0;
+    const std::string markup = document.GetNodeXml();
+    pugi::xml_document selected;
+    if (!selected.load_buffer(markup.data(), markup.size(), pugi::parse_default)) return 0;
+    const pugi::xml_node element = selected.document_element();
+    if (!element) return 0;
+
+    NameValueMap loaded;
+    for (const pugi::xml_node& child : element.children()) {
+      if (child.type() == pugi::node_element) loaded[child.name()] = ChildValue(child);
+    }
+    pairs_ = std::move(loaded.pairs_);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string NameValueMap::ToXmlString(std::string_view elementName) const {
+  std::string xml = "<" + std::string(elementName) + ">";
+  for (const Pair& pair : pairs_) {
+    xml += "<" + pair.first + ">";
+    xml += IsMarkup(pair.second) ? pair.second : EscapeText(pair.second);
+    xml += "</" + pair.first + ">";
+  }
+  xml += "</" + std::string(elementName) + ">";
+  return xml;
+}
+
+}  // namespace Korvane::Pictora::Global
