@@ -1,4 +1,5 @@
-// Name/value strings with case-insensitive names, kept in insertion order.
+// Name/value strings with case-insensitive names, kept in insertion order. A plain value type;
+// not thread-safe.
 #pragma once
 
 #include <string>
@@ -32,7 +33,8 @@ class NameValueMap {
   // Loads an XML text, or the file of that name, and replaces the pairs with the children of
   // the first element the XPath selects ("//Service", "//Config", ...). A child holding only
   // text gives its text; a child holding elements gives its inner markup, so that markup values
-  // such as Properties survive a round trip. Nonzero on success, 0 on failure.
+  // such as Properties survive a round trip. A later child of the same name (ignoring case)
+  // overwrites the earlier value. Nonzero on success; 0 on failure, the pairs then unchanged.
   int LoadXml(std::string_view input, std::string_view xpath);
   // "<name>" + one "<key>value</key>" per pair in order + "</name>". A value that is well-formed
   // markup (such as Properties) is written as it stands; any other value is escaped as text.
