@@ -34,6 +34,9 @@ class Globber {
   std::string GetOption(std::string_view name) const;
 
  private:
+  // Queues the subfolders (when recursing) and the matching files of currentDirectory_.
+  void ScanCurrentDirectory();
+
   bool recurse_ = false;
   FindData findData_;
   std::string currentDirectory_;

@@ -1,0 +1,92 @@
+#include "util/ElementList.h"
+
+#include "util/TextUtil.h"
+#include "util/XmlDocument.h"
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+
+std::string& ElementList::operator[](std::string_view name) {
+  const auto found = FindPair(name);
+  if (found == pairs_.end()) return pairs_.emplace_back(std::string(name), std::string()).second;
+  found->second = Trim(found->second);
+  return found->second;
+}
+
+ElementList::Pair ElementList::GetAt(std::size_t index) const {
+  if (pairs_.empty()) return {};
+  return index < pairs_.size() ? pairs_[index] : pairs_.back();
+}
+
+bool ElementList::Contains(std::string_view name) const { return FindPair(name) != pairs_.end(); }
+
+bool ElementList::Remove(std::string_view name) {
+  const auto found = FindPair(name);
+  if (found == pairs_.end()) return false;
+  pairs_.erase(found);
+  return true;
+}
+
+std::string ElementList::GetString(std::string_view name, std::string_view defaultValue) const {
+  const auto found = FindPair(name);
+  std::string value = found == pairs_.end() ? std::string() : Trim(found->second);
+  return value.empty() ? Trim(defaultValue) : value;
+}
+
+bool ElementList::GetBool(std::string_view name, bool defaultValue) const {
+  return ParseBool(GetString(name, {}), defaultValue);
+}
+
+bool ElementList::Merge(const ElementList& source, bool skipEmpty, std::string_view prefix,
+                        std::string_view suffix) {
+  // Copy first: source may be this very list, which get-or-add can grow.
+  const std::vector<Pair> pairs = source.pairs_;
+  for (const Pair& pair : pairs) {
+    if (skipEmpty && pair.second.empty()) continue;
+    std::string name;
+    name.append(prefix).append(pair.first).append(suffix);
+    (*this)[name] = pair.second;
+  }
+  return true;
+}
+
+bool ElementList::LoadXml(std::string_view input) {
+  XmlDocument document;
+  if (!document.Load(input)) return false;
+  Clear();
+  Merge(NodesToList(document, "//*/*"));
+  return true;
+}
+
+std::string ElementList::ToXml(std::string_view rootName) const {
+  const std::string root(rootName);
+  std::string xml;
+  if (!root.empty()) xml += Format("<%s>", root.c_str());
+  xml += ListToXml(*this);
+  if (!root.empty()) xml += Format("</%s>", root.c_str());
+  return xml;
+}
+
+std::vector<ElementList::Pair>::iterator ElementList::FindPair(std::string_view name) {
+  for (auto it = pairs_.begin(); it != pairs_.end(); ++it) {
+    if (Equals(it->first, name, true)) return it;
+  }
+  return pairs_.end();
+}
+
+std::vector<ElementList::Pair>::const_iterator ElementList::FindPair(std::string_view name) const {
+  for (auto it = pairs_.begin(); it != pairs_.end(); ++it) {
+    if (Equals(it->first, name, true)) return it;
+  }
+  return pairs_.end();
+}
+
+std::string ListToXml(const ElementList& list, std::string_view indent) {
+  std::string xml;
+  for (const ElementList::Pair& pair : list.Pairs()) {
+    xml.append(indent).append("<").append(pair.first).append(">").append(pair.second);
+    xml.append("</").append(pair.first).append(">\n");
+  }
+  return xml;
+}
+
+}  // namespace Korvane::Pictora::GeneralUtilityLib

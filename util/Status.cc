@@ -1,0 +1,217 @@
+#include "util/Status.h"
+
+#include <cctype>
+#include <exception>
+
+#include "util/TextUtil.h"
+#include "util/XmlDocument.h"
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+
+namespace {
+
+constexpr std::string_view kOwnPrefix = "Korvane.Pictora.";
+constexpr std::string_view kUnknownIdText = "Unknown ID";
+constexpr const char* kStatusPath = "//Status";
+
+constexpr const char* kItemTemplateWithTime =
+    "\n\t<Item>\n\t\t<Time></Time>\n\t\t<ID></ID>\n\t\t<Source></Source>\n\t\t<Message></Message>"
+    "\n\t\t<Details></Details>\n\t</Item>";
+constexpr const char* kItemTemplate =
+    "\n\t<Item>\n\t\t<ID></ID>\n\t\t<Source></Source>\n\t\t<Message></Message>"
+    "\n\t\t<Details></Details>\n\t</Item>";
+
+std::string WithoutOwnPrefix(std::string_view source) {
+  std::string shortened(source);
+  Replace(shortened, kOwnPrefix, "", true);
+  return shortened;
+}
+
+std::string XmlSource(std::string_view source) {
+  std::string dotted = WithoutOwnPrefix(source);
+  Replace(dotted, "::", ".");
+  return dotted;
+}
+
+std::string XmlIdText(std::uint32_t id) {
+  return id == kUnknownStatusId ? std::string(kUnknownIdText) : Format("%06X", id);
+}
+
+bool SetText(XmlDocument& document, std::string_view xpath, std::string_view text) {
+  return document.SelectNode(xpath, 0) && document.SetNodeText(text);
+}
+
+// The item through the XML layer, so that every value is escaped. Empty text on any failure.
+std::string BuildItemXml(const StatusItem& item, bool withTime) {
+  XmlDocument document;
+  if (!document.Load(withTime ? kItemTemplateWithTime : kItemTemplate)) return {};
+  if (withTime && !SetText(document, "/Item/Time", TimeStamp())) return {};
+  if (!SetText(document, "/Item/ID", XmlIdText(item.id)) ||
+      !SetText(document, "/Item/Source", XmlSource(item.source)) ||
+      !SetText(document, "/Item/Message", item.message) ||
+      !SetText(document, "/Item/Details", item.details) || !document.SelectNode("/", 0)) {
+    return {};
+  }
+  return document.GetNodeXml();
+}
+
+// The last resort when the XML layer fails: plain formatting, values unescaped.
+std::string FormatItemXml(const StatusItem& item, bool withTime) {
+  const std::string timePart = withTime ? Format("\n\t\t<Time>%s</Time>", TimeStamp().c_str()) : "";
+  return Format(
+      "\n\t<Item>%s\n\t\t<ID>%s</ID>\n\t\t<Source>%s</Source>\n\t\t<Message>%s</Message>"
+      "\n\t\t<Details>%s</Details>\n\t</Item>",
+      timePart.c_str(), XmlIdText(item.id).c_str(), XmlSource(item.source).c_str(),
+      item.message.c_str(), item.details.c_str());
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads like the C library's unsigned hexadecimal conversion with a 32-bit result: leading
+// white space, an optional sign and "0x" are accepted, reading stops at the first character
+// that is not a hexadecimal digit, and overflow saturates at all bits set.
+std::uint32_t ReadHex32(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (text.size() - i >= 3 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+      HexDigitValue(text[i + 2]) >= 0) {
+    i += 2;
+  }
+  std::uint64_t value = 0;
+  for (; i < text.size() && HexDigitValue(text[i]) >= 0; ++i) {
+    value = value * 16 + static_cast<std::uint64_t>(HexDigitValue(text[i]));
+    if (value > kUnknownStatusId) return kUnknownStatusId;
+  }
+  const auto result = static_cast<std::uint32_t>(value);
+  return negative ? static_cast<std::uint32_t>(0u - result) : result;
+}
+
+std::uint32_t ParseIdText(std::string_view text) {
+  if (Equals(text, kUnknownIdText, true)) return kUnknownStatusId;
+  const std::uint32_t id = ReadHex32(text);
+  return id == kUnknownStatusId ? 0 : id;
+}
+
+}  // namespace
+
+std::string StatusItem::ToXml(bool withTime) const {
+  try {
+    std::string xml = BuildItemXml(*this, withTime);
+    if (!xml.empty()) return xml;
+  } catch (...) {
+  }
+  return FormatItemXml(*this, withTime);
+}
+
+std::string StatusItem::ToString(const char* context) const {
+  std::string line;
+  if (!source.empty()) {
+    std::string idText;
+    if (id == kUnknownStatusId) {
+      idText = " : Unknown ID";
+    } else if (id != 0) {
+      idText = Format(" : %06X", id);
+    }
+    const char* tag = id != 0 ? "Error: " : "";
+    const std::string ctx = context != nullptr ? Format("[%s]: ", context) : "";
+    line = Format("%s[%s%s] %s", ctx.c_str(), WithoutOwnPrefix(source).c_str(), idText.c_str(),
+                  tag);
+  }
+  line += message;
+  if (!details.empty()) line.append("\n").append(details);
+  return line;
+}
+
+bool Status::Reset(std::string_view defaultSource) {
+  items_.clear();
+  defaultSource_ = defaultSource;
+  return true;
+}
+
+bool Status::Set(std::uint32_t id, std::string_view message, std::string_view source,
+                 std::string_view details) {
+  Reset(source);
+  return Add(id, message, source, details);
+}
+
+bool Status::Add(std::uint32_t id, std::string_view message, std::string_view source,
+                 std::string_view details) {
+  items_.push_back(MakeItem(id, message, source, details));
+  return true;
+}
+
+bool Status::AddFront(std::uint32_t id, std::string_view message, std::string_view source,
+                      std::string_view details) {
+  items_.insert(items_.begin(), MakeItem(id, message, source, details));
+  return true;
+}
+
+bool Status::AddItem(const StatusItem& item) {
+  items_.push_back(item);
+  return true;
+}
+
+bool Status::AddAll(const Status& other) {
+  // Copy first: other may be this very record.
+  const std::vector<StatusItem> copies = other.items_;
+  items_.insert(items_.end(), copies.begin(), copies.end());
+  return true;
+}
+
+std::string Status::ToXml(bool withTime) const {
+  if (items_.empty()) return {};
+  std::string xml = "<Status>";
+  for (const StatusItem& item : items_) xml += item.ToXml(withTime);
+  xml += "\n</Status>";
+  return xml;
+}
+
+std::string Status::ToString(const char* context) const {
+  std::string text;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (i > 0) text += '\n';
+    text += items_[i].ToString(context);
+  }
+  return text;
+}
+
+bool Status::AddXml(std::string_view statusXml) {
+  try {
+    if (statusXml.empty()) return false;
+    XmlDocument document;
+    if (!document.Load(statusXml)) return false;
+    const long count = document.CountChildren(kStatusPath);
+    if (count < 0) return true;
+    for (long i = 0; i < count; ++i) {
+      StatusItem& item = items_.emplace_back();
+      const std::string itemPath = Format("%s/*[%lu]", kStatusPath, static_cast<unsigned long>(i));
+      if (!document.SelectNode(itemPath, 0)) continue;
+      const auto field = [&](const char* name) {
+        return document.GetText(Format("%s/%s", itemPath.c_str(), name), "");
+      };
+      item.id = ParseIdText(field("ID"));
+      item.message = field("Message");
+      item.source = field("Source");
+      item.details = field("Details");
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+StatusItem Status::MakeItem(std::uint32_t id, std::string_view message, std::string_view source,
+                            std::string_view details) const {
+  return StatusItem{id, std::string(message),
+                    std::string(source.empty() ? std::string_view(defaultSource_) : source),
+                    std::string(details)};
+}
+
+}  // namespace Korvane::Pictora::GeneralUtilityLib
