@@ -19,6 +19,8 @@ class CAPABILITY("mutex") ActiveCriticalSection {
 
   void Enter() ACQUIRE() { mutex_.lock(); }
   void Leave() RELEASE() { mutex_.unlock(); }
+  // Enters without blocking; true when the section is now held by this thread.
+  bool TryEnter() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
 
  private:
   std::recursive_mutex mutex_;

@@ -14,5 +14,6 @@
 #define REQUIRES(...) PICTORA_TSA(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) PICTORA_TSA(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) PICTORA_TSA(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) PICTORA_TSA(try_acquire_capability(__VA_ARGS__))
 #define EXCLUDES(...) PICTORA_TSA(locks_excluded(__VA_ARGS__))
 #define NO_THREAD_SAFETY_ANALYSIS PICTORA_TSA(no_thread_safety_analysis)

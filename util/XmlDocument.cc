@@ -246,7 +246,8 @@ struct XmlDocument::Impl {
         firstRoot = child;
         continue;
       }
-      failure = {kLoadErrorCodeBase + kMultipleRootsStatus, child.offset_debug(),
+      // The node's offset is that of its name; the message points at its "<".
+      failure = {kLoadErrorCodeBase + kMultipleRootsStatus, child.offset_debug() - 1,
                  kMultipleRootsReason};
       document.reset();
       return false;

@@ -1,0 +1,106 @@
+#include "util/TextUtil.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+namespace {
+
+TEST(FormatTest, ResultLongerThanFirstBufferComesBackWhole) {
+  const std::string big(5000, 'x');
+  const std::string result = Format("<%s|%d>", big.c_str(), 42);
+  EXPECT_EQ(result, "<" + big + "|42>");
+  EXPECT_EQ(Format("%04d-%s", 7, "a"), "0007-a");
+  EXPECT_EQ(Format("%s", std::string(4095, 'y').c_str()).size(), 4095u);  // exactly fits
+}
+
+TEST(AbbreviateTest, KeepsHeadAndTailAroundTheEllipsis) {
+  std::string text;
+  for (int i = 0; i < 101; ++i) text += static_cast<char>('A' + i % 26);
+  const std::string cut = Abbreviate(text, "...", 100);
+  ASSERT_EQ(cut.size(), 100u);
+  EXPECT_EQ(cut.substr(0, 49), text.substr(0, 49));
+  EXPECT_EQ(cut.substr(49, 3), "...");
+  EXPECT_EQ(cut.substr(52), text.substr(101 - 48));
+
+  EXPECT_EQ(Abbreviate(std::string(100, 'a'), "...", 100), std::string(100, 'a'));
+  EXPECT_EQ(Abbreviate("abcdef", "...", 5), "a...f");
+  EXPECT_EQ(Abbreviate("abcdef", "...", 4), "a...");  // keep 1: the head takes it
+  EXPECT_EQ(Abbreviate("abcdef", "...", 3), "...");
+  EXPECT_EQ(Abbreviate("abcdef", "...", 2), "");  // the ellipsis alone is too long
+}
+
+TEST(ParseLongTest, ReadsTrimmedDecimalTextTruncatedTowardZero) {
+  const struct {
+    const char* text;
+    std::int32_t expected;
+  } cases[] = {
+      {"  42 ", 42},   {"42x", -7},         {"4.9", 4},          {"-4.9", -4},
+      {"", -7},        {"1e3", 1000},       {"abc", -7},         {"99999999999", INT32_MAX},
+      {"-1e300", INT32_MIN}, {"nan", -7},   {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseLong(c.text, -7), c.expected) << c.text;
+}
+
+TEST(ParseBoolTest, OnOffAndFirstCharacterDecide) {
+  const struct {
+    const char* text;
+    bool defaultValue;
+    bool expected;
+  } cases[] = {
+      {"yes", false, true}, {"Off", true, false}, {"maybe", true, true}, {"maybe", false, false},
+      {" on ", false, true}, {"0", true, false},  {"TRUE", false, true}, {"n", true, false},
+      {"", true, true},      {"", false, false},  {"onion", false, false},  // "ON" only as a whole, "O" decides nothing
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseBool(c.text, c.defaultValue), c.expected) << c.text;
+}
+
+TEST(ReplaceTest, RestartsFromTheBeginningAndHonoursTheLimit) {
+  std::string text = "aXbxc";
+  EXPECT_EQ(Replace(text, "x", "-", true), 2u);
+  EXPECT_EQ(text, "a-b-c");
+
+  text = "x.x.x";
+  EXPECT_EQ(Replace(text, "x", "y", false, 2), 2u);
+  EXPECT_EQ(text, "y.y.x");
+
+  // A replacement that recreates the part is bounded by the text's length.
+  text = "ab";
+  EXPECT_EQ(Replace(text, "a", "aa"), 2u);
+  EXPECT_EQ(text, "aaab");
+
+  // The search restarts, so a removal that joins two halves removes the joined part too.
+  text = "Korvane.Korvane.Pictora.Pictora.X";
+  Replace(text, "korvane.pictora.", "", true);
+  EXPECT_EQ(text, "X");
+}
+
+TEST(CompareTest, EmptyTextAndCaseRules) {
+  EXPECT_TRUE(Equals("", ""));
+  EXPECT_FALSE(Equals("", "a", true));
+  EXPECT_TRUE(Equals("ABC", "abc", true));
+  EXPECT_FALSE(Equals("ABC", "abc"));
+  EXPECT_TRUE(StartsWith("Korvane.X", "korvane.", true));
+  EXPECT_FALSE(StartsWith("ab", "abc"));
+  EXPECT_TRUE(EndsWith("file.PTPConfig", ".ptpconfig", true));
+  EXPECT_EQ(Find("aXbX", "x", true), 1u);
+  EXPECT_EQ(Find("aXbX", "x"), std::string::npos);
+  EXPECT_EQ(ToLower("A\xC9z"), "a\xC9z");  // 8-bit bytes are left alone
+}
+
+TEST(TokenizeTest, DropsEmptyPieces) {
+  EXPECT_THAT(Tokenize("\\a//b\\ c\\", "\\/"), testing::ElementsAre("a", "b", " c"));
+  EXPECT_TRUE(Tokenize("", ",").empty());
+  EXPECT_EQ(Join({"a", "b", "c"}, "/"), "a/b/c");
+  EXPECT_EQ(Trim(" \t\r\n\v\fx y \n"), "x y");
+}
+
+TEST(TimeStampTest, HasMilliseconds) {
+  EXPECT_THAT(TimeStamp(),
+              testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"));
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -1,0 +1,213 @@
+#include "util/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+#include "TempFolder.h"
+#include "util/FileUtil.h"
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+namespace {
+
+constexpr const char* kServices =
+    "<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+    "<ImageServices>\n"
+    "  <Service Name=\"a\" On=\"1\"><Path>p1</Path></Service>\n"
+    "  <Service Name=\"b\">text b</Service>\n"
+    "  <!-- note -->\n"
+    "  <Other Tag=\"[0]\"/>\n"
+    "</ImageServices>\n";
+
+std::string LoadMessage(const std::string& shown, const char* code, int line, int column,
+                        const char* reason) {
+  return "Could not load XML: '" + shown +
+         "'.  Please ensure that the XML is accessible and valid.  Code: '" + code +
+         "h';  Line: '" + std::to_string(line) + "';  Column: '" + std::to_string(column) +
+         "';  Reason: '" + reason + "'";
+}
+
+class XmlDocumentTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(document_.Load(kServices)); }
+  XmlDocument document_;
+};
+
+TEST_F(XmlDocumentTest, PositionsCountFromZero) {
+  const struct {
+    const char* xpath;
+    std::size_t index;
+    const char* expectedName;
+    const char* expectedText;
+  } cases[] = {
+      {"//ImageServices/*[0]", 0, "Service", "p1"},
+      {"//ImageServices/*[1]", 0, "Service", "text b"},
+      {"//ImageServices/*[ 2 ]", 0, "Other", ""},
+      {"//ImageServices/Service", 1, "Service", "text b"},
+      {"//Service[@Name='b']", 0, "Service", "text b"},
+      {"//Service[@On=1]", 0, "Service", "p1"},       // not a positional predicate
+      {"//*[@Tag='[0]']", 0, "Other", ""},  // a literal is not a predicate
+      {"//Service[@Name!=\"[0]\"][1]", 0, "Service", "text b"},
+      {"//ImageServices/node()[2]", 0, "#comment", " note "},
+      {"//Service/@Name", 1, "Name", "b"},
+  };
+  for (const auto& c : cases) {
+    XmlDocument document;
+    ASSERT_TRUE(document.Load(kServices));
+    ASSERT_TRUE(document.SelectNode(c.xpath, c.index)) << c.xpath;
+    EXPECT_EQ(document.GetNodeName(), c.expectedName) << c.xpath;
+    EXPECT_EQ(document.GetNodeText(""), c.expectedText) << c.xpath;
+  }
+  EXPECT_EQ(document_.CountNodes("//ImageServices/*"), 3);
+  EXPECT_EQ(document_.CountChildren("//ImageServices"), 4);  // the comment counts, blanks do not
+  EXPECT_EQ(document_.CountChildren("//Service[1]"), 1);     // text only
+  EXPECT_EQ(document_.CountChildren("//Missing"), -1);
+}
+
+TEST_F(XmlDocumentTest, SameXPathReusesTheHeldList) {
+  ASSERT_TRUE(document_.SelectNode("//Service", 0));
+  EXPECT_FALSE(document_.SelectNode("//Path", 2));  // one match only
+  EXPECT_EQ(document_.GetNodeText(""), "p1");       // current node unchanged
+  ASSERT_TRUE(document_.SelectNode("//Path", 0));   // held list, no new query
+  EXPECT_EQ(document_.GetNodeName(), "Path");
+
+  // Replacing a node's text may remove nodes a held list refers to: the next selection of
+  // the same XPath runs the query again.
+  ASSERT_TRUE(document_.SelectNode("//Service", 1));
+  ASSERT_EQ(document_.CountNodes("//Service[@Name='b']"), 1);
+  ASSERT_TRUE(document_.SelectNode("//Service", 0));
+  ASSERT_TRUE(document_.SetNodeText("changed"));
+  ASSERT_TRUE(document_.SelectNode("//Service", 0));
+  EXPECT_EQ(document_.GetNodeXml(), "<Service Name=\"a\" On=\"1\">changed</Service>");
+}
+
+TEST_F(XmlDocumentTest, DeclarationIsTheFirstNode) {
+  ASSERT_TRUE(document_.SelectNode("//", 0));
+  EXPECT_EQ(document_.GetNodeXml(), "<?xml version=\"1.0\" standalone=\"yes\"?>");
+  EXPECT_EQ(document_.GetNodeText(""), "version=\"1.0\" standalone=\"yes\"");
+  EXPECT_EQ(document_.GetAttributes().GetValue("standalone"), "yes");
+}
+
+TEST_F(XmlDocumentTest, TextContentAndMarkup) {
+  EXPECT_EQ(document_.GetText("//Missing", "dflt"), "");
+  EXPECT_EQ(document_.GetText("//Other", "dflt"), "dflt");
+  EXPECT_EQ(document_.GetText("//Service[0]", "dflt"), "p1");
+
+  ASSERT_TRUE(document_.SelectNode("//Service[0]", 0));
+  EXPECT_EQ(document_.GetNodeContent("d"), "<Service Name=\"a\" On=\"1\"><Path>p1</Path></Service>");
+  const ElementList& attributes = document_.GetAttributes();
+  EXPECT_EQ(attributes.GetValue("name"), "a");
+  EXPECT_EQ(attributes.GetValue("ON"), "1");
+  ASSERT_TRUE(document_.SelectNode("//Service[1]", 0));
+  EXPECT_EQ(document_.GetNodeContent("d"), "text b");
+  ASSERT_TRUE(document_.SelectNode("//Other", 0));
+  EXPECT_EQ(document_.GetNodeContent("d"), "d");
+  EXPECT_EQ(document_.GetNodeXml(), "<Other Tag=\"[0]\"></Other>");
+}
+
+TEST(XmlDocumentFailureTest, LoadMessages) {
+  const std::string longText = "<Root>" + std::string(200, 'x');
+  const struct {
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"/no/such/folder/file.xml",
+       LoadMessage("/no/such/folder/file.xml", "C00CE510", 1, 25, "No document element found")},
+      {"<a>\n  <b></a>", LoadMessage("<a>\n  <b></a>", "C00CE50E", 2, 8, "Start-end tags mismatch")},
+      {"<a/><b/>", LoadMessage("<a/><b/>", "C00CE520", 1, 5, "Only one top level element is allowed")},
+      {longText, LoadMessage(longText.substr(0, 49) + "..." + longText.substr(206 - 48), "C00CE50E",
+                             1, 206, "Start-end tags mismatch")},
+  };
+  for (const auto& c : cases) {
+    XmlDocument document;
+    EXPECT_FALSE(document.Load(c.input));
+    ASSERT_EQ(document.GetStatus().Count(), 1u);
+    EXPECT_EQ(document.GetStatus().GetItem(0).id, kXmlLoadFailed);
+    EXPECT_EQ(document.GetStatus().GetItem(0).message, c.expected);
+  }
+}
+
+TEST(XmlDocumentFailureTest, BadXPathIsRecordedNotThrown) {
+  XmlDocument document;
+  ASSERT_TRUE(document.Load("<a><b/></a>"));
+  EXPECT_FALSE(document.SelectNode("//a[", 0));
+  EXPECT_EQ(document.GetStatus().GetItem(0).message, "Could not select XML node; XPath: '//a['");
+  EXPECT_EQ(document.CountNodes("//a["), -1);
+  EXPECT_EQ(document.GetStatus().GetItem(0).id, kXmlCountFailed);
+  EXPECT_EQ(document.CountChildren("1+"), -1);
+  EXPECT_EQ(document.GetStatus().GetItem(0).id, kXmlChildrenFailed);
+  EXPECT_EQ(document.GetNodeText("d"), "d");  // no current node
+  EXPECT_EQ(document.GetStatus().GetItem(0).id, kXmlUndefinedError);
+  EXPECT_FALSE(document.Load(""));
+  EXPECT_EQ(document.GetStatus().GetItem(0).id, kXmlUndefinedError);  // untouched
+}
+
+TEST(XmlDocumentFileTest, SaveWritesRawMarkupAndLoadsBack) {
+  Testing::TempFolder folder;
+  const std::string path = folder / "services.xml";
+  XmlDocument document;
+  ASSERT_TRUE(document.Load(kServices));
+  ASSERT_TRUE(document.Save(path));
+  std::string saved;
+  ASSERT_TRUE(ReadFile(path, saved));
+  EXPECT_EQ(saved,
+            "<?xml version=\"1.0\" standalone=\"yes\"?>\n<ImageServices><Service Name=\"a\" "
+            "On=\"1\"><Path>p1</Path></Service><Service Name=\"b\">text b</Service><!-- note -->"
+            "<Other Tag=\"[0]\"></Other></ImageServices>");
+  XmlDocument reloaded;
+  ASSERT_TRUE(reloaded.Load(path));
+  EXPECT_EQ(reloaded.GetText("//Service[1]", ""), "text b");
+
+  EXPECT_THROW(document.Save(folder / "missing/x.xml"), XmlSaveError);
+}
+
+TEST(ElementListTest, GetOrAddKeepsTheFirstSpelling) {
+  ElementList list;
+  list["Port"] = "  3982 ";
+  EXPECT_EQ(list["PORT"], "3982");  // trimmed in place
+  list["port"] = "1";
+  ASSERT_EQ(list.Size(), 1u);
+  EXPECT_EQ(list.GetAt(0), ElementList::Pair("Port", "1"));
+  list["Home"] = "";
+  EXPECT_EQ(list.GetAt(99).first, "Home");
+  EXPECT_EQ(list.GetString("home", " dflt "), "dflt");
+  EXPECT_TRUE(list.GetBool("PORT", false));
+  EXPECT_TRUE(list.Remove("HOME"));
+  EXPECT_FALSE(list.Contains("Home"));
+  EXPECT_EQ(ElementList().GetAt(0), ElementList::Pair());
+}
+
+TEST(ElementListTest, MergeAndXml) {
+  ElementList source;
+  source["A"] = "1";
+  source["B"] = "";
+  ElementList target;
+  target["x_a"] = "old";
+  target.Merge(source, true, "X_");
+  EXPECT_EQ(ListToXml(target), "<x_a>1</x_a>\n");
+  target.Merge(target);
+  EXPECT_EQ(target.ToXml("Config"), "<Config><x_a>1</x_a>\n</Config>");
+  EXPECT_EQ(target.ToXml(""), "<x_a>1</x_a>\n");
+
+  ElementList unescaped;
+  unescaped["V"] = "a&b";
+  EXPECT_EQ(ListToXml(unescaped, "\t"), "\t<V>a&b</V>\n");
+}
+
+TEST(ElementListTest, NodesToListLaterNodeOverwrites) {
+  XmlDocument document;
+  ASSERT_TRUE(document.Load("<Config><Port>1</Port><Home>h</Home><PORT>2</PORT></Config>"));
+  const ElementList list = NodesToList(document, "//Config/*");
+  ASSERT_EQ(list.Size(), 2u);
+  EXPECT_EQ(list.GetAt(0), ElementList::Pair("Port", "2"));
+  EXPECT_TRUE(NodesToList(document, "//Nothing").Empty());
+
+  ElementList loaded;
+  loaded["stale"] = "x";
+  ASSERT_TRUE(loaded.LoadXml("<Config><Port> 7 </Port></Config>"));
+  EXPECT_EQ(loaded.Size(), 1u);
+  EXPECT_EQ(loaded.GetValue("port"), "7");
+  EXPECT_FALSE(loaded.LoadXml("<Config>"));
+  EXPECT_EQ(loaded.Size(), 1u);
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::GeneralUtilityLib
