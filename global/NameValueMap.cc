@@ -14,6 +14,11 @@ namespace GU = GeneralUtilityLib;
 
 namespace {
 
+// The document layer's own settings, so that markup read here reads and prints like markup
+// read anywhere else in the system. Texts are bytes: no encoding is guessed or converted.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi;
+constexpr unsigned kPrintOptions = pugi::format_raw | pugi::format_no_empty_element_tags;
+
 unsigned char LowerAscii(char c) {
   return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
 }
@@ -35,7 +40,7 @@ bool HasElementChild(const pugi::xml_node& node) {
 std::string InnerMarkup(const pugi::xml_node& node) {
   std::ostringstream out;
   for (const pugi::xml_node& child : node.children()) {
-    child.print(out, "", pugi::format_raw);
+    child.print(out, "", kPrintOptions, pugi::encoding_utf8);
   }
   return out.str();
 }
@@ -80,7 +85,7 @@ bool IsMarkup(std::string_view value) {
   }
   pugi::xml_document fragment;
   const pugi::xml_parse_result parsed = fragment.load_buffer(
-      value.data(), value.size(), pugi::parse_default | pugi::parse_fragment);
+      value.data(), value.size(), kParseOptions | pugi::parse_fragment, pugi::encoding_utf8);
   return parsed && HasElementChild(fragment);
 }
 
@@ -142,7 +147,9 @@ int NameValueMap::LoadXml(std::string_view input, std::string_view xpath) {
     if (!document.Load(input) || !document.SelectNode(xpath, 0)) return 0;
     const std::string markup = document.GetNodeXml();
     pugi::xml_document selected;
-    if (!selected.load_buffer(markup.data(), markup.size(), pugi::parse_default)) return 0;
+    if (!selected.load_buffer(markup.data(), markup.size(), kParseOptions, pugi::encoding_utf8)) {
+      return 0;
+    }
     const pugi::xml_node element = selected.document_element();
     if (!element) return 0;
 

@@ -57,6 +57,10 @@ TEST(NameValueMapTest, ValuesSurviveRoundTrip) {
       "<open>never closed",
       "text <b>bold</b> tail",
       "<a>x</a> & y",
+      "<Empty></Empty>",
+      "<A>1</A><!--note-->",
+      "caf\xe9 8-bit",
+      "<A>\xe9</A>",
   };
   for (const std::string& value : values) {
     NameValueMap map;
