@@ -1,0 +1,39 @@
+// Internal: idle bound client connections, kept for reuse by later calls to the same endpoint and
+// interface. Thread-safe.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dcerpc/ClientConnection.h"
+
+namespace Korvane::Pictora::DceRpc {
+
+class ConnectionPool {
+ public:
+  static ConnectionPool& Instance();
+
+  // An idle connection for `key` that still looks alive, or nullptr.
+  std::unique_ptr<ClientConnection> Take(const std::string& key);
+  // Keeps the connection unless the pool is full for that key.
+  void Give(const std::string& key, std::unique_ptr<ClientConnection> connection);
+  void Clear();
+
+ private:
+  struct Idle {
+    Clock::time_point since;
+    std::unique_ptr<ClientConnection> connection;
+  };
+  static constexpr size_t kMaxIdlePerKey = 8;
+  static constexpr size_t kMaxKeys = 256;
+  static constexpr std::chrono::seconds kMaxIdleAge{30};
+
+  std::mutex mutex_;
+  std::map<std::string, std::vector<Idle>> idle_;  // guarded by mutex_; newest last
+};
+
+}  // namespace Korvane::Pictora::DceRpc

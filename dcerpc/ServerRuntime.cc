@@ -1,0 +1,436 @@
+#include "dcerpc/ServerRuntime.h"
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "dcerpc/CallExecutor.h"
+
+namespace Korvane::Pictora::DceRpc {
+
+namespace {
+
+constexpr int kListenBacklog = 1024;
+constexpr size_t kExtraIoThreads = 4;
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kMaxReadsPerEvent = 16;
+constexpr int kMaxAcceptsPerEvent = 64;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kMinStackBytes = 2 * 1024 * 1024;  // sanitizers need far more stack
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr size_t kMinStackBytes = 2 * 1024 * 1024;
+#else
+constexpr size_t kMinStackBytes = 64 * 1024;
+#endif
+#else
+constexpr size_t kMinStackBytes = 64 * 1024;
+#endif
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+std::string PeerAddressText(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::string();
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+    return text;
+  }
+  const in6_addr& v6 = reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+    inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
+  } else {
+    inet_ntop(AF_INET6, &v6, text, sizeof text);
+  }
+  return text;
+}
+
+// The peer's uid and gid plus the supplementary groups of that uid.
+void ReadPeerCredentials(int fd, CallContext& context) {
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return;
+  context.hasCredentials = true;
+  context.uid = credentials.uid;
+  context.gid = credentials.gid;
+  context.groups = {credentials.gid};
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (getpwuid_r(credentials.uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return;
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  if (getgrouplist(found->pw_name, credentials.gid, groups.data(), &count) < 0 && count > 64) {
+    groups.resize(static_cast<size_t>(count));
+    if (getgrouplist(found->pw_name, credentials.gid, groups.data(), &count) < 0) return;
+  }
+  groups.resize(static_cast<size_t>(std::max(count, 0)));
+  context.groups = std::move(groups);
+}
+
+}  // namespace
+
+struct ServerRuntime::Pollable {
+  enum class Kind { kWake, kEndpoint, kConnection };
+  explicit Pollable(Kind k) : kind(k) {}
+  Kind kind;
+};
+
+struct ServerRuntime::Endpoint : Pollable {
+  Endpoint() : Pollable(Kind::kEndpoint) {}
+  UniqueFd fd;
+  Transport transport = Transport::kTcp;
+  std::string secondaryAddress;
+  std::string socketPath;  // pipe only: removed on stop
+};
+
+struct ServerRuntime::Connection : Pollable {
+  Connection(const InterfaceRegistry& registry, ConnectionConfig config)
+      : Pollable(Kind::kConnection), machine(registry, std::move(config)) {}
+  UniqueFd fd;
+  ServerConnection machine;
+  CallContext context;
+  std::atomic<bool> busy{false};
+  std::atomic<int64_t> partialSinceMs{0};  // 0: nothing half-received
+};
+
+ServerRuntime::ServerRuntime(ServerOptions options)
+    : options_(options), maxThreads_(options.maxCalls + kExtraIoThreads) {}
+
+ServerRuntime::~ServerRuntime() { StopListening(); }
+
+RpcStatus ServerRuntime::Listen(std::string_view protocolSequence, std::string_view endpointText) {
+  std::lock_guard control(controlMutex_);
+  auto endpoint = std::make_unique<Endpoint>();
+  Listener listener;
+  if (protocolSequence == "ncacn_ip_tcp") {
+    auto port = ParseTcpEndpoint(endpointText);
+    if (!port) return {StatusCode::kInvalidEndpointFormat, StatusText(StatusCode::kInvalidEndpointFormat)};
+    listener = OpenTcpListener(*port, kListenBacklog);
+    endpoint->secondaryAddress = std::to_string(listener.port);
+  } else if (protocolSequence == "ncacn_np") {
+    auto name = ParsePipeEndpoint(endpointText);
+    if (!name) return {StatusCode::kInvalidEndpointFormat, StatusText(StatusCode::kInvalidEndpointFormat)};
+    endpoint->transport = Transport::kPipe;
+    endpoint->socketPath = PipeSocketPath(*name);
+    endpoint->secondaryAddress = "\\pipe\\" + *name;
+    listener = OpenPipeListener(endpoint->socketPath, kListenBacklog);
+  } else {
+    uint32_t code = protocolSequence.starts_with("nca") ? StatusCode::kProtseqNotSupported
+                                                        : StatusCode::kInvalidRpcProtseq;
+    return {code, StatusText(code)};
+  }
+  if (!listener.status.ok()) return listener.status;
+  endpoint->fd = std::move(listener.fd);
+  if (endpoint->transport == Transport::kTcp && tcpPort_.load() == 0) tcpPort_ = listener.port;
+  return AddEndpoint(std::move(endpoint));
+}
+
+RpcStatus ServerRuntime::AddEndpoint(std::unique_ptr<Endpoint> endpoint) {
+  if (!listening_) {
+    RpcStatus started = StartEngine();
+    if (!started.ok()) return started;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLONESHOT;
+  event.data.ptr = static_cast<Pollable*>(endpoint.get());
+  if (epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, endpoint->fd.Get(), &event) != 0)
+    return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
+  endpoints_.push_back(std::move(endpoint));
+  return {};
+}
+
+RpcStatus ServerRuntime::StartEngine() {
+  epoll_.Reset(epoll_create1(EPOLL_CLOEXEC));
+  wakeFd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!epoll_.Valid() || !wakeFd_.Valid()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
+  wakePollable_ = std::make_unique<Pollable>(Pollable::Kind::kWake);
+  epoll_event event{};
+  event.events = EPOLLIN;  // level-triggered: once written, it wakes every worker
+  event.data.ptr = wakePollable_.get();
+  epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, wakeFd_.Get(), &event);
+  stopping_ = false;
+  for (size_t i = 0; i < std::max<size_t>(options_.minThreads, 1); ++i) {
+    if (!SpawnWorker()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
+  }
+  sweeper_ = std::thread(&ServerRuntime::SweepLoop, this);
+  listening_ = true;
+  return {};
+}
+
+bool ServerRuntime::SpawnWorker() {
+  {
+    std::lock_guard lock(threadMutex_);
+    if (threads_ >= maxThreads_) return false;
+    ++threads_;
+  }
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, std::max({options_.threadStackBytes, kMinStackBytes,
+                                                   static_cast<size_t>(PTHREAD_STACK_MIN)}));
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int rc = pthread_create(&thread, &attributes, &ServerRuntime::WorkerEntry, this);
+  pthread_attr_destroy(&attributes);
+  if (rc != 0) {
+    ExitWorker();
+    errno = rc;
+    return false;
+  }
+  return true;
+}
+
+void* ServerRuntime::WorkerEntry(void* self) {
+  static_cast<ServerRuntime*>(self)->WorkerLoop();
+  return nullptr;
+}
+
+void ServerRuntime::WorkerLoop() {
+  const int retireMs = static_cast<int>(std::min<int64_t>(options_.idleThreadRetire.count(), INT_MAX));
+  while (true) {
+    epoll_event event{};
+    ++idleWorkers_;
+    int n = epoll_wait(epoll_.Get(), &event, 1, retireMs);
+    --idleWorkers_;
+    if (stopping_) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    if (n == 0) {
+      if (RetireWorker()) return;
+      continue;
+    }
+    auto* pollable = static_cast<Pollable*>(event.data.ptr);
+    if (pollable->kind == Pollable::Kind::kEndpoint) {
+      auto& endpoint = static_cast<Endpoint&>(*pollable);
+      AcceptConnections(endpoint);
+      Rearm(endpoint, endpoint.fd.Get());
+    } else if (pollable->kind == Pollable::Kind::kConnection) {
+      ServeConnection(static_cast<Connection&>(*pollable));
+    }
+  }
+  ExitWorker();
+}
+
+bool ServerRuntime::RetireWorker() {
+  std::lock_guard lock(threadMutex_);
+  if (threads_ <= std::max<size_t>(options_.minThreads, 1)) return false;
+  --threads_;
+  threadsChanged_.notify_all();
+  return true;
+}
+
+void ServerRuntime::ExitWorker() {
+  std::lock_guard lock(threadMutex_);
+  --threads_;
+  threadsChanged_.notify_all();
+}
+
+void ServerRuntime::AcceptConnections(Endpoint& endpoint) {
+  for (int i = 0; i < kMaxAcceptsPerEvent && !stopping_; ++i) {
+    UniqueFd fd(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.Valid()) return;  // EAGAIN, or a transient failure such as EMFILE: retried on the next event
+    AddConnection(std::move(fd), endpoint);
+  }
+}
+
+void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
+  ConnectionConfig config;
+  config.fragmentCap = endpoint.transport == Transport::kTcp ? kTcpFragmentCap : kPipeFragmentCap;
+  config.secondaryAddress = endpoint.secondaryAddress;
+  config.maxRequestBytes = options_.maxRequestBytes;
+  config.assocGroupCounter = &assocGroupCounter_;
+  auto connection = std::make_unique<Connection>(registry_, std::move(config));
+  connection->context.transport = endpoint.transport;
+  if (endpoint.transport == Transport::kTcp) {
+    int on = 1;
+    setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    connection->context.peerAddress = PeerAddressText(fd.Get());
+  } else {
+    connection->context.peerAddress = endpoint.socketPath;
+    ReadPeerCredentials(fd.Get(), connection->context);
+  }
+  connection->fd = std::move(fd);
+  Connection* raw = connection.get();
+  {
+    std::lock_guard lock(connectionsMutex_);
+    if (connections_.size() >= options_.maxConnections) return;  // closed by the destructor
+    connections_.emplace(raw, std::move(connection));
+  }
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+  event.data.ptr = static_cast<Pollable*>(raw);
+  if (epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, raw->fd.Get(), &event) != 0) CloseConnection(*raw);
+}
+
+void ServerRuntime::ServeConnection(Connection& connection) {
+  thread_local std::vector<uint8_t> buffer(kReadChunk);
+  connection.busy = true;
+  std::vector<uint8_t> out;
+  bool keep = true;
+  for (int round = 0; round < kMaxReadsPerEvent && keep; ++round) {
+    ssize_t n = recv(connection.fd.Get(), buffer.data(), buffer.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (n <= 0) {
+      keep = false;
+      break;
+    }
+    connection.machine.Feed({buffer.data(), static_cast<size_t>(n)});
+    keep = DriveConnection(connection, out);
+    if (static_cast<size_t>(n) < buffer.size()) break;
+  }
+  if (!keep) {
+    CloseConnection(connection);
+    return;
+  }
+  if (!connection.machine.HasPartialInput()) {
+    connection.partialSinceMs = 0;
+  } else if (connection.partialSinceMs.load() == 0) {
+    connection.partialSinceMs = NowMs();
+  }
+  connection.busy = false;
+  Rearm(connection, connection.fd.Get());
+}
+
+bool ServerRuntime::DriveConnection(Connection& connection, std::vector<uint8_t>& out) {
+  while (true) {
+    switch (connection.machine.Next(out)) {
+      case ServerConnection::Event::kNeedMore: return Flush(connection, out);
+      case ServerConnection::Event::kClose: Flush(connection, out); return false;
+      case ServerConnection::Event::kCall:
+        if (!Flush(connection, out)) return false;
+        RunCall(connection, out);
+        if (!Flush(connection, out)) return false;
+        break;
+    }
+  }
+}
+
+void ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
+  if (callsInProgress_.fetch_add(1) >= options_.maxCalls) {
+    --callsInProgress_;
+    connection.machine.FailCall(FaultStatus::kServerTooBusy, true, out);
+    return;
+  }
+  // Keep someone waiting for I/O while this thread may block in the handler.
+  if (idleWorkers_.load() == 0) SpawnWorker();
+  const PendingCall& call = connection.machine.Call();
+  CallOutcome outcome =
+      ExecuteCall(*call.procedure, call.stub, call.bigEndian, connection.context, options_.maxOutBytes);
+  --callsInProgress_;
+  if (outcome.faultStatus != 0) {
+    connection.machine.FailCall(outcome.faultStatus, false, out);
+  } else {
+    connection.machine.CompleteCall(outcome.stub, out);
+  }
+}
+
+bool ServerRuntime::Flush(Connection& connection, std::vector<uint8_t>& out) {
+  if (out.empty()) return true;
+  IoResult result = WriteAll(connection.fd.Get(), out, Clock::now() + options_.sendTimeout);
+  out.clear();
+  return result == IoResult::kOk;
+}
+
+void ServerRuntime::Rearm(Pollable& pollable, int fd) {
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLONESHOT;
+  if (pollable.kind == Pollable::Kind::kConnection) event.events |= EPOLLRDHUP;
+  event.data.ptr = &pollable;
+  epoll_ctl(epoll_.Get(), EPOLL_CTL_MOD, fd, &event);
+}
+
+void ServerRuntime::CloseConnection(Connection& connection) {
+  std::unique_ptr<Connection> owned;
+  {
+    std::lock_guard lock(connectionsMutex_);
+    auto it = connections_.find(&connection);
+    if (it == connections_.end()) return;
+    owned = std::move(it->second);
+    connections_.erase(it);
+  }
+  epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, owned->fd.Get(), nullptr);
+}
+
+void ServerRuntime::SweepLoop() {
+  const auto period = std::min<std::chrono::milliseconds>(options_.receiveTimeout / 4 + std::chrono::milliseconds(1),
+                                                          std::chrono::milliseconds(1000));
+  std::unique_lock sweepLock(sweepMutex_);
+  while (!stopping_) {
+    sweepWake_.wait_for(sweepLock, period);
+    const int64_t limit = NowMs() - options_.receiveTimeout.count();
+    std::lock_guard lock(connectionsMutex_);
+    for (auto& [raw, connection] : connections_) {
+      int64_t since = connection->partialSinceMs.load();
+      // Shutting the socket down makes its owner see the end of input and close it properly.
+      if (since != 0 && since < limit && !connection->busy.load()) shutdown(connection->fd.Get(), SHUT_RDWR);
+    }
+  }
+}
+
+bool ServerRuntime::StopListening() {
+  std::lock_guard control(controlMutex_);
+  if (!listening_) return false;
+  for (auto& endpoint : endpoints_) epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, endpoint->fd.Get(), nullptr);
+  WaitForCalls();
+  StopEngine();
+  listening_ = false;
+  tcpPort_ = 0;
+  return true;
+}
+
+void ServerRuntime::WaitForCalls() {
+  const auto deadline = Clock::now() + options_.stopWait;
+  while (callsInProgress_.load() > 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ServerRuntime::StopEngine() {
+  {
+    std::lock_guard lock(sweepMutex_);
+    stopping_ = true;
+  }
+  sweepWake_.notify_all();
+  if (sweeper_.joinable()) sweeper_.join();
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t ignored = write(wakeFd_.Get(), &one, sizeof one);
+  {
+    // Calls still running past the wait are cut off from their peers; their threads end when
+    // the handlers return.
+    std::lock_guard lock(connectionsMutex_);
+    for (auto& [raw, connection] : connections_) shutdown(connection->fd.Get(), SHUT_RDWR);
+  }
+  {
+    std::unique_lock lock(threadMutex_);
+    threadsChanged_.wait(lock, [this] { return threads_ == 0; });
+  }
+  {
+    std::lock_guard lock(connectionsMutex_);
+    connections_.clear();
+  }
+  for (auto& endpoint : endpoints_) {
+    if (!endpoint->socketPath.empty()) unlink(endpoint->socketPath.c_str());
+  }
+  endpoints_.clear();
+  wakePollable_.reset();
+  wakeFd_.Reset();
+  epoll_.Reset();
+}
+
+}  // namespace Korvane::Pictora::DceRpc
