@@ -1,0 +1,79 @@
+// The server core: the registry of providers and services, the sessions, start-up and the
+// information reports. Every operation is thread-safe and never throws; failures give false,
+// -1 or the empty text and are described in the core's status record (GetStatus), which is
+// shared by all callers: read it only where no other call runs, prefer the out texts.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "global/IObject.h"
+#include "servercore/CallerIdentity.h"
+#include "servercore/ISession.h"
+#include "util/ElementList.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+class IServer : public virtual Global::IObject {
+ public:
+  // Creates the Server folder and default files, reads the configuration, opens the log and
+  // starts listening. 0 on success, else a status code (15622 bad configuration, the
+  // listener's code, 15871 unexpected failure).
+  virtual long Init(const std::string& endpoint) = 0;
+  // Stops listening and destroys every session. A second call does nothing more.
+  virtual bool Close() = 0;
+  virtual void SetStopFlag() = 0;
+  virtual bool GetStopFlag() = 0;
+  // One liveness pass: pings every provider (without holding the registry lock) and
+  // unregisters the ones that are gone. Called periodically by the host loop.
+  virtual void Manage() = 0;
+  virtual std::string GetVersion() = 0;
+
+  virtual bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId,
+                           std::string& error) = 0;
+  // The session stays valid for the holder even when another call closes it meanwhile.
+  virtual std::shared_ptr<ISession> GetSession(const std::string& sessionId) = 0;
+  virtual bool CloseSession(const std::string& sessionId, std::string& out) = 0;
+
+  // reportKind "Basic", "ServerManager", "ServerInfoForClient" or anything else (detailed).
+  virtual std::string GetInfo(const CallerIdentity& caller, const std::string& reportKind,
+                              std::string& out) = 0;
+
+  // On failure statusXml / out receive the status record as XML.
+  virtual bool AddServiceProvider(const std::string& name, const std::string& sessionId,
+                                  const std::string& providerXml, std::string& statusXml) = 0;
+  virtual bool RemoveServiceProvider(const std::string& name) = 0;
+  virtual bool UpdateServiceProviderInfo(const std::string& name, const std::string& providerXml,
+                                         std::string& out) = 0;
+  virtual bool AddServices(const std::string& providerName, const std::string& servicesXml,
+                           std::string& out) = 0;
+  virtual bool RemoveServices(const std::string& providerName, const std::string& servicesXml,
+                              std::string& out) = 0;
+  virtual bool RemoveService(const std::string& providerName, const std::string& serviceName,
+                             std::string& out) = 0;
+
+  // The providers that registered the service, least loaded first (asks each for its load
+  // while holding the registry lock). On false xml holds the reason.
+  virtual bool GetServiceProvidersFor(const CallerIdentity& caller, const std::string& serviceName,
+                                      std::string& xml) = 0;
+  virtual std::string GetServiceProviders() = 0;
+  virtual std::string GetServiceProviderInfo(const std::string& name) = 0;
+  virtual bool GetServiceProviderHostAndPort(const std::string& name, std::string& host,
+                                             std::string& endpoint, std::string& statusXml) = 0;
+  virtual std::string GetServices(const std::string& providerName) = 0;
+  virtual std::string GetServiceInfo(const std::string& providerName,
+                                     const std::string& serviceName) = 0;
+  virtual std::string GetServicesForServiceProvider(const std::string& providerName) = 0;
+  virtual std::string GetServiceProviderConfiguration(const std::string& providerName) = 0;
+  virtual std::string GetServerInfoForClient(const std::string& first,
+                                             const std::string& second) = 0;
+  virtual unsigned GetServiceProvidersCount() = 0;
+  virtual int GetServicesCount() = 0;
+  virtual GeneralUtilityLib::ElementList GetConfiguration() = 0;
+  virtual bool GetServiceName(const std::string& name, std::string& storedName,
+                              std::string& message) = 0;
+  // Re-reads the log folder from the configuration file and reopens the log there.
+  virtual bool Synchronize(const std::string& configuration) = 0;
+};
+
+}  // namespace Korvane::Pictora::ServerCore
