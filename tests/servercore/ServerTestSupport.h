@@ -1,0 +1,130 @@
+// Fakes behind the server core's seams and a fixture that gives every test its own home
+// folder and captures the reports of the global reporter.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "global/IReporter.h"
+#include "servercore/IListener.h"
+#include "servercore/IManagementInfo.h"
+#include "servercore/IProviderCalls.h"
+#include "servercore/ServerImpl.h"
+
+namespace Korvane::Pictora::ServerCore::Testing {
+
+class FakeListener : public IListener {
+ public:
+  bool StartListening(const std::string& endpoint, const std::string& protocolSequence,
+                      std::string& errorMessage, long& errorCode) override;
+  bool StopListening() override;
+
+  std::mutex mutex;
+  bool fail = false;
+  std::string endpoint;
+  std::string protocol;
+  int starts = 0;
+  int stops = 0;
+};
+
+// Providers are told apart by their endpoint.
+class FakeProviderCalls : public IProviderCalls {
+ public:
+  PingResult Ping(const std::string& host, const std::string& endpoint,
+                  std::string& errorText) override;
+  bool GetLoad(const std::string& host, const std::string& endpoint, double& load) override;
+  std::string GetInfo(const std::string& host, const std::string& endpoint,
+                      const std::string& level) override;
+  bool StartService(const std::string&, const std::string&, const std::string&,
+                    const std::string&, const std::string&) override { return true; }
+  bool StopService(const std::string&, const std::string&, const std::string&) override {
+    return true;
+  }
+  bool RefreshService(const std::string&, const std::string&, const std::string&) override {
+    return true;
+  }
+  bool RefreshAllServices(const std::string&, const std::string&) override { return true; }
+  bool RefreshConfiguration(const std::string&, const std::string&) override { return true; }
+
+  void SetLoad(const std::string& endpoint, double load);
+  void SetDead(const std::string& endpoint);  // the load query fails
+  void SetPing(const std::string& endpoint, PingResult result);
+  void SetInfo(const std::string& endpoint, const std::string& info);
+  int PingCount();
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, double> loads_;
+  std::map<std::string, PingResult> pings_;
+  std::map<std::string, std::string> infos_;
+  int pingCount_ = 0;
+};
+
+class FakeManagementInfo : public IManagementInfo {
+ public:
+  explicit FakeManagementInfo(IProviderCalls* calls) : calls_(calls) {}
+  std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
+  std::map<std::string, std::string> NotRunningProviders() override { return notRunning; }
+
+  std::map<std::string, std::string> notRunning;
+
+ private:
+  IProviderCalls* calls_;
+};
+
+struct CapturedReport {
+  std::string source;
+  std::string message;
+};
+
+class ReportCapture : public Global::IReportHandler {
+ public:
+  void HandleReport(std::string_view statusXml) override;
+  std::vector<CapturedReport> Reports();
+  std::vector<std::string> Messages();
+  void Clear();
+
+ private:
+  std::mutex mutex_;
+  std::vector<CapturedReport> reports_;
+};
+
+class ServerCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string Home() const { return root_ + "/Korvane/Pictora/"; }
+  std::string ServerFolder() const { return Home() + "Server/"; }
+  // Creates the core (not started) with the fakes wired.
+  ServerImpl& MakeServer();
+  // Creates and starts the core; the test fails when Init does not return 0.
+  ServerImpl& StartServer(const std::string& endpoint = "");
+  void WriteFile(const std::string& path, const std::string& content);
+  std::string ReadFile(const std::string& path);
+  // Rewrites the services file; every call gives it a later modification time.
+  void WriteServices(const std::string& serviceElements);
+  void WriteConfiguration(const std::string& configChildren);
+  std::string ProviderXml(const std::string& host, const std::string& endpoint);
+  void RegisterProvider(const std::string& name, const std::string& endpoint);
+  void AddServices(const std::string& provider, const std::string& serviceElements);
+
+  std::string root_;
+  FakeListener listener_;
+  FakeProviderCalls calls_;
+  FakeManagementInfo management_{&calls_};
+  ReportCapture capture_;
+  std::unique_ptr<ServerImpl> server_;
+  long servicesGeneration_ = 0;
+};
+
+// <Service> element of the services file.
+std::string ServiceEntry(const std::string& name, const std::string& state = "On",
+                         const std::string& providers = "", const std::string& application = "App");
+
+}  // namespace Korvane::Pictora::ServerCore::Testing
