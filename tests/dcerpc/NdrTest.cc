@@ -1,0 +1,259 @@
+#include "dcerpc/Ndr.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/dcerpc/TestInterface.h"
+
+namespace Korvane::Pictora::DceRpc {
+namespace {
+
+using Testing::BytesSpec;
+using Testing::EchoSpec;
+using Testing::FillSpec;
+using Testing::LengthDataSpec;
+
+std::vector<uint8_t> Hex(std::initializer_list<int> bytes) {
+  std::vector<uint8_t> out;
+  for (int b : bytes) out.push_back(static_cast<uint8_t>(b));
+  return out;
+}
+
+// text, text, size, [out] buffer, in/out text -> long
+ProcedureSpec WorkedExampleSpec() {
+  return {{{ParamKind::kInString}, {ParamKind::kInString}, {ParamKind::kInLong}, {ParamKind::kOutChars, 2},
+           {ParamKind::kInOutString}},
+          ResultKind::kLong};
+}
+
+TEST(NdrTest, WorkedExampleRequestAndResponse) {
+  const auto request = Hex({0x03, 0, 0, 0, 0, 0, 0, 0, 0x03, 0, 0, 0, 0x73, 0x31, 0, 0,    0x04, 0, 0, 0, 0, 0,
+                            0, 0, 0x04, 0, 0, 0, 0x69, 0x6d, 0x67, 0, 0x10, 0, 0, 0, 0x05, 0, 0, 0, 0, 0, 0, 0,
+                            0x05, 0, 0, 0, 0x41, 0x41, 0x41, 0x41, 0});
+  Arguments args;
+  ASSERT_EQ(DecodeRequestStub(WorkedExampleSpec(), request, false, 1 << 20, args), NdrStatus::kOk);
+  EXPECT_EQ(args.Text(0), "s1");
+  EXPECT_EQ(args.Text(1), "img");
+  EXPECT_EQ(args.Long(2), 16);
+  EXPECT_EQ(args.Capacity(3), 16u);
+  EXPECT_EQ(args.Text(4), "AAAA");
+  EXPECT_EQ(args.Capacity(4), 4u);
+
+  args.SetText(3, "<x/>");
+  args.SetResultLong(0);
+  std::vector<uint8_t> response;
+  EncodeResponseStub(WorkedExampleSpec(), args, response);
+  EXPECT_EQ(response, Hex({0x10, 0, 0, 0, 0x3c, 0x78, 0x2f, 0x3e, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x05, 0, 0,
+                           0, 0, 0, 0, 0, 0x05, 0, 0, 0, 0x41, 0x41, 0x41, 0x41, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+  // The client side reads that response back.
+  Arguments client(5);
+  client.SetText(0, "s1");
+  client.SetText(1, "img");
+  client.SetLong(2, 16);
+  client.SetText(4, "AAAA");
+  std::vector<uint8_t> encoded;
+  EncodeRequestStub(WorkedExampleSpec(), client, encoded);
+  EXPECT_EQ(encoded, request);
+  ASSERT_EQ(DecodeResponseStub(WorkedExampleSpec(), response, false, client), NdrStatus::kOk);
+  EXPECT_EQ(client.Text(3), std::string("<x/>") + std::string(12, '\0'));
+  EXPECT_EQ(client.Text(4), "AAAA");
+}
+
+TEST(NdrTest, MalformedStringsAreBadStubData) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> stub;
+  };
+  const std::vector<Case> cases = {
+      {"offset not 0", Hex({3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 'a', 0})},
+      {"actual > max", Hex({2, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 0})},
+      {"actual 0", Hex({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+      {"no NUL", Hex({3, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'})},
+      {"actual beyond stub", Hex({9, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 'a', 0})},
+      {"huge actual", Hex({0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 'a', 0})},
+      {"truncated header", Hex({3, 0, 0, 0, 0, 0})},
+      {"empty", {}},
+  };
+  const ProcedureSpec spec{{{ParamKind::kInString}}, ResultKind::kVoid};
+  for (const Case& c : cases) {
+    Arguments args;
+    EXPECT_EQ(DecodeRequestStub(spec, c.stub, false, 1 << 20, args), NdrStatus::kBadStubData) << c.name;
+  }
+}
+
+TEST(NdrTest, PaddingBytesAreNotChecked) {
+  // small, then a long after three bytes of junk padding; max > actual is tolerated.
+  const ProcedureSpec spec{{{ParamKind::kInSmall}, {ParamKind::kInLong}, {ParamKind::kInString}}, ResultKind::kVoid};
+  auto stub = Hex({0x7f, 0xAB, 0xAB, 0xAB, 0x2A, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'h', 'i', 0, 'x'});
+  Arguments args;
+  ASSERT_EQ(DecodeRequestStub(spec, stub, false, 1 << 20, args), NdrStatus::kOk);
+  EXPECT_EQ(args.Small(0), 127);
+  EXPECT_EQ(args.Long(1), 42);
+  EXPECT_EQ(args.Text(2), "hi");
+}
+
+TEST(NdrTest, LengthAndDataMustAgree) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> stub;
+    NdrStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"agree", Hex({3, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'}), NdrStatus::kOk},
+      {"no NUL is fine", Hex({2, 0, 0, 0, 2, 0, 0, 0, 'a', 'b'}), NdrStatus::kOk},
+      {"count differs", Hex({3, 0, 0, 0, 2, 0, 0, 0, 'a', 'b', 'c'}), NdrStatus::kBadStubData},
+      {"count beyond stub", Hex({4, 0, 0, 0, 4, 0, 0, 0, 'a', 'b', 'c'}), NdrStatus::kBadStubData},
+      {"negative length", Hex({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}), NdrStatus::kBadStubData},
+  };
+  for (const Case& c : cases) {
+    Arguments args;
+    EXPECT_EQ(DecodeRequestStub(LengthDataSpec(), c.stub, false, 1 << 20, args), c.expected) << c.name;
+  }
+}
+
+TEST(NdrTest, ArrayDeclaredBeforeItsSizeAndInOutSizedOutArray) {
+  // text, [in, size_is(inLength)] byte[], long inLength, [out, size_is(*outLength)] byte[], [in, out] long*
+  auto stub = Hex({2, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 'p', 0, 0, 0, 3, 0, 0, 0, 9, 8, 7, 0, 3, 0, 0, 0, 4, 0, 0, 0});
+  Arguments args;
+  ASSERT_EQ(DecodeRequestStub(BytesSpec(), stub, false, 1 << 20, args), NdrStatus::kOk);
+  EXPECT_EQ(args.Data(1), (Bytes{9, 8, 7}));
+  EXPECT_EQ(args.Capacity(3), 4u);
+  // The routine claims more than the caller's buffer holds: it is clamped to the 4 sent.
+  args.SetData(3, Bytes{1, 2, 3, 4, 5, 6});
+  args.SetLong(4, 6);
+  args.SetResultSmall(1);
+  std::vector<uint8_t> response;
+  EncodeResponseStub(BytesSpec(), args, response);
+  EXPECT_EQ(response, Hex({4, 0, 0, 0, 1, 2, 3, 4, 4, 0, 0, 0, 1}));
+  EXPECT_EQ(args.Long(4), 4);
+
+  auto mismatch = stub;
+  mismatch[24] = 2;  // inLength 2 but 3 bytes sent
+  EXPECT_EQ(DecodeRequestStub(BytesSpec(), mismatch, false, 1 << 20, args), NdrStatus::kBadStubData);
+}
+
+TEST(NdrTest, OutBufferSizesAreCheckedAgainstTheCap) {
+  struct Case {
+    int32_t size;
+    NdrStatus expected;
+  };
+  for (const Case& c : std::vector<Case>{{0, NdrStatus::kOk}, {1000, NdrStatus::kOk}, {1001, NdrStatus::kTooLarge},
+                                         {-1, NdrStatus::kBadStubData}, {INT32_MIN, NdrStatus::kBadStubData}}) {
+    Arguments client(4);
+    client.SetText(0, "5");
+    client.SetLong(1, c.size);
+    client.SetText(3, "AAAA");
+    std::vector<uint8_t> stub;
+    EncodeRequestStub(FillSpec(), client, stub);
+    Arguments args;
+    EXPECT_EQ(DecodeRequestStub(FillSpec(), stub, false, 1000, args), c.expected) << c.size;
+  }
+}
+
+TEST(NdrTest, InOutTextRepliesNeverOutgrowWhatWasSent) {
+  Arguments client(2);
+  client.SetText(0, "hello");
+  client.SetText(1, "AAA");
+  std::vector<uint8_t> stub;
+  EncodeRequestStub(EchoSpec(), client, stub);
+  Arguments server;
+  ASSERT_EQ(DecodeRequestStub(EchoSpec(), stub, false, 1 << 20, server), NdrStatus::kOk);
+  server.SetText(1, "a much longer reply");
+  std::vector<uint8_t> response;
+  EncodeResponseStub(EchoSpec(), server, response);
+  ASSERT_EQ(DecodeResponseStub(EchoSpec(), response, false, client), NdrStatus::kOk);
+  EXPECT_EQ(client.Text(1), "a m");
+
+  // A peer that replies with more than was sent is refused by the client.
+  Arguments greedy;
+  ASSERT_EQ(DecodeRequestStub(EchoSpec(), stub, false, 1 << 20, greedy), NdrStatus::kOk);
+  greedy.SetCapacity(1, 100);
+  greedy.SetText(1, "a much longer reply");
+  response.clear();
+  EncodeResponseStub(EchoSpec(), greedy, response);
+  EXPECT_EQ(DecodeResponseStub(EchoSpec(), response, false, client), NdrStatus::kBadStubData);
+}
+
+TEST(NdrTest, ClientRefusesOutArraysLargerThanItsBuffer) {
+  Arguments client(4);
+  client.SetText(0, "5");
+  client.SetLong(1, 4);
+  client.SetText(3, "");
+  std::vector<uint8_t> stub;
+  EncodeRequestStub(FillSpec(), client, stub);
+  auto tooLong = Hex({5, 0, 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+                      0, 0, 0, 0});
+  EXPECT_EQ(DecodeResponseStub(FillSpec(), tooLong, false, client), NdrStatus::kBadStubData);
+  auto fits = Hex({4, 0, 0, 0, 'a', 'b', 'c', 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  ASSERT_EQ(DecodeResponseStub(FillSpec(), fits, false, client), NdrStatus::kOk);
+  EXPECT_EQ(client.Text(2), std::string("abc\0", 4));
+  EXPECT_EQ(DecodeResponseStub(FillSpec(), std::span(fits).first(fits.size() - 1), false, client),
+            NdrStatus::kBadStubData);
+}
+
+TEST(NdrTest, BigEndianStubsAreConverted) {
+  const ProcedureSpec spec{{{ParamKind::kInLong}, {ParamKind::kInOutDouble}}, ResultKind::kVoid};
+  // long 0x01020304, pad to 8, double 1.5 (0x3FF8000000000000) big-endian.
+  auto stub = Hex({1, 2, 3, 4, 0, 0, 0, 0, 0x3F, 0xF8, 0, 0, 0, 0, 0, 0});
+  Arguments args;
+  ASSERT_EQ(DecodeRequestStub(spec, stub, true, 1 << 20, args), NdrStatus::kOk);
+  EXPECT_EQ(args.Long(0), 0x01020304);
+  EXPECT_EQ(args.Double(1), 1.5);
+}
+
+TEST(NdrTest, EveryKindRoundTripsBetweenClientAndServer) {
+  const ProcedureSpec spec{{{ParamKind::kInSmall},
+                            {ParamKind::kInString},
+                            {ParamKind::kInOutLong},
+                            {ParamKind::kInOutDouble},
+                            {ParamKind::kInLong},
+                            {ParamKind::kInChars, 4},
+                            {ParamKind::kOutChars, 4},
+                            {ParamKind::kInOutString}},
+                           ResultKind::kLong};
+  Arguments client(8);
+  client.SetSmall(0, -3);
+  client.SetText(1, "text");
+  client.SetLong(2, -7);
+  client.SetDouble(3, 2.25);
+  client.SetLong(4, 5);
+  client.SetText(5, std::string("ab\0cd", 5));
+  client.SetText(7, std::string(10, 'A'));
+  std::vector<uint8_t> stub;
+  EncodeRequestStub(spec, client, stub);
+
+  Arguments server;
+  ASSERT_EQ(DecodeRequestStub(spec, stub, false, 1 << 20, server), NdrStatus::kOk);
+  EXPECT_EQ(server.Small(0), -3);
+  EXPECT_EQ(server.Text(1), "text");
+  EXPECT_EQ(server.Long(2), -7);
+  EXPECT_EQ(server.Double(3), 2.25);
+  EXPECT_EQ(server.Text(5), std::string("ab\0cd", 5));
+  server.SetLong(2, 99);
+  server.SetDouble(3, -0.5);
+  server.SetText(6, "xyz");
+  server.SetText(7, "done");
+  server.SetResultLong(-1);
+  std::vector<uint8_t> response;
+  EncodeResponseStub(spec, server, response);
+
+  ASSERT_EQ(DecodeResponseStub(spec, response, false, client), NdrStatus::kOk);
+  EXPECT_EQ(client.Long(2), 99);
+  EXPECT_EQ(client.Double(3), -0.5);
+  EXPECT_EQ(client.Text(6), std::string("xyz\0\0", 5));
+  EXPECT_EQ(client.Text(7), "done");
+  EXPECT_EQ(client.ResultLong(), -1);
+}
+
+TEST(NdrTest, SpecsMustNameALongAsArraySize) {
+  EXPECT_TRUE(IsValidSpec(BytesSpec()));
+  EXPECT_FALSE(IsValidSpec({{{ParamKind::kInChars, -1}}, ResultKind::kVoid}));
+  EXPECT_FALSE(IsValidSpec({{{ParamKind::kInChars, 1}, {ParamKind::kInString}}, ResultKind::kVoid}));
+  EXPECT_FALSE(IsValidSpec({{{ParamKind::kOutChars, 5}}, ResultKind::kVoid}));
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::DceRpc
