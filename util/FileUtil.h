@@ -20,12 +20,15 @@ enum class SpecialFolder {
 bool FileExists(const std::string& path);
 // True unless the path begins with "/".
 bool IsRelativePath(std::string_view path);
-// Absolute paths come back unchanged; relative ones are joined to base and canonicalised
-// ("." and ".." removed). Empty text when the result would reach 260 characters.
+// Absolute paths come back unchanged; relative ones are joined to base (its "\" taken as "/")
+// and canonicalised lexically ("." and ".." removed, a trailing "/" kept). Empty text when the
+// joined path reaches 260 characters.
 std::string MakeAbsolutePath(std::string_view path, std::string_view baseFolder);
-// Creates every missing folder of the path ("\" taken as "/"). False when one cannot be made.
+// Creates every missing folder of the path ("\" taken as "/"; a relative path below the
+// working folder), mode 0755. True when all exist as folders afterwards.
 bool CreateDirectories(std::string_view path);
-// Whether the file's last-write time is later than the given time; false when unreadable.
+// Whether the file's last-write time (to the nanosecond) is later than the given time; false
+// when the file cannot be opened for reading or is a folder.
 bool IsFileNewerThan(const std::string& path, std::time_t time);
 // (folder with its trailing "/", file name with extension).
 std::pair<std::string, std::string> SplitPath(std::string_view path);
@@ -37,7 +40,8 @@ std::string GetSpecialFolder(SpecialFolder folder);
 // Reads a whole file; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& content);
 // Writes content to a temporary file in the same folder, flushes it and renames it over path,
-// so that a crash never leaves half a file. False on any failure (the old file then stays).
+// so that a crash never leaves half a file. The file keeps its permission bits (a new one gets
+// 0644). False on any failure (the old file then stays, the temporary one is removed).
 bool WriteFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -27,7 +27,8 @@ class Globber {
   // one existing file. False when walking cannot start.
   bool SetPattern(std::string_view pattern);
   // The next matching file (never a folder), or nullptr when the walk is over. Files of one
-  // folder come in name order before the next folder is scanned.
+  // folder come in name order (byte order) before the next folder is scanned; symbolic links
+  // to folders are not followed when recursing. "[" and "]" in the pattern match themselves.
   const FindData* Next();
   // "recurse": ParseBool of the value, default false.
   bool SetOption(std::string_view name, std::string_view value);

@@ -83,14 +83,24 @@ std::string ToOneBasedXPath(std::string_view xpath) {
   return result;
 }
 
-void AppendTextContent(const pugi::xml_node& node, std::string& text) {
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      text += child.value();
-    } else if (child.type() == pugi::node_element) {
-      AppendTextContent(child, text);
+// The concatenated text of every text and CDATA node below root. Iterative: documents come
+// from the network and may nest deeper than the stack would allow.
+std::string DescendantText(const pugi::xml_node& root) {
+  std::string text;
+  pugi::xml_node node = root.first_child();
+  while (node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();
+    if (node.type() == pugi::node_element && node.first_child()) {
+      node = node.first_child();
+      continue;
     }
+    while (!node.next_sibling()) {
+      node = node.parent();
+      if (node == root) return text;
+    }
+    node = node.next_sibling();
   }
+  return text;
 }
 
 // The declaration's content as it stands between "<?xml " and "?>".
@@ -108,11 +118,8 @@ std::string TextContent(const pugi::xpath_node& selected) {
   const pugi::xml_node node = selected.node();
   switch (node.type()) {
     case pugi::node_element:
-    case pugi::node_document: {
-      std::string text;
-      AppendTextContent(node, text);
-      return text;
-    }
+    case pugi::node_document:
+      return DescendantText(node);
     case pugi::node_declaration:
       return DeclarationContent(node);
     default:

@@ -41,10 +41,12 @@ class XmlDocument {
   XmlDocument& operator=(const XmlDocument&) = delete;
 
   // Loads the file of that name when it exists, otherwise parses the input as XML text.
-  // On failure the status holds one 30977 entry with the parser's reason.
+  // On failure the status holds one 30977 entry with the parser's reason; its "Code" is
+  // 0xC00CE500 plus the parser's status number (0xC00CE520: more than one top-level element).
+  // Bytes pass through unconverted (texts are 8-bit), unless the input is UTF-16 or UTF-32.
   bool Load(std::string_view input);
-  // Writes the whole document to a temporary file beside path and renames it over path.
-  // Throws XmlSaveError on failure.
+  // Writes the whole document, unindented with a line break after the declaration, to a
+  // temporary file beside path and renames it over path. Throws XmlSaveError on failure.
   bool Save(const std::string& path);
   bool Reset();
 
@@ -56,6 +58,8 @@ class XmlDocument {
   std::string GetNodeText(std::string_view defaultText);
   std::string GetNodeContent(std::string_view defaultText);
   bool SetNodeText(std::string_view text);
+  // Markup of the current node, unindented, empty elements as start and end tag. For the
+  // document root ("/") the markup of all its top-level nodes, as Save writes them.
   std::string GetNodeXml();
   std::string GetText(std::string_view xpath, std::string_view defaultText);
   const ElementList& GetAttributes();

@@ -37,7 +37,8 @@ TEST(CriticalSectionTest, ReleaseThenDestroyLeavesOnce) NO_THREAD_SAFETY_ANALYSI
   EXPECT_TRUE(FreeForOtherThreads(section));
 }
 
-TEST(CriticalSectionTest, ExceptionReleasesTheSection) {
+// The analysis does not model re-entrant sections, hence it is off for the nested lock.
+TEST(CriticalSectionTest, ExceptionReleasesTheSection) NO_THREAD_SAFETY_ANALYSIS {
   ActiveCriticalSection section;
   EXPECT_THROW(
       {

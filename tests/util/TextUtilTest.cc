@@ -77,26 +77,6 @@ TEST(ReplaceTest, RestartsFromTheBeginningAndHonoursTheLimit) {
   EXPECT_EQ(text, "X");
 }
 
-TEST(CompareTest, EmptyTextAndCaseRules) {
-  EXPECT_TRUE(Equals("", ""));
-  EXPECT_FALSE(Equals("", "a", true));
-  EXPECT_TRUE(Equals("ABC", "abc", true));
-  EXPECT_FALSE(Equals("ABC", "abc"));
-  EXPECT_TRUE(StartsWith("Korvane.X", "korvane.", true));
-  EXPECT_FALSE(StartsWith("ab", "abc"));
-  EXPECT_TRUE(EndsWith("file.PTPConfig", ".ptpconfig", true));
-  EXPECT_EQ(Find("aXbX", "x", true), 1u);
-  EXPECT_EQ(Find("aXbX", "x"), std::string::npos);
-  EXPECT_EQ(ToLower("A\xC9z"), "a\xC9z");  // 8-bit bytes are left alone
-}
-
-TEST(TokenizeTest, DropsEmptyPieces) {
-  EXPECT_THAT(Tokenize("\\a//b\\ c\\", "\\/"), testing::ElementsAre("a", "b", " c"));
-  EXPECT_TRUE(Tokenize("", ",").empty());
-  EXPECT_EQ(Join({"a", "b", "c"}, "/"), "a/b/c");
-  EXPECT_EQ(Trim(" \t\r\n\v\fx y \n"), "x y");
-}
-
 TEST(TimeStampTest, HasMilliseconds) {
   EXPECT_THAT(TimeStamp(),
               testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"));
