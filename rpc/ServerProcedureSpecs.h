@@ -1,0 +1,234 @@
+// The wire shape of the server's procedure interface (8a60fd6c-7ebf-4aee-839c-1df4243d03d2 v1.0):
+// for every procedure number, the NDR parameter kinds in wire order and the result kind. The
+// server registers its handlers with these specs and every client of the interface (tools,
+// stand-in provider, tests) calls with the same ones, so the two sides cannot drift apart.
+//
+// The binding handle of each procedure is not marshalled and has no place here. Procedures 5-7
+// do not exist; 25-45 (management) are described elsewhere.
+//
+// Thread safety: plain constants and functions over immutable statics.
+#pragma once
+
+#include <cstdint>
+#include <cstddef>
+#include <stdexcept>
+
+#include "dcerpc/Procedure.h"
+#include "dcerpc/Uuid.h"
+
+namespace Korvane::Pictora::Rpc {
+
+inline const DceRpc::SyntaxId& ServerInterfaceId() {
+  static const DceRpc::SyntaxId id{*DceRpc::Uuid::Parse("8a60fd6c-7ebf-4aee-839c-1df4243d03d2"), 1, 0};
+  return id;
+}
+
+// Procedure numbers (operation numbers on the wire).
+namespace ServerOp {
+inline constexpr uint16_t kGetVersion = 0;
+inline constexpr uint16_t kReserved1 = 1;
+inline constexpr uint16_t kReserved2 = 2;
+inline constexpr uint16_t kReserved3 = 3;
+inline constexpr uint16_t kOpenSession = 4;
+inline constexpr uint16_t kCloseSession = 8;
+inline constexpr uint16_t kGetSession = 9;
+inline constexpr uint16_t kNotifySession = 10;
+inline constexpr uint16_t kAddServiceProvider = 11;
+inline constexpr uint16_t kRemoveServiceProvider = 12;
+inline constexpr uint16_t kGetServiceProvidersFor = 13;
+inline constexpr uint16_t kGetServiceProviderInfo = 14;
+inline constexpr uint16_t kUpdateServiceProviderInfo = 15;
+inline constexpr uint16_t kAddServices = 16;
+inline constexpr uint16_t kRemoveServices = 17;
+inline constexpr uint16_t kGetInfo = 18;
+inline constexpr uint16_t kGetServiceProviders = 19;
+inline constexpr uint16_t kReserved20 = 20;
+inline constexpr uint16_t kGetServices = 21;
+inline constexpr uint16_t kReserved22 = 22;
+inline constexpr uint16_t kReserved23 = 23;
+inline constexpr uint16_t kSetStopFlag = 24;
+inline constexpr uint16_t kGetServicesForServiceProvider = 46;
+inline constexpr uint16_t kGetServiceProviderConfiguration = 47;
+}  // namespace ServerOp
+
+// Parameter positions of each shape. Values and capacities in DceRpc::Arguments use them.
+
+// 1, 3, 8, 9: text -> small.
+namespace TextParam {
+inline constexpr size_t kText = 0;
+}
+// 0 GetVersion: in/out text -> small.
+namespace VersionParam {
+inline constexpr size_t kVersion = 0;
+}
+// 2: text; [in, size_is(inLength)] byte[]; [in] long inLength; [out, size_is(*outLength)] byte[];
+// [in, out] long* outLength -> small.
+namespace BytesParam {
+inline constexpr size_t kText = 0;
+inline constexpr size_t kIn = 1;
+inline constexpr size_t kInLength = 2;
+inline constexpr size_t kOut = 3;
+inline constexpr size_t kOutLength = 4;
+}  // namespace BytesParam
+// 4 OpenSession: text session information XML; in/out session identifier; in/out error -> small.
+namespace OpenSessionParam {
+inline constexpr size_t kInfo = 0;
+inline constexpr size_t kSessionId = 1;
+inline constexpr size_t kError = 2;
+}  // namespace OpenSessionParam
+// 10: text session; flag; text; in/out error -> small.
+namespace NotifyParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kFlag = 1;
+inline constexpr size_t kText = 2;
+inline constexpr size_t kError = 3;
+}  // namespace NotifyParam
+// 11, 15, 16, 17: text session; text name; long length; [in, size_is(length)] char[] data;
+// in/out error -> small. The caller includes the text's NUL in length.
+namespace NameDataParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kName = 1;
+inline constexpr size_t kLength = 2;
+inline constexpr size_t kData = 3;
+inline constexpr size_t kError = 4;
+}  // namespace NameDataParam
+// 12: text session; text name; in/out error -> small.
+namespace NameParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kName = 1;
+inline constexpr size_t kError = 2;
+}  // namespace NameParam
+// 13, 14, 18, 21, 22, 23, 46, 47: text; text; long size; [out, size_is(size)] char[] buffer;
+// in/out error -> long (buffer reply).
+namespace NameBufferParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kName = 1;
+inline constexpr size_t kSize = 2;
+inline constexpr size_t kBuffer = 3;
+inline constexpr size_t kError = 4;
+}  // namespace NameBufferParam
+// 19, 20: text session; long size; [out, size_is(size)] char[] buffer; in/out error -> long.
+namespace SessionBufferParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kSize = 1;
+inline constexpr size_t kBuffer = 2;
+inline constexpr size_t kError = 3;
+}  // namespace SessionBufferParam
+// 24 SetStopFlag: text; text -> small.
+namespace TwoTextsParam {
+inline constexpr size_t kFirst = 0;
+inline constexpr size_t kSecond = 1;
+}  // namespace TwoTextsParam
+
+namespace ServerSpecShapes {
+using DceRpc::ParamKind;
+using DceRpc::ProcedureSpec;
+using DceRpc::ResultKind;
+
+inline const ProcedureSpec& Version() {
+  static const ProcedureSpec spec{{{ParamKind::kInOutString}}, ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& Text() {
+  static const ProcedureSpec spec{{{ParamKind::kInString}}, ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& Bytes() {
+  static const ProcedureSpec spec{{{ParamKind::kInString},
+                                   {ParamKind::kInBytes, static_cast<int>(BytesParam::kInLength)},
+                                   {ParamKind::kInLong},
+                                   {ParamKind::kOutBytes, static_cast<int>(BytesParam::kOutLength)},
+                                   {ParamKind::kInOutLong}},
+                                  ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& OpenSession() {
+  static const ProcedureSpec spec{
+      {{ParamKind::kInString}, {ParamKind::kInOutString}, {ParamKind::kInOutString}}, ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& Notify() {
+  static const ProcedureSpec spec{
+      {{ParamKind::kInString}, {ParamKind::kInSmall}, {ParamKind::kInString}, {ParamKind::kInOutString}},
+      ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& NameData() {
+  static const ProcedureSpec spec{{{ParamKind::kInString},
+                                   {ParamKind::kInString},
+                                   {ParamKind::kInLong},
+                                   {ParamKind::kInChars, static_cast<int>(NameDataParam::kLength)},
+                                   {ParamKind::kInOutString}},
+                                  ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& Name() {
+  static const ProcedureSpec spec{
+      {{ParamKind::kInString}, {ParamKind::kInString}, {ParamKind::kInOutString}}, ResultKind::kSmall};
+  return spec;
+}
+inline const ProcedureSpec& NameBuffer() {
+  static const ProcedureSpec spec{{{ParamKind::kInString},
+                                   {ParamKind::kInString},
+                                   {ParamKind::kInLong},
+                                   {ParamKind::kOutChars, static_cast<int>(NameBufferParam::kSize)},
+                                   {ParamKind::kInOutString}},
+                                  ResultKind::kLong};
+  return spec;
+}
+inline const ProcedureSpec& SessionBuffer() {
+  static const ProcedureSpec spec{{{ParamKind::kInString},
+                                   {ParamKind::kInLong},
+                                   {ParamKind::kOutChars, static_cast<int>(SessionBufferParam::kSize)},
+                                   {ParamKind::kInOutString}},
+                                  ResultKind::kLong};
+  return spec;
+}
+inline const ProcedureSpec& TwoTexts() {
+  static const ProcedureSpec spec{{{ParamKind::kInString}, {ParamKind::kInString}}, ResultKind::kSmall};
+  return spec;
+}
+}  // namespace ServerSpecShapes
+
+// The spec of procedure `opnum` (0-24, 46, 47); null for a number this table does not hold
+// (5-7, the management procedures 25-45, anything above 47).
+inline const DceRpc::ProcedureSpec* FindServerProcedureSpec(uint16_t opnum) {
+  namespace S = ServerSpecShapes;
+  switch (opnum) {
+    case ServerOp::kGetVersion: return &S::Version();
+    case ServerOp::kReserved1:
+    case ServerOp::kReserved3:
+    case ServerOp::kCloseSession:
+    case ServerOp::kGetSession: return &S::Text();
+    case ServerOp::kReserved2: return &S::Bytes();
+    case ServerOp::kOpenSession: return &S::OpenSession();
+    case ServerOp::kNotifySession: return &S::Notify();
+    case ServerOp::kAddServiceProvider:
+    case ServerOp::kUpdateServiceProviderInfo:
+    case ServerOp::kAddServices:
+    case ServerOp::kRemoveServices: return &S::NameData();
+    case ServerOp::kRemoveServiceProvider: return &S::Name();
+    case ServerOp::kGetServiceProvidersFor:
+    case ServerOp::kGetServiceProviderInfo:
+    case ServerOp::kGetInfo:
+    case ServerOp::kGetServices:
+    case ServerOp::kReserved22:
+    case ServerOp::kReserved23:
+    case ServerOp::kGetServicesForServiceProvider:
+    case ServerOp::kGetServiceProviderConfiguration: return &S::NameBuffer();
+    case ServerOp::kGetServiceProviders:
+    case ServerOp::kReserved20: return &S::SessionBuffer();
+    case ServerOp::kSetStopFlag: return &S::TwoTexts();
+    default: return nullptr;
+  }
+}
+
+// The spec of a procedure known to exist (use the ServerOp constants); std::out_of_range for
+// any other number.
+inline const DceRpc::ProcedureSpec& ServerProcedureSpec(uint16_t opnum) {
+  const DceRpc::ProcedureSpec* spec = FindServerProcedureSpec(opnum);
+  if (spec == nullptr) throw std::out_of_range("no server procedure with this number");
+  return *spec;
+}
+
+}  // namespace Korvane::Pictora::Rpc
