@@ -117,7 +117,7 @@ bool CreateDirectories(std::string_view path) {
 }
 
 bool IsFileNewerThan(const std::string& path, std::time_t time) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   const bool known = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
@@ -155,8 +155,15 @@ std::string GetSpecialFolder(SpecialFolder folder) {
 }
 
 bool ReadFile(const std::string& path, std::string& content) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Names can come from the network (XML input that happens to name a file): a FIFO must not
+  // block the caller, nor a device feed it without end, so only regular files are read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   std::string data;
   char buffer[65536];
   bool ok = true;

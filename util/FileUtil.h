@@ -37,7 +37,7 @@ std::pair<std::string, std::string> SplitFileName(std::string_view path);
 // The folder's path ending in "/", or empty text when it is unknown.
 std::string GetSpecialFolder(SpecialFolder folder);
 
-// Reads a whole file; false when it cannot be read.
+// Reads a whole regular file; false when it cannot be read or is no regular file.
 bool ReadFile(const std::string& path, std::string& content);
 // Writes content to a temporary file in the same folder, flushes it and renames it over path,
 // so that a crash never leaves half a file. The file keeps its permission bits (a new one gets

@@ -170,6 +170,11 @@ TEST(XmlDocumentFileTest, SaveWritesRawMarkupAndLoadsBack) {
   EXPECT_EQ(reloaded.GetText("//Service[1]", ""), "text b");
 
   EXPECT_THROW(document.Save(folder / "missing/x.xml"), XmlSaveError);
+
+  // An existing name that is no regular file is not read (a device could feed it forever).
+  EXPECT_FALSE(document.Load("/dev/zero"));
+  EXPECT_EQ(document.GetStatus().GetItem(0).message,
+            LoadMessage("/dev/zero", "C00CE502", 1, 1, "Error reading from file/stream"));
 }
 
 TEST(ElementListTest, GetOrAddKeepsTheFirstSpelling) {
