@@ -102,6 +102,7 @@ struct ServerRuntime::Endpoint : Pollable {
 struct ServerRuntime::Connection : Pollable {
   Connection(const InterfaceRegistry& registry, ConnectionConfig config)
       : Pollable(Kind::kConnection), machine(registry, std::move(config)) {}
+  std::mutex serveMutex;
   UniqueFd fd;
   ServerConnection machine;
   CallContext context;
@@ -279,6 +280,9 @@ void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
 
 void ServerRuntime::ServeConnection(Connection& connection) {
   thread_local std::vector<uint8_t> buffer(kReadChunk);
+  // EPOLLONESHOT already gives one owner at a time; the lock makes each hand-off between
+  // threads explicit (it is never contended for long: only while the previous owner re-arms).
+  std::unique_lock serving(connection.serveMutex);
   connection.busy = true;
   std::vector<uint8_t> out;
   bool keep = true;
@@ -295,6 +299,7 @@ void ServerRuntime::ServeConnection(Connection& connection) {
     if (static_cast<size_t>(n) < buffer.size()) break;
   }
   if (!keep) {
+    serving.unlock();
     CloseConnection(connection);
     return;
   }
