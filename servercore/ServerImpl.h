@@ -226,8 +226,8 @@ class ServerImpl : public Global::Object, public IServer {
 
   GeneralUtilityLib::ActiveCriticalSection reportLock_;
 
-  std::mutex configurationMutex_;
-  GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationMutex_);
+  GeneralUtilityLib::ActiveCriticalSection configurationLock_;
+  GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationLock_);
 
   std::atomic<bool> stopFlag_{false};
   std::atomic<bool> authenticationActive_{false};

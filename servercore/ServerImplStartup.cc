@@ -196,7 +196,7 @@ bool ServerImpl::ReadConfiguration(long& code) {
     if (authentication) values["Endpoint"] = kPipeEndpoint;
     authenticationActive_ = authentication;
     {
-      std::lock_guard<std::mutex> lock(configurationMutex_);
+      CriticalSectionLock lock(&configurationLock_, "ReadConfiguration");
       configuration_ = values;
     }
     LoadServices();
@@ -294,7 +294,7 @@ std::string ServerImpl::GetVersion() {
 }
 
 GU::ElementList ServerImpl::GetConfiguration() {
-  std::lock_guard<std::mutex> lock(configurationMutex_);
+  CriticalSectionLock lock(&configurationLock_, "GetConfiguration");
   return configuration_;
 }
 
