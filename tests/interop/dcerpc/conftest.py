@@ -1,0 +1,49 @@
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(__file__))
+
+PIPE_NAME = 'dcerpc-interop'
+
+
+class _TestTimeout(Exception):
+    pass
+
+
+@pytest.fixture(autouse=True)
+def time_limit():
+    """impacket spins forever on a peer that closes mid-PDU: bound every test."""
+    def expire(signum, frame):
+        raise _TestTimeout('test took too long')
+    previous = signal.signal(signal.SIGALRM, expire)
+    signal.alarm(60)
+    yield
+    signal.alarm(0)
+    signal.signal(signal.SIGALRM, previous)
+
+
+class RuntimeServer:
+    def __init__(self, port, pipe_path):
+        self.port = port
+        self.pipe_path = pipe_path
+
+
+@pytest.fixture(scope='module')
+def server():
+    program = os.environ.get('DCERPC_TEST_SERVER')
+    if not program:
+        pytest.skip('DCERPC_TEST_SERVER is not set (run through ctest)')
+    with tempfile.TemporaryDirectory() as folder:
+        env = dict(os.environ, PICTORA_PIPE_DIR=folder)
+        process = subprocess.Popen([program, PIPE_NAME], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   env=env, text=True)
+        line = process.stdout.readline().split()
+        assert line and line[0] == 'PORT', 'test server did not start'
+        yield RuntimeServer(int(line[1]), os.path.join(folder, PIPE_NAME))
+        process.stdin.close()
+        assert process.wait(timeout=30) == 0
