@@ -88,7 +88,10 @@ std::string ServerImpl::AuthenticationFilePath(const std::string& serviceName) {
   std::string folder = AuthenticationFolder();
   const std::string fileName = pieces.back();
   pieces.pop_back();
-  if (!pieces.empty()) folder += "/" + GU::Join(pieces, "/");
+  if (!pieces.empty()) {
+    folder += '/';
+    folder += GU::Join(pieces, "/");
+  }
   const std::string path = folder + "/" + fileName;
   if (path.size() >= GU::kMaxPath) return std::string();
   GU::CreateDirectories(folder);
