@@ -1,0 +1,88 @@
+// pictora-provider: a stand-in service provider for demos and tests. Serves the provider
+// interface on its own TCP port and, given --server, lives with that server as a provider does.
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "dcerpc/Server.h"
+#include "global/MachineIdentity.h"
+#include "tools/common/ServerClient.h"
+#include "tools/provider/ProviderLog.h"
+#include "tools/provider/ProviderOptions.h"
+#include "tools/provider/Registration.h"
+#include "tools/provider/StandInProvider.h"
+
+namespace Tools = Korvane::Pictora::Tools;
+namespace DceRpc = Korvane::Pictora::DceRpc;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// SIGINT and SIGTERM are taken only by the main loop's sigtimedwait; the runtime's threads,
+// created after this, inherit the blocked mask.
+sigset_t BlockStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+// Waits until `until` or a stop signal; true on a stop signal.
+bool WaitForStop(const sigset_t& signals, Clock::time_point until) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+  if (left.count() < 1) left = std::chrono::milliseconds(1);
+  timespec timeout{static_cast<time_t>(left.count() / 1000), static_cast<long>(left.count() % 1000) * 1000000};
+  return sigtimedwait(&signals, nullptr, &timeout) > 0;
+}
+
+Tools::StandInSettings SettingsFrom(const Tools::ProviderOptions& options) {
+  return {options.name, options.hostMachine, options.load, options.refusePing, options.silent};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  auto parsed = Tools::ParseProviderOptions(argc, argv, error);
+  if (!parsed) {
+    std::fprintf(stderr, "%s\n%s", error.c_str(), Tools::kProviderUsage);
+    return 2;
+  }
+  Tools::ProviderOptions options = *parsed;
+  if (options.hostMachine.empty()) options.hostMachine = Korvane::Pictora::Global::LocalHostName();
+  std::optional<DceRpc::Binding> server;
+  if (!options.server.empty() && !(server = Tools::TcpBindingFor(options.server))) {
+    std::fprintf(stderr, "bad --server (HOST:PORT expected): %s\n", options.server.c_str());
+    return 2;
+  }
+  const sigset_t stopSignals = BlockStopSignals();
+
+  Tools::StandInProvider provider(SettingsFrom(options));
+  provider.SetServices(options.services);
+  DceRpc::Server rpcServer;
+  rpcServer.RegisterInterface(provider.Definition());
+  DceRpc::RpcStatus listening = rpcServer.Listen("ncacn_ip_tcp", std::to_string(options.port));
+  if (!listening.ok()) {
+    std::fprintf(stderr, "cannot listen on port %d: %s\n", options.port, listening.text.c_str());
+    return 1;
+  }
+  const std::string endpoint = std::to_string(rpcServer.TcpPort());
+  provider.SetEndpoint(endpoint);
+  Tools::ProviderLog(options.name, "listening on port " + endpoint);
+
+  std::unique_ptr<Tools::Registration> registration;
+  if (server) registration = std::make_unique<Tools::Registration>(options, *server, provider, endpoint);
+  for (;;) {
+    Clock::time_point next = registration ? registration->Step() : Clock::now() + std::chrono::hours(1);
+    if (WaitForStop(stopSignals, next)) break;
+  }
+  Tools::ProviderLog(options.name, "stopping");
+  if (registration) registration->Leave();
+  provider.Release();
+  rpcServer.StopListening();
+  return 0;
+}
