@@ -1,0 +1,67 @@
+#include "host/ServerHost.h"
+
+#include <chrono>
+
+#include "dcerpc/Client.h"
+#include "rpc/PublishedObjects.h"
+#include "util/TextUtil.h"
+
+namespace Korvane::Pictora::Host {
+
+namespace {
+
+// A configured time-out in milliseconds; the default for a missing, unreadable or non-positive
+// value.
+std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& config, const char* name,
+                                       std::chrono::milliseconds fallback) {
+  const auto value = GeneralUtilityLib::ParseLong(config.GetValue(name), 0);
+  return value > 0 ? std::chrono::milliseconds(value) : fallback;
+}
+
+}  // namespace
+
+ServerHost::ServerHost()
+    : core_(std::make_unique<ServerCore::ServerImpl>(&listener_, &providerCalls_, nullptr)) {
+  Rpc::PublishServer(core_.get());
+}
+
+ServerHost::~ServerHost() {
+  Close();
+  Rpc::PublishFacade(nullptr);
+  facade_.reset();
+  Rpc::PublishServer(nullptr);
+  core_.reset();
+}
+
+long ServerHost::Start(const std::string& endpoint) {
+  const long code = core_->Init(endpoint);
+  if (code == 0) ApplyClientTimeouts();
+  return code;
+}
+
+void ServerHost::StartFacade(const std::string& extraAllowList) {
+  // No administration facade exists in this build yet: the management procedures are not
+  // registered either, so nothing can reach one.
+  if (!facade_) return;
+  facade_->Init(core_.get(), extraAllowList);
+  Rpc::PublishFacade(facade_.get());
+}
+
+void ServerHost::Close() {
+  if (closed_) return;
+  closed_ = true;
+  core_->Close();
+}
+
+std::string ServerHost::StatusText() { return core_->GetStatus().ToString(); }
+
+void ServerHost::ApplyClientTimeouts() {
+  const GeneralUtilityLib::ElementList config = core_->GetConfiguration();
+  const DceRpc::ClientTimeouts defaults;
+  DceRpc::ClientTimeouts timeouts;
+  timeouts.connect = TimeoutValue(config, "RpcConnectTimeoutMs", defaults.connect);
+  timeouts.call = TimeoutValue(config, "RpcCallTimeoutMs", defaults.call);
+  DceRpc::SetDefaultClientTimeouts(timeouts);
+}
+
+}  // namespace Korvane::Pictora::Host

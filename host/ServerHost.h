@@ -1,0 +1,50 @@
+// The objects of one server run and their order, shared by console and service mode:
+// core constructed (with its endpoint listener and provider calls) -> core published -> Init
+// (ends by listening) -> client time-outs from the configuration -> facade -> (the caller's
+// loop) -> Close -> facade and core unpublished and destroyed.
+//
+// Not thread-safe: owned and driven by the host's loop thread. The remote procedures reach the
+// published core on the runtime's threads meanwhile.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "rpc/IAdministrationFacade.h"
+#include "rpc/Listener.h"
+#include "rpc/ProviderCalls.h"
+#include "servercore/ServerImpl.h"
+
+namespace Korvane::Pictora::Host {
+
+class ServerHost {
+ public:
+  ServerHost();
+  ~ServerHost();  // Close, then unpublish and destroy facade and core
+  ServerHost(const ServerHost&) = delete;
+  ServerHost& operator=(const ServerHost&) = delete;
+
+  // The core's Init with the endpoint from the command line (empty: the configured one).
+  // 0 on success, else the core's code; StatusText() then says why.
+  long Start(const std::string& endpoint);
+  // Creates and initialises the administration facade, when this build has one.
+  void StartFacade(const std::string& extraAllowList);
+  // Stops listening and destroys the sessions; a second call does nothing more.
+  void Close();
+
+  ServerCore::IServer& Core() { return *core_; }
+  std::string StatusText();
+  // The TCP port served (0 when none).
+  uint16_t TcpPort() const { return listener_.TcpPort(); }
+
+ private:
+  void ApplyClientTimeouts();
+
+  Rpc::Listener listener_;
+  Rpc::ProviderCalls providerCalls_;
+  std::unique_ptr<ServerCore::ServerImpl> core_;
+  std::unique_ptr<Rpc::IAdministrationFacade> facade_;
+  bool closed_ = false;
+};
+
+}  // namespace Korvane::Pictora::Host

@@ -1,0 +1,34 @@
+// The server as a systemd service: OnInit builds and starts the server (core published, Init
+// listening), Run drives the main loop until the stop control, then closes the server. The
+// core's stop flag (remote procedure 24) is not looked at here: only the service manager stops
+// a service.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "host/ServerHost.h"
+#include "host/WinServiceBase.h"
+
+namespace Korvane::Pictora::GeneralUtilityLib {
+
+class ServerService : public WinServiceBase {
+ public:
+  static constexpr const char* kServiceName = "KorvanePictora";
+
+  ServerService();
+  ~ServerService() override;
+
+ protected:
+  bool OnInit(int argumentCount, char** arguments) override;
+  void OnStop() override;
+  void Run(int argumentCount, char** arguments) override;
+
+ private:
+  std::unique_ptr<Host::ServerHost> host_;
+  std::string extraAllowList_;
+  std::atomic<bool> stopRequested_{false};
+};
+
+}  // namespace Korvane::Pictora::GeneralUtilityLib

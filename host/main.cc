@@ -1,0 +1,65 @@
+// pictora-server: the Korvane Pictora Server process.
+//   pictora-server -console [extraAllowList] [endpoint]   in the foreground
+//   pictora-server <extraAllowList> [endpoint]            as a systemd service
+//   pictora-server -uninstall                             remove the service
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+
+#include "global/IReporter.h"
+#include "global/LogFileHandler.h"
+#include "host/CommandLine.h"
+#include "host/ConsoleMode.h"
+#include "host/ServerService.h"
+#include "host/StopSignals.h"
+
+namespace {
+
+using namespace Korvane::Pictora;
+
+// Every client connection is a descriptor; the server must be able to hold well over a
+// thousand at once, more than the usual soft limit allows.
+void RaiseFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+int RunService(int argc, char** argv) {
+  // Under systemd standard error goes to the journal, so reports reach it too.
+  Global::ConsoleReportHandler journal;
+  Global::GetGlobalReporter()->AttachHandler(&journal);
+  GeneralUtilityLib::ServerService service;
+  if (!service.Start(GeneralUtilityLib::ServerService::kServiceName, argc, argv)) {
+    std::fprintf(stderr,
+                 "pictora-server runs as a systemd service (unit korvane-pictora.service); "
+                 "to run it by hand use: pictora-server -console [extraAllowList] [endpoint]\n");
+    return 0;
+  }
+  return service.ExitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Host::CommandLine line = Host::ParseCommandLine(argc, argv);
+  switch (line.mode) {
+    case Host::RunMode::kNothing:
+      return 0;
+    case Host::RunMode::kUninstall:
+      std::printf("Uninstall is not available in this build of pictora-server.\n");
+      return 0;
+    case Host::RunMode::kConsole:
+    case Host::RunMode::kService:
+      break;
+  }
+  RaiseFileLimit();
+  signal(SIGPIPE, SIG_IGN);
+  // Before any thread exists, so that every thread leaves the stop signals to the host.
+  Host::StopSignals::Block();
+  if (line.mode == Host::RunMode::kService) return RunService(argc, argv);
+  Host::StopSignals signals;
+  return Host::RunConsoleMode(line, signals);
+}

@@ -1,0 +1,64 @@
+#include "rpc/Listener.h"
+
+#include <utility>
+
+#include "dcerpc/Status.h"
+
+namespace Korvane::Pictora::Rpc {
+
+Listener::Listener(CoreSource core) : core_(std::move(core)) {}
+
+Listener::~Listener() { StopListening(); }
+
+bool Listener::StartListening(const std::string& endpoint, const std::string& protocolSequence,
+                              std::string& errorMessage, long& errorCode) {
+  std::lock_guard lock(mutex_);
+  if (server_) {
+    errorCode = DceRpc::StatusCode::kAlreadyListening;
+    errorMessage = DceRpc::StatusText(DceRpc::StatusCode::kAlreadyListening);
+    return false;
+  }
+  DceRpc::ServerOptions options;
+  options.maxCalls = kMaxCalls;
+  auto server = std::make_unique<DceRpc::Server>(options);
+  if (!server->RegisterInterface(ServerInterfaceDefinition(core_))) {
+    errorCode = DceRpc::StatusCode::kCantCreateEndpoint;
+    errorMessage = DceRpc::StatusText(DceRpc::StatusCode::kCantCreateEndpoint);
+    return false;
+  }
+  DceRpc::RpcStatus status = server->Listen(protocolSequence, endpoint);
+  if (!status.ok()) {
+    errorCode = static_cast<long>(status.code);
+    errorMessage = status.text.empty() ? DceRpc::StatusText(status.code) : status.text;
+    return false;
+  }
+  server_ = std::move(server);
+  return true;
+}
+
+bool Listener::StopListening() {
+  std::unique_ptr<DceRpc::Server> server;
+  {
+    std::lock_guard lock(mutex_);
+    server = std::move(server_);
+  }
+  if (!server) return false;
+  server->StopListening();
+  return true;  // destroying the runtime's server unregisters the interface
+}
+
+uint16_t Listener::TcpPort() const {
+  std::lock_guard lock(mutex_);
+  return server_ ? server_->TcpPort() : 0;
+}
+
+std::optional<DceRpc::Binding> BindToEndpoint(const std::string& networkAddress,
+                                              const std::string& endpoint,
+                                              const std::string& protocolSequence) {
+  if (endpoint.empty()) return std::nullopt;
+  DceRpc::Binding binding(protocolSequence, networkAddress, endpoint);
+  if (binding.Validate() != DceRpc::StatusCode::kOk) return std::nullopt;
+  return binding;
+}
+
+}  // namespace Korvane::Pictora::Rpc

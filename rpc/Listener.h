@@ -1,0 +1,57 @@
+// The server's endpoint on the runtime: opens the configured protocol sequence and endpoint,
+// registers the procedure interface and serves it on the runtime's worker threads (up to 1234
+// calls at once), until StopListening. The core starts it at the end of its start-up and stops
+// it when it closes.
+//
+// Thread safety: StartListening and StopListening are meant for one controlling thread (the
+// host's); TcpPort may be read from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "dcerpc/Client.h"
+#include "dcerpc/Server.h"
+#include "rpc/ServerInterface.h"
+#include "servercore/IListener.h"
+
+namespace Korvane::Pictora::Rpc {
+
+class Listener : public ServerCore::IListener {
+ public:
+  static constexpr size_t kMaxCalls = 1234;
+
+  // `core` gives the procedures their core (by default the published one).
+  explicit Listener(CoreSource core = {});
+  ~Listener() override;
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  // On failure errorMessage is the runtime's text for the status and errorCode the status; a
+  // second start while listening fails with 1713 (already listening).
+  bool StartListening(const std::string& endpoint, const std::string& protocolSequence,
+                      std::string& errorMessage, long& errorCode) override;
+  // Stops accepting, waits (bounded) for calls in progress, removes a pipe socket and unregisters
+  // the interface. False when it was not listening.
+  bool StopListening() override;
+
+  // The TCP port being served (0 when none), for callers that asked for port "0".
+  uint16_t TcpPort() const;
+
+ private:
+  CoreSource core_;
+  mutable std::mutex mutex_;
+  std::unique_ptr<DceRpc::Server> server_;
+};
+
+// A client binding to another process's endpoint, or nothing when the texts do not make one
+// (empty or malformed address or endpoint, unknown protocol sequence). The binding is a value;
+// dropping it frees it. Any thread.
+std::optional<DceRpc::Binding> BindToEndpoint(const std::string& networkAddress,
+                                              const std::string& endpoint,
+                                              const std::string& protocolSequence);
+
+}  // namespace Korvane::Pictora::Rpc

@@ -1,0 +1,69 @@
+#include "host/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/LivenessClock.h"
+
+namespace Korvane::Pictora::Host {
+namespace {
+
+TEST(CommandLineTest, ModesAndTheirWords) {
+  struct Case {
+    std::vector<std::string> words;
+    RunMode mode;
+    std::string allowList;
+    std::string endpoint;
+  };
+  const Case cases[] = {
+      {{"server"}, RunMode::kNothing, "", ""},
+      {{}, RunMode::kNothing, "", ""},
+      {{"server", "-console"}, RunMode::kConsole, "", ""},
+      {{"server", "--CONSOLE", "hostA;hostB"}, RunMode::kConsole, "hostA;hostB", ""},
+      {{"server", "-Console", "", "4000", "extra"}, RunMode::kConsole, "", "4000"},
+      {{"server", "-UNINSTALL"}, RunMode::kUninstall, "", ""},
+      {{"server", "--uninstall", "ignored"}, RunMode::kUninstall, "", ""},
+      {{"server", ""}, RunMode::kService, "", ""},
+      {{"server", "hostA", "4001"}, RunMode::kService, "hostA", "4001"},
+      {{"server", "console"}, RunMode::kService, "console", ""},  // no dash: just a word
+      {{"server", "---console"}, RunMode::kService, "---console", ""},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = ParseCommandLine(c.words);
+    SCOPED_TRACE(c.words.size() > 1 ? c.words[1] : "(none)");
+    EXPECT_EQ(line.mode, c.mode);
+    EXPECT_EQ(line.extraAllowList, c.allowList);
+    EXPECT_EQ(line.endpoint, c.endpoint);
+  }
+}
+
+TEST(LivenessClockTest, APassIsDueOnlyAfterMoreThanThePeriod) {
+  LivenessClock clock(60, 1000);
+  EXPECT_FALSE(clock.Due(1060));  // exactly 60 seconds do not count
+  EXPECT_TRUE(clock.Due(1061));
+  clock.PassEnded(1075);  // counted from the end of the pass
+  EXPECT_FALSE(clock.Due(1135));
+  EXPECT_TRUE(clock.Due(1136));
+}
+
+TEST(LivenessClockTest, PeriodFromTheTestVariable) {
+  struct Case {
+    const char* value;
+    long period;
+  };
+  const Case cases[] = {{nullptr, 60}, {"2", 2}, {"0", 0}, {"-5", 60}, {"abc", 60}, {"", 60}, {"3s", 60}};
+  for (const Case& c : cases) {
+    if (c.value == nullptr) {
+      unsetenv("PICTORA_TEST_LIVENESS_SECONDS");
+    } else {
+      setenv("PICTORA_TEST_LIVENESS_SECONDS", c.value, 1);
+    }
+    EXPECT_EQ(LivenessClock::ConfiguredPeriod(), c.period) << (c.value ? c.value : "(unset)");
+  }
+  unsetenv("PICTORA_TEST_LIVENESS_SECONDS");
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::Host
