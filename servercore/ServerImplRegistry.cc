@@ -172,10 +172,13 @@ std::vector<std::string> ServerImpl::SplitServiceElements(const std::string& ser
     status_.AddAll(document_.GetStatus());
     return markups;
   }
+  // One selection walked by index: a query per element would make a large document
+  // quadratic.
   const long count = document_.CountChildren("//ImageServices");
   for (long i = 0; i < count; ++i) {
-    const std::string xpath = GU::Format("//ImageServices/Service[%lu]", static_cast<unsigned long>(i));
-    if (document_.SelectNode(xpath, 0)) markups.push_back(document_.GetNodeContent(""));
+    if (document_.SelectNode("//ImageServices/Service", static_cast<std::size_t>(i))) {
+      markups.push_back(document_.GetNodeContent(""));
+    }
   }
   return markups;
 }
@@ -251,15 +254,18 @@ bool ServerImpl::RemoveServices(const std::string& providerName, const std::stri
       out = status_.ToXml(false);
       return false;
     }
-    std::vector<GU::ElementList> services;
+    std::vector<std::string> markups;
     const long count = document_.CountChildren("//ImageServices");
     for (long i = 0; i < count; ++i) {
-      GU::ElementList values;
-      values.Merge(GU::NodesToList(
-          document_, GU::Format("//ImageServices/Service[%lu]/*", static_cast<unsigned long>(i))));
-      services.push_back(std::move(values));
+      if (document_.SelectNode("//ImageServices/Service", static_cast<std::size_t>(i))) {
+        markups.push_back(document_.GetNodeXml());
+      }
     }
-    for (const GU::ElementList& values : services) {
+    // Each removal may re-read the services file into document_, hence a document of its own.
+    for (const std::string& markup : markups) {
+      GU::XmlDocument service;
+      GU::ElementList values;
+      if (service.Load(markup)) values.Merge(GU::NodesToList(service, "/Service/*"));
       RemoveServiceLocked(providerName, values.GetValue("Name"));
     }
     return true;

@@ -40,9 +40,7 @@ std::string ReadProviderInfo(const std::string& info, Statistics& statistics) {
   const std::string basic = document.SelectNode("//Basic", 0) ? document.GetNodeXml() : "";
   const long count = document.CountChildren("//Services");
   for (long i = 0; i < count; ++i) {
-    if (!document.SelectNode(GU::Format("//Services/*[%lu]", static_cast<unsigned long>(i)), 0)) {
-      continue;
-    }
+    if (!document.SelectNode("//Services/*", static_cast<std::size_t>(i))) continue;
     Global::NameValueMap entry;
     entry.LoadXml(document.GetNodeXml(), "//Service");
     const std::string name = entry.Get("Name");
