@@ -1,5 +1,6 @@
 #include "tools/common/ServerClient.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -30,6 +31,7 @@ std::string Trimmed(const std::string& text) {
 }
 
 std::string UserName() {
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_name != nullptr) return entry->pw_name;
   const char* user = std::getenv("USER");
   return user != nullptr ? user : std::to_string(getuid());
 }
