@@ -8,7 +8,6 @@ namespace Korvane::Pictora::DceRpc {
 
 namespace {
 
-constexpr size_t kBindFixedSize = 28;
 constexpr size_t kContextElementFixedSize = 24;
 constexpr size_t kSyntaxIdSize = 20;
 constexpr size_t kResultSize = 24;

@@ -90,7 +90,7 @@ inline InterfaceDefinition MakeTestInterface() {
                    }};
   p[Op::kFill] = {FillSpec(), [](const CallContext&, Arguments& a) {
                     long count = std::stol("0" + a.Text(0));
-                    if (count < 0 || count > 64 * 1024 * 1024) {
+                    if (count < 0 || count > 4 * 1024 * 1024) {
                       a.SetText(3, "bad count " + a.Text(0));
                       a.SetResultLong(-1);
                       return;

@@ -1,0 +1,89 @@
+// Feeds arbitrary bytes into the server's connection state machine (binds, fragments, NDR
+// decoding of the test interface's procedures) and into the client's PDU and stub decoders.
+// The first input byte chooses how the stream is cut into reads.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "dcerpc/CallExecutor.h"
+#include "dcerpc/Ndr.h"
+#include "dcerpc/PduCodec.h"
+#include "dcerpc/ServerConnection.h"
+#include "tests/dcerpc/TestInterface.h"
+
+using namespace Korvane::Pictora::DceRpc;
+
+namespace {
+
+const InterfaceRegistry& Registry() {
+  static InterfaceRegistry* registry = [] {
+    auto* r = new InterfaceRegistry;
+    InterfaceDefinition test = Testing::MakeTestInterface();
+    test.procedures.erase(Testing::Op::kSleep);  // nothing that waits
+    r->Add(std::move(test));
+    r->Add(Testing::MakeSecondInterface());
+    return r;
+  }();
+  return *registry;
+}
+
+void DriveServer(std::span<const uint8_t> stream, size_t readSize) {
+  static std::atomic<uint32_t> groups{0};
+  ConnectionConfig config;
+  config.secondaryAddress = "3982";
+  config.maxRequestBytes = 256 * 1024;
+  config.assocGroupCounter = &groups;
+  ServerConnection connection(Registry(), config);
+  std::vector<uint8_t> out;
+  for (size_t pos = 0; pos < stream.size() && !connection.Closed(); pos += readSize) {
+    connection.Feed(stream.subspan(pos, std::min(readSize, stream.size() - pos)));
+    while (true) {
+      auto event = connection.Next(out);
+      if (event != ServerConnection::Event::kCall) break;
+      const PendingCall& call = connection.Call();
+      CallOutcome outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 64 * 1024);
+      if (outcome.faultStatus != 0) {
+        connection.FailCall(outcome.faultStatus, false, out);
+      } else {
+        connection.CompleteCall(outcome.stub, out);
+      }
+    }
+    out.clear();
+  }
+}
+
+void DecodeAsClient(std::span<const uint8_t> data) {
+  if (data.size() >= kHeaderSize) {
+    PduHeader header;
+    if (DecodeHeader(data.first<kHeaderSize>(), header) == HeaderCheck::kOk && header.fragLength <= data.size()) {
+      auto pdu = data.first(header.fragLength);
+      BindAckPdu ack;
+      DecodeBindAck(pdu, header, ack);
+      ResponsePdu response;
+      DecodeResponse(pdu, header, response);
+      FaultPdu fault;
+      DecodeFault(pdu, header, fault);
+    }
+  }
+  const ProcedureSpec specs[] = {Testing::EchoSpec(), Testing::BytesSpec(), Testing::FillSpec(), Testing::DoubleSpec()};
+  for (const ProcedureSpec& spec : specs) {
+    Arguments args(spec.params.size());
+    for (size_t i = 0; i < spec.params.size(); ++i) {
+      args.SetCapacity(i, 4096);
+      if (spec.params[i].kind == ParamKind::kInOutLong) args.SetLong(i, 64);
+    }
+    DecodeResponseStub(spec, data, data.size() % 2 == 1, args);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const size_t readSize = data[0] == 0 ? size : data[0];
+  std::span<const uint8_t> stream(data + 1, size - 1);
+  DriveServer(stream, readSize);
+  DecodeAsClient(stream);
+  return 0;
+}
