@@ -25,7 +25,7 @@ SERVICES_FILE = '''<?xml version="1.0" standalone="yes"?>
 %s</Services></Server></Pictora>
 '''
 SERVICE = ('<Service><Name>%s</Name><Source>src</Source><State>On</State><Properties></Properties>'
-           '<ServiceProviders></ServiceProviders></Service>\n')
+           '<ServiceProviders>%s</ServiceProviders></Service>\n')
 CONFIG_FILE = ('<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Config><Endpoint>%d</Endpoint>'
                '<CreateLogs>true</CreateLogs><LogsFolder></LogsFolder>'
                '<ActivateAuthentication>False</ActivateAuthentication>%s'
@@ -96,7 +96,8 @@ class Server:
         with open(os.path.join(folder, 'pictora.conf'), 'w') as f:
             f.write('Version=1.0.0.0\nHome=%s\n' % folder)
         with open(os.path.join(self.server_dir, 'Pictora.Services'), 'w') as f:
-            f.write(SERVICES_FILE % ''.join(SERVICE % name for name in services))
+            # A service is a name (meant for every provider) or (name, "Provider1;Provider2").
+            f.write(SERVICES_FILE % ''.join(SERVICE % ((s, '') if isinstance(s, str) else s) for s in services))
         with open(os.path.join(self.server_dir, 'Pictora.PTSConfig'), 'w') as f:
             f.write(CONFIG_FILE % (self.port, extra_config))
         self.env = dict(os.environ, PICTORA_COMMON_APPDATA=os.path.join(folder, 'appdata'),

@@ -1,0 +1,42 @@
+"""A stand-in provider notices that a restarted server forgot it and registers again."""
+import signal
+
+from provider_harness import Provider, Server, WireClient, cli, endpoints_in_order
+
+
+def test_provider_registers_again_after_a_server_restart(tmp_path):
+    server = Server(str(tmp_path)).start()
+    provider = Provider(server, 'Faithful', 0.25).wait_registered()
+    try:
+        first_session = WireClient(server).providers_for('Images/Thumbs')
+        assert endpoints_in_order(first_session) == [provider.port]
+
+        server.stop()
+        assert server.process.returncode == 0
+        restarted = Server(str(tmp_path), port=server.port).start()
+        server = restarted
+        provider.log.wait_for('the server no longer knows this provider; registering again', 15)
+        provider.wait_registered(count=2)
+        assert endpoints_in_order(WireClient(server).providers_for('Images/Thumbs')) == [provider.port]
+        sessions = [line for line in provider.log.lines if 'registered with session' in line]
+        assert len(sessions) == 2 and sessions[0].split()[-4] != sessions[1].split()[-4]
+
+        table = cli(server, 'providers-for', 'Images/Thumbs')
+        assert table.returncode == 0 and 'Faithful' in table.stdout
+    finally:
+        assert provider.stop(signal.SIGTERM) == 0
+        server.stop()
+
+
+def test_cli_answers_and_fails_with_a_nonzero_status(tmp_path):
+    server = Server(str(tmp_path)).start()
+    try:
+        version = cli(server, 'version')
+        assert version.returncode == 0 and version.stdout.strip()
+        assert cli(server, 'info', 'nonsense').returncode == 2
+        detailed = cli(server, 'info', 'detailed')
+        assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
+    finally:
+        server.stop()
+    unreachable = cli(server, 'version')
+    assert unreachable.returncode == 1 and '1722' in unreachable.stderr

@@ -1,0 +1,110 @@
+// The pieces of the client tool and the stand-in provider that run without a server.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rpc/ProviderProcedureSpecs.h"
+#include "tools/cli/CliCommands.h"
+#include "tools/provider/ProviderOptions.h"
+#include "tools/provider/StandInProvider.h"
+#include "util/Status.h"
+
+namespace Korvane::Pictora::Tools {
+namespace {
+
+std::optional<ProviderOptions> Parse(std::vector<std::string> words, std::string& error) {
+  words.insert(words.begin(), "pictora-provider");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  return ParseProviderOptions(static_cast<int>(argv.size()), argv.data(), error);
+}
+
+TEST(ProviderOptionsTest, AcceptsEveryOption) {
+  std::string error;
+  auto options = Parse({"--name", "P", "--server", "h:1", "--host", "127.0.0.1", "--port", "0", "--load", "0.25",
+                        "--service", "A/B", "--service", "C", "--update-ms", "300", "--reregister-delay-ms",
+                        "100:400", "--refuse-ping", "--silent"},
+                       error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->name, "P");
+  EXPECT_EQ(options->server, "h:1");
+  EXPECT_EQ(options->hostMachine, "127.0.0.1");
+  EXPECT_DOUBLE_EQ(*options->load, 0.25);
+  EXPECT_EQ(options->services, (std::vector<std::string>{"A/B", "C"}));
+  EXPECT_EQ(options->updatePeriod.count(), 300);
+  EXPECT_EQ(options->reregisterMin.count(), 100);
+  EXPECT_EQ(options->reregisterMax.count(), 400);
+  EXPECT_TRUE(options->refusePing && options->silent);
+}
+
+TEST(ProviderOptionsTest, RefusesBadValues) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--port", "65536"},   {"--port", "x"},         {"--load", "nan"},
+      {"--load", ""},        {"--update-ms", "5"},    {"--reregister-delay-ms", "400:100"},
+      {"--reregister-delay-ms", "100"}, {"--name"},   {"--unknown", "1"},
+      {"--name", ""},
+  };
+  for (const auto& words : bad) {
+    std::string error;
+    EXPECT_FALSE(Parse(words, error)) << words[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(CliOutputTest, StatusXmlBecomesReadableLines) {
+  GeneralUtilityLib::Status status;
+  status.Reset("ServerCore.Server.OpenSession");
+  status.Set(53248, "The application 'X' has no access", "", "");
+  std::string readable = ReadableFailure(status.ToXml());
+  EXPECT_NE(readable.find("The application 'X' has no access"), std::string::npos) << readable;
+  EXPECT_EQ(readable.find('<'), std::string::npos) << readable;
+
+  EXPECT_EQ(ReadableFailure("plain reason  "), "plain reason");
+  EXPECT_EQ(ReadableFailure("   "), "");
+}
+
+TEST(CliOutputTest, ProvidersTableKeepsTheServersOrder) {
+  const std::string answer =
+      "<Pictora><Server><ServiceProviders>"
+      "\n<ServiceProvider><Config>\n\t<Name>Two</Name>\n<HostMachine>h2</HostMachine>\n<Endpoint>2</Endpoint>\n"
+      "\n</Config></ServiceProvider>"
+      "\n<ServiceProvider><Config>\n\t<HostMachine>h1</HostMachine>\n<Endpoint>1</Endpoint>\n"
+      "\n</Config></ServiceProvider>"
+      "\n</ServiceProviders></Server></Pictora>";
+  std::string table = ProvidersTable(answer);
+  size_t two = table.find("Two");
+  size_t unnamed = table.find("-   ");
+  ASSERT_NE(two, std::string::npos) << table;
+  ASSERT_NE(unnamed, std::string::npos) << table;
+  EXPECT_LT(two, unnamed);
+  EXPECT_NE(table.find("h1"), std::string::npos);
+  EXPECT_EQ(ProvidersTable("<not xml"), "");
+}
+
+TEST(StandInProviderTest, InformationListsTheServicesAndTheFixedLoad) {
+  StandInProvider provider({"P<1>", "host", 0.3, false, false});
+  provider.SetEndpoint("4711");
+  provider.SetServices({"A/B", "C&D"});
+  EXPECT_DOUBLE_EQ(provider.CurrentLoad(), 0.3);
+  EXPECT_EQ(provider.InfoDocument("Detailed"),
+            "<Pictora><ServiceProvider Level=\"Detailed\"><Basic><Name>P&lt;1&gt;</Name><HostMachine>host"
+            "</HostMachine><Endpoint>4711</Endpoint><Load>0.3</Load></Basic><Services><Service><Name>A/B</Name>"
+            "<State>Running</State></Service><Service><Name>C&amp;D</Name><State>Running</State></Service>"
+            "</Services></ServiceProvider></Pictora>");
+}
+
+TEST(StandInProviderTest, LoadWithoutAFixedValueFollowsActivity) {
+  StandInProvider provider({"P", "host", std::nullopt, false, false});
+  EXPECT_DOUBLE_EQ(provider.CurrentLoad(), 0.0);
+  DceRpc::InterfaceDefinition definition = provider.Definition();
+  ASSERT_EQ(definition.procedures.size(), 27u);
+  for (int i = 0; i < 250; ++i) {
+    DceRpc::Arguments args(1);
+    definition.procedures.at(Rpc::ProviderOp::kGetLoad).handler({}, args);
+  }
+  EXPECT_DOUBLE_EQ(provider.CurrentLoad(), 0.25);
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::Tools
