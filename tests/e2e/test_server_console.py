@@ -1,0 +1,138 @@
+"""The server process in console mode: how it starts, stops and fails, on TCP and on the named
+channel, and the command-line forms that do not start a server."""
+import os
+import signal
+import socket
+import subprocess
+import time
+
+import pytest
+
+import pictora_wire as w
+from server_process import ServerProcess, port_open, server_binary, wait_until
+
+PROVIDER_XML = ('<ServiceProvider><Config><HostMachine>127.0.0.1</HostMachine><Endpoint>%d'
+                '</Endpoint></Config><Dynamic><Load>0</Load></Dynamic></ServiceProvider>\x00')
+
+
+def request_stop(dce):
+    req = w.SetStopFlag()
+    req['Text1'], req['Text2'] = w.z('whatever'), w.z('')
+    return dce.request(req, checkError=False)['Result']
+
+
+def version(dce):
+    req = w.GetVersion()
+    req['Version'] = w.z('x' * 20)
+    return w.unz(dce.request(req, checkError=False)['Version'])
+
+
+def assert_clean_close(server):
+    assert 'Shutting down Server running at endpoint' in server.stderr
+
+
+def test_remote_stop_request_ends_console_mode():
+    with ServerProcess() as server:
+        server.start()
+        assert request_stop(w.connect_tcp(server.port)) == 1
+        assert server.finish() == 0
+        assert '\nStop command was issued' in server.stdout
+        assert_clean_close(server)
+        assert not port_open(server.port)
+
+
+@pytest.mark.parametrize('stop', ['q', 'Q', signal.SIGINT, signal.SIGTERM])
+def test_key_or_signal_ends_console_mode_cleanly(stop):
+    with ServerProcess() as server:
+        server.start()
+        if isinstance(stop, str):
+            server.send_keys('abc' + stop)
+        else:
+            server.signal(stop)
+        assert server.finish() == 0
+        assert 'Stop command was issued' not in server.stdout
+        assert_clean_close(server)
+
+
+def test_end_of_input_is_not_a_stop():
+    with ServerProcess() as server:
+        server.start()
+        server.send_keys('x')
+        server.process.stdin.close()
+        time.sleep(1.0)
+        assert server.process.poll() is None
+        assert version(w.connect_tcp(server.port)) == '1.0.0.2'
+        server.signal(signal.SIGTERM)
+        assert server.finish() == 0
+
+
+def test_named_channel_with_authentication_on():
+    with ServerProcess() as server:
+        server.start_on_pipe()
+        assert 'Server listening at endpoint: \\pipe\\KorvanePictora' in server.stderr_so_far()
+        assert not port_open(server.port)  # the configured TCP port is not served then
+        assert oct(os.stat(server.pipe_path).st_mode & 0o777) == oct(0o666)
+        dce = w.connect_unix(server.pipe_path)
+        assert version(dce) == '1.0.0.2'
+        req = w.OpenSession()
+        req['Info'] = w.z('<SessionInfo><Application>Viewer</Application></SessionInfo>')
+        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
+        assert dce.request(req, checkError=False)['Result'] == 1
+        dce.disconnect()
+        server.send_keys('q')
+        assert server.finish() == 0
+        assert not os.path.exists(server.pipe_path)
+        assert_clean_close(server)
+
+
+def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():
+    with ServerProcess() as server, socket.socket() as occupant:
+        occupant.bind(('127.0.0.1', 0))
+        occupant.listen()
+        server.port = occupant.getsockname()[1]
+        # The server listens on every address; a port taken on loopback is in use for it too.
+        server.start(wait_listening=False)
+        assert server.finish(timeout=15) == 0
+        assert server.stdout.endswith('\nPress any key\n')
+        first_line = server.stdout.splitlines()[0]
+        assert first_line and 'Press any key' not in first_line
+
+
+def test_liveness_pass_unregisters_a_provider_that_is_gone():
+    env = {'PICTORA_TEST_LIVENESS_SECONDS': '1'}
+    with ServerProcess(extra_env=env) as server, socket.socket() as closed:
+        closed.bind(('127.0.0.1', 0))  # a port nobody listens on
+        dead_port = closed.getsockname()[1]
+        server.start()
+        dce = w.connect_tcp(server.port)
+        req = w.OpenSession()
+        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
+        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
+        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
+        add = w.AddServiceProvider()
+        data = PROVIDER_XML % dead_port
+        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Gone'), len(data)
+        add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
+        assert dce.request(add, checkError=False)['Result'] == 1
+        assert wait_until(lambda: 'Removed serviceProvider: Gone' in server.stderr_so_far(), 10)
+        assert "No response from ServiceProvider: 'Gone'" in server.stderr_so_far()
+        server.send_keys('q')
+        assert server.finish() == 0
+
+
+@pytest.mark.parametrize('args,stdout,stderr', [
+    ([], '', ''),
+    (['-UNINSTALL'], 'not available', ''),
+    (['--uninstall'], 'not available', ''),
+    (['some-allow-list'], '', 'systemd'),
+])
+def test_forms_that_start_no_server(args, stdout, stderr):
+    env = dict(os.environ)
+    env.pop('NOTIFY_SOCKET', None)
+    done = subprocess.run([server_binary()] + args, env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=15, text=True)
+    assert done.returncode == 0
+    assert (stdout in done.stdout) and (stdout or done.stdout == '')
+    assert (stderr in done.stderr) and (stderr or done.stderr == '')
+    if stderr:
+        assert len(done.stderr.strip().splitlines()) == 1

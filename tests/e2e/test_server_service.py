@@ -1,0 +1,88 @@
+"""Service mode as systemd drives it, without systemd: the test owns the notification socket
+($NOTIFY_SOCKET) and sends the stop control (SIGTERM) itself."""
+import os
+import signal
+import socket
+import time
+
+import pictora_wire as w
+from server_process import ServerProcess, port_open, wait_until
+
+
+class NotifySocket:
+    def __init__(self, folder):
+        self.path = os.path.join(folder, 'notify.sock')
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.messages = []
+
+    def wait_for(self, line, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(line in m.split('\n') for m in self.messages):
+                return True
+            self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+            try:
+                self.messages.append(self.sock.recv(65536).decode())
+            except socket.timeout:
+                break
+        return any(line in m.split('\n') for m in self.messages)
+
+    def close(self):
+        self.sock.close()
+
+
+def start_service(server, extra_env=None):
+    notify = NotifySocket(server.root)
+    server.env['NOTIFY_SOCKET'] = notify.path
+    server.env.update(extra_env or {})
+    server.start(args=['', str(server.port)], wait_listening=False)
+    return notify
+
+
+def test_ready_then_stopping_on_sigterm_and_a_clean_exit():
+    with ServerProcess() as server:
+        notify = start_service(server)
+        assert notify.wait_for('READY=1')
+        assert port_open(server.port)  # ready means listening
+        # A remote stop request does not stop a service.
+        req = w.SetStopFlag()
+        req['Text1'], req['Text2'] = w.z(''), w.z('')
+        assert w.connect_tcp(server.port).request(req, checkError=False)['Result'] == 1
+        time.sleep(0.8)
+        assert server.process.poll() is None
+        started = time.monotonic()
+        server.signal(signal.SIGTERM)
+        assert notify.wait_for('STOPPING=1')
+        assert server.finish() == 0
+        assert time.monotonic() - started < 5
+        assert 'Shutting down Server running at endpoint' in server.stderr
+        assert not any(m.startswith('STATUS=') and 'Error' in m for m in notify.messages)
+        notify.close()
+
+
+def test_start_failure_reports_the_reason_and_exits_with_1():
+    with ServerProcess() as server, socket.socket() as occupant:
+        occupant.bind(('127.0.0.1', 0))
+        occupant.listen()
+        server.port = occupant.getsockname()[1]
+        notify = start_service(server)
+        assert server.finish() == 1
+        notify.wait_for('READY=1', timeout=0.5)
+        statuses = [m for m in notify.messages if m.startswith('STATUS=')]
+        assert statuses and len(statuses[-1]) > len('STATUS=')
+        assert not any('READY=1' in m.split('\n') for m in notify.messages)
+        notify.close()
+
+
+def test_watchdog_is_fed_at_half_its_interval():
+    with ServerProcess() as server:
+        notify = start_service(server, {'WATCHDOG_USEC': '400000'})
+        assert notify.wait_for('READY=1')
+        deadline = time.monotonic() + 1.5
+        while time.monotonic() < deadline:
+            notify.wait_for('never', timeout=0.1)
+        assert sum(m == 'WATCHDOG=1' for m in notify.messages) >= 4
+        server.signal(signal.SIGTERM)
+        assert server.finish() == 0
+        notify.close()
