@@ -1,7 +1,5 @@
 #include "servercore/ConfiguredProviders.h"
 
-#include <sys/stat.h>
-
 #include "util/FileUtil.h"
 #include "util/Globber.h"
 
@@ -9,16 +7,12 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 
 const std::vector<std::string>& ConfiguredProviders::Names(const std::string& serverFolder) {
-  struct stat info {};
-  const bool statOk = ::stat(serverFolder.c_str(), &info) == 0;
-  const bool unchanged = valid_ && statOk && folder_ == serverFolder &&
-                         info.st_mtim.tv_sec == folderTime_.tv_sec &&
-                         info.st_mtim.tv_nsec == folderTime_.tv_nsec;
-  if (unchanged) return names_;
+  const FileStamp stamp = FileStamp::Of(serverFolder);
+  if (folder_ == serverFolder && stamp == folderStamp_) return names_;
   Rescan(serverFolder);
   folder_ = serverFolder;
-  valid_ = statOk;
-  if (statOk) folderTime_ = info.st_mtim;
+  // A folder changed within the last clock ticks is scanned again next time.
+  folderStamp_ = stamp.Settled() ? stamp : FileStamp();
   ++generation_;
   return names_;
 }

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 #include <vector>
+
+#include "servercore/FileStamp.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -22,8 +23,7 @@ class ConfiguredProviders {
   void Rescan(const std::string& serverFolder);
 
   std::string folder_;
-  struct timespec folderTime_ {};
-  bool valid_ = false;
+  FileStamp folderStamp_;
   std::uint64_t generation_ = 0;
   std::vector<std::string> names_;
 };

@@ -25,6 +25,7 @@
 #include "global/LogFileHandler.h"
 #include "global/Object.h"
 #include "servercore/ConfiguredProviders.h"
+#include "servercore/FileStamp.h"
 #include "servercore/IListener.h"
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
@@ -128,14 +129,6 @@ class ServerImpl : public Global::Object, public IServer {
   bool AuthenticationActive() const { return authenticationActive_.load(); }
 
  private:
-  struct FileStamp {
-    bool valid = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    struct timespec modified {};
-    bool operator==(const FileStamp& other) const;
-  };
   // What the liveness pass needs of a provider, copied under the lock.
   struct PingTarget {
     std::string name;
@@ -178,7 +171,6 @@ class ServerImpl : public Global::Object, public IServer {
   std::vector<std::string> AllocationFor(const std::string& serviceProvidersText)
       REQUIRES(registryLock_);
   void RefreshDefaultAllocations() REQUIRES(registryLock_);
-  FileStamp StampOf(const std::string& path) const;
 
   // Sessions and access (ServerImplSessions.cc).
   bool CloseSessionLocked(const std::string& sessionId) REQUIRES(registryLock_);

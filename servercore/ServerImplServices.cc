@@ -1,6 +1,4 @@
 // Keeps the registry's service map in step with the services file.
-#include <sys/stat.h>
-
 #include <ctime>
 
 #include "global/NameValueMap.h"
@@ -11,28 +9,10 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 
-bool ServerImpl::FileStamp::operator==(const FileStamp& other) const {
-  return valid && other.valid && device == other.device && inode == other.inode &&
-         size == other.size && modified.tv_sec == other.modified.tv_sec &&
-         modified.tv_nsec == other.modified.tv_nsec;
-}
-
-ServerImpl::FileStamp ServerImpl::StampOf(const std::string& path) const {
-  FileStamp stamp;
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return stamp;
-  stamp.valid = true;
-  stamp.device = info.st_dev;
-  stamp.inode = info.st_ino;
-  stamp.size = info.st_size;
-  stamp.modified = info.st_mtim;
-  return stamp;
-}
-
 bool ServerImpl::LoadServices() {
   // The file is rewritten whole (a new inode) by every change, so device, inode, size and
   // the nanosecond modification time together tell an unchanged file with one stat.
-  const FileStamp stamp = StampOf(servicesFile_);
+  const FileStamp stamp = FileStamp::Of(servicesFile_);
   if (stamp == servicesStamp_) {
     RefreshDefaultAllocations();
     return true;
@@ -43,7 +23,8 @@ bool ServerImpl::LoadServices() {
   ServiceMap previous;
   previous.swap(services_);
   for (long i = 0; i < count; ++i) ReadServiceEntry(static_cast<std::size_t>(i), previous);
-  servicesStamp_ = stamp;
+  // A file changed within the last clock ticks is read again next time.
+  servicesStamp_ = stamp.Settled() ? stamp : FileStamp();
   servicesLoadedAt_ = std::time(nullptr);
   defaultAllocationGeneration_ = configuredProviders_.Generation();
   return true;

@@ -1,9 +1,12 @@
 // Names, allow lists, read-access decisions and the authentication files.
 #include <gmock/gmock.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "servercore/AllowList.h"
+#include "servercore/ConfiguredProviders.h"
+#include "servercore/FileStamp.h"
 #include "servercore/ReadAccess.h"
 #include "servercore/RegistryKeyLess.h"
 #include "servercore/SafeNames.h"
@@ -89,6 +92,31 @@ TEST(ReadAccessTest, PermissionClasses) {
     EXPECT_EQ(PermissionGrants(UserCredentials{c.uid, c.groups}, 1000, 100, c.mode, 4), c.readable)
         << c.uid << " mode " << std::oct << c.mode;
   }
+}
+
+TEST_F(ServerCoreTest, RecentStampsAreNotTrustedAndProviderFilesAreFound) {
+  const std::string folder = ServerFolder();
+  WriteFile(folder + "B.PTPConfig", "<Pictora/>");
+  WriteFile(folder + "A.PTPConfig", "<Pictora/>");
+  WriteFile(folder + "notes.txt", "");
+  EXPECT_FALSE(FileStamp::Of(folder).Settled());
+  EXPECT_FALSE(FileStamp::Of(folder + "missing").valid);
+
+  ConfiguredProviders configured;
+  EXPECT_THAT(configured.Names(folder), ::testing::ElementsAre("A", "B"));
+  const auto generation = configured.Generation();
+  // Changed within the same clock tick: still seen, because the recent stamp was not trusted.
+  WriteFile(folder + "C.PTPConfig", "<Pictora/>");
+  EXPECT_THAT(configured.Names(folder), ::testing::ElementsAre("A", "B", "C"));
+
+  struct timespec old[2] = {{1700000000, 0}, {1700000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), old, 0), 0);
+  EXPECT_TRUE(FileStamp::Of(folder).Settled());
+  configured.Names(folder);
+  const auto settled = configured.Generation();
+  EXPECT_GT(settled, generation);
+  configured.Names(folder);
+  EXPECT_EQ(configured.Generation(), settled);
 }
 
 class AuthenticationTest : public ServerCoreTest {
