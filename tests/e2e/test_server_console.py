@@ -136,3 +136,59 @@ def test_forms_that_start_no_server(args, stdout, stderr):
     assert (stderr in done.stderr) and (stderr or done.stderr == '')
     if stderr:
         assert len(done.stderr.strip().splitlines()) == 1
+
+
+def test_terminal_quits_on_a_single_key_and_gets_its_settings_back():
+    import pty
+    import termios
+    master, slave = pty.openpty()
+    before = termios.tcgetattr(slave)
+    with ServerProcess() as server:
+        server.process = subprocess.Popen(
+            [server_binary(), '-console', '', str(server.port)], env=server.env, stdin=slave,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: port_open(server.port), 15)
+        raw = termios.tcgetattr(slave)
+        assert not raw[3] & termios.ICANON and not raw[3] & termios.ECHO
+        os.write(master, b'q')  # no Enter
+        assert server.process.wait(timeout=10) == 0
+    assert termios.tcgetattr(slave) == before
+    os.close(master)
+    os.close(slave)
+
+
+def test_configured_client_time_outs_bound_a_call_to_a_silent_provider():
+    """A provider that accepts connections but never answers costs a lookup the configured
+    call time-out, not the 10-second default."""
+    with ServerProcess() as server, socket.socket() as silent:
+        silent.bind(('127.0.0.1', 0))
+        silent.listen(16)
+        server.write_services('<Service><Name>Maps</Name><ServiceProviders>Mute</ServiceProviders>'
+                              '</Service>\n')
+        server.write_configuration('<Endpoint>%d</Endpoint><RpcConnectTimeoutMs>400'
+                                   '</RpcConnectTimeoutMs><RpcCallTimeoutMs>400</RpcCallTimeoutMs>'
+                                   % server.port)
+        server.start(args=['-console'])
+        dce = w.connect_tcp(server.port, timeout=30)
+        req = w.OpenSession()
+        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
+        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
+        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
+        add = w.AddServiceProvider()
+        data = PROVIDER_XML % silent.getsockname()[1]
+        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(data)
+        add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
+        assert dce.request(add, checkError=False)['Result'] == 1
+        services = '<Pictora><ImageServices><Service><Name>Maps</Name></Service></ImageServices></Pictora>\x00'
+        add = w.AddServices()
+        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(services)
+        add['Data'], add['ErrText'] = [bytes([b]) for b in services.encode()], w.z('e' * 4000)
+        assert dce.request(add, checkError=False)['Result'] == 1
+        lookup = w.GetServiceProvidersFor()
+        lookup['Session'], lookup['Name'], lookup['Size'] = w.z(sid), w.z('Maps'), 4000
+        lookup['ErrText'] = w.z('e' * 4000)
+        started = time.monotonic()
+        dce.request(lookup, checkError=False)
+        assert time.monotonic() - started < 3
+        server.send_keys('q')
+        assert server.finish() == 0
