@@ -104,7 +104,9 @@ CallReply ClientConnection::ReadReply(uint32_t callId, size_t maxResponseBytes, 
     }
     if (header.type == PduType::kShutdown) throw RpcError(StatusCode::kCallFailed, "server shut the connection down");
     ResponsePdu response;
-    if (header.type != PduType::kResponse || header.callId != callId || !DecodeResponse(pdu, header, response))
+    // Servers may send only the low byte of the context id; ours is always 0.
+    if (header.type != PduType::kResponse || header.callId != callId || !DecodeResponse(pdu, header, response) ||
+        (response.contextId & 0xFF) != 0)
       throw RpcError(StatusCode::kProtocolError);
     if (first != static_cast<bool>(header.flags & PfcFlag::kFirstFrag) || (!first && header.BigEndian() != reply.bigEndian))
       throw RpcError(StatusCode::kProtocolError);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -277,8 +278,20 @@ TEST_F(ServerClientTest, ManyCallsAtOnce) {
   EXPECT_EQ(good.load(), kThreads * kCalls);
 }
 
-TEST_F(ServerClientTest, BlockingHandlersRunInParallel) {
-  Start();
+int ThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+TEST_F(ServerClientTest, BlockingHandlersRunInParallelAndIdleWorkersRetire) {
+  ServerOptions options;
+  options.idleThreadRetire = 200ms;
+  Start(options);
+  const int before = ThreadCount();
   constexpr int kCalls = 100;
   std::atomic<int> done{0};
   auto started = Clock::now();
@@ -292,6 +305,10 @@ TEST_F(ServerClientTest, BlockingHandlersRunInParallel) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(done.load(), kCalls);
   EXPECT_LT(Clock::now() - started, 4s);
+  // The pool grew to run the calls side by side and shrinks again once they are over.
+  auto deadline = Clock::now() + 10s;
+  while (ThreadCount() > before + 2 && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  EXPECT_LE(ThreadCount(), before + 2);
 }
 
 TEST_F(ServerClientTest, CallsBeyondTheLimitAreRefusedAsTooBusy) {
