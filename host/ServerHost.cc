@@ -50,6 +50,10 @@ void ServerHost::StartFacade(const std::string& extraAllowList) {
 void ServerHost::Close() {
   if (closed_) return;
   closed_ = true;
+  // The endpoint stops first, outside the core's registry lock: the runtime waits for its
+  // worker threads to end, and calls that wait for that lock could never end while the core's
+  // Close holds it. The core's own stop of the endpoint then finds nothing left to stop.
+  listener_.StopListening();
   core_->Close();
 }
 

@@ -29,7 +29,8 @@ class ServerHost {
   long Start(const std::string& endpoint);
   // Creates and initialises the administration facade, when this build has one.
   void StartFacade(const std::string& extraAllowList);
-  // Stops listening and destroys the sessions; a second call does nothing more.
+  // Stops listening (waiting, bounded, for calls in progress), then closes the core, which
+  // destroys the sessions; a second call does nothing more.
   void Close();
 
   ServerCore::IServer& Core() { return *core_; }

@@ -192,3 +192,58 @@ def test_configured_client_time_outs_bound_a_call_to_a_silent_provider():
         assert time.monotonic() - started < 3
         server.send_keys('q')
         assert server.finish() == 0
+
+
+def test_stop_while_calls_wait_for_the_registry_lock():
+    """A lookup holds the registry lock while a silent provider keeps it waiting; more calls
+    queue for the lock; then the operator stops the server. The close must not wait for calls
+    that wait for the close."""
+    import threading
+    with ServerProcess() as server, socket.socket() as silent:
+        silent.bind(('127.0.0.1', 0))
+        silent.listen(16)
+        server.write_services('<Service><Name>Maps</Name><ServiceProviders>Mute</ServiceProviders>'
+                              '</Service>\n')
+        server.write_configuration('<Endpoint>%d</Endpoint><RpcCallTimeoutMs>2000</RpcCallTimeoutMs>'
+                                   % server.port)
+        server.start(args=['-console'])
+        dce = w.connect_tcp(server.port, timeout=60)
+        req = w.OpenSession()
+        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
+        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
+        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
+        for cls, data in ((w.AddServiceProvider, PROVIDER_XML % silent.getsockname()[1]),
+                          (w.AddServices, '<Pictora><ImageServices><Service><Name>Maps</Name>'
+                                          '</Service></ImageServices></Pictora>\x00')):
+            add = cls()
+            add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(data)
+            add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
+            assert dce.request(add, checkError=False)['Result'] == 1
+
+        def lookup():
+            try:
+                connection = w.connect_tcp(server.port, timeout=60)
+                for _ in range(3):
+                    call = w.GetServiceProvidersFor()
+                    call['Session'], call['Name'], call['Size'] = w.z(sid), w.z('Maps'), 4000
+                    call['ErrText'] = w.z('e' * 100)
+                    connection.request(call, checkError=False)
+            except Exception:
+                pass  # cut off by the stop: expected
+
+        def open_session():
+            try:
+                connection = w.connect_tcp(server.port, timeout=60)
+                connection.request(req, checkError=False)
+            except Exception:
+                pass
+
+        threads = [threading.Thread(target=lookup, daemon=True) for _ in range(2)]
+        threads += [threading.Thread(target=open_session, daemon=True) for _ in range(20)]
+        for thread in threads:
+            thread.start()
+            time.sleep(0.01)
+        time.sleep(0.5)
+        server.send_keys('q')
+        assert server.finish(timeout=40) == 0
+        assert_clean_close(server)
