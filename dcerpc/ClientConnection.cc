@@ -56,7 +56,7 @@ void ClientConnection::Bind(const SyntaxId& interface, Clock::time_point deadlin
   if (written != IoResult::kOk) ThrowIo(written, StatusCode::kServerUnavailable);
   std::vector<uint8_t> pdu;
   PduHeader header;
-  ReadPdu(pdu, header, kBindPduLimit, deadline);
+  ReadPdu(pdu, header, kBindPduLimit, deadline, StatusCode::kServerUnavailable);
   if (header.type == PduType::kBindNak) {
     uint16_t reason = BindNakReason::kNotSpecified;
     DecodeBindNak(pdu, header, reason);
@@ -93,7 +93,7 @@ CallReply ClientConnection::ReadReply(uint32_t callId, size_t maxResponseBytes, 
   bool first = true;
   while (true) {
     PduHeader header;
-    ReadPdu(pdu, header, maxRecvFrag_, deadline);
+    ReadPdu(pdu, header, maxRecvFrag_, deadline, StatusCode::kCallFailed);
     if (header.type == PduType::kFault) {
       FaultPdu fault;
       if (header.callId != callId || !DecodeFault(pdu, header, fault)) throw RpcError(StatusCode::kProtocolError);
@@ -120,16 +120,16 @@ CallReply ClientConnection::ReadReply(uint32_t callId, size_t maxResponseBytes, 
 }
 
 void ClientConnection::ReadPdu(std::vector<uint8_t>& pdu, PduHeader& header, size_t maxLength,
-                               Clock::time_point deadline) {
+                               Clock::time_point deadline, uint32_t lostStatus) {
   pdu.resize(kHeaderSize);
   IoResult result = ReadExact(fd_.Get(), pdu, deadline);
-  if (result != IoResult::kOk) ThrowIo(result, StatusCode::kCallFailed);
+  if (result != IoResult::kOk) ThrowIo(result, lostStatus);
   if (DecodeHeader(std::span<const uint8_t, kHeaderSize>(pdu.data(), kHeaderSize), header) != HeaderCheck::kOk ||
       header.fragLength > maxLength)
     throw RpcError(StatusCode::kProtocolError);
   pdu.resize(header.fragLength);
   result = ReadExact(fd_.Get(), std::span<uint8_t>(pdu).subspan(kHeaderSize), deadline);
-  if (result != IoResult::kOk) ThrowIo(result, StatusCode::kCallFailed);
+  if (result != IoResult::kOk) ThrowIo(result, lostStatus);
 }
 
 bool ClientConnection::LooksAlive() const {

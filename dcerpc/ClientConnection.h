@@ -38,8 +38,10 @@ class ClientConnection {
  private:
   ClientConnection(UniqueFd fd, uint16_t fragmentCap) : fd_(std::move(fd)), maxRecvFrag_(fragmentCap) {}
   void Bind(const SyntaxId& interface, Clock::time_point deadline);
-  // Reads one PDU (header validated, frag_length <= maxLength) into `pdu`.
-  void ReadPdu(std::vector<uint8_t>& pdu, PduHeader& header, size_t maxLength, Clock::time_point deadline);
+  // Reads one PDU (header validated, frag_length <= maxLength) into `pdu`; a lost connection
+  // throws `lostStatus`.
+  void ReadPdu(std::vector<uint8_t>& pdu, PduHeader& header, size_t maxLength, Clock::time_point deadline,
+               uint32_t lostStatus);
   CallReply ReadReply(uint32_t callId, size_t maxResponseBytes, Clock::time_point deadline);
 
   UniqueFd fd_;

@@ -17,15 +17,14 @@ using namespace Korvane::Pictora::DceRpc;
 namespace {
 
 const InterfaceRegistry& Registry() {
-  static InterfaceRegistry* registry = [] {
-    auto* r = new InterfaceRegistry;
+  static InterfaceRegistry registry;
+  static const bool filled = [] {
     InterfaceDefinition test = Testing::MakeTestInterface();
     test.procedures.erase(Testing::Op::kSleep);  // nothing that waits
-    r->Add(std::move(test));
-    r->Add(Testing::MakeSecondInterface());
-    return r;
+    return registry.Add(std::move(test)) && registry.Add(Testing::MakeSecondInterface());
   }();
-  return *registry;
+  (void)filled;
+  return registry;
 }
 
 void DriveServer(std::span<const uint8_t> stream, size_t readSize) {

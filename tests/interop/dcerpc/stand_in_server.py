@@ -53,6 +53,12 @@ class StandInServer:
 
     def __exit__(self, *exc):
         self.stop.set()
+        # Wake the accept thread: a socket closed under a blocked accept() would stay listening.
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.thread.join(5)
         self.listener.close()
 
     def _accept(self):
