@@ -60,7 +60,10 @@ void WinServiceBase::ServiceMain(int argumentCount, char** arguments) {
   if (OnInit(argumentCount, arguments)) {
     if (Notify("READY=1\nSTATUS=Running")) Run(argumentCount, arguments);
   } else {
-    Notify("STATUS=" + failureReason_);
+    // One notification line per assignment: a reason of several lines becomes one.
+    std::string reason = failureReason_;
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    Notify("STATUS=" + reason);
   }
   watchdogStop.store(true);
   watchdog.join();
