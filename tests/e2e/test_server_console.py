@@ -31,6 +31,34 @@ def assert_clean_close(server):
     assert 'Shutting down Server running at endpoint' in server.stderr
 
 
+def open_session(dce, application='Provider'):
+    req = w.OpenSession()
+    req['Info'] = w.z('<SessionInfo><Application>%s</Application></SessionInfo>' % application)
+    req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
+    resp = dce.request(req, checkError=False)
+    assert resp['Result'] == 1
+    return w.unz(resp['SessionId'])
+
+
+def register(dce, sid, name, port, service=None):
+    """Registers provider `name` at 127.0.0.1:port and, if given, one service of it."""
+    items = [(w.AddServiceProvider, PROVIDER_XML % port)]
+    if service:
+        items.append((w.AddServices, '<Pictora><ImageServices><Service><Name>%s</Name></Service>'
+                                     '</ImageServices></Pictora>\x00' % service))
+    for cls, data in items:
+        req = cls()
+        req['Session'], req['Name'], req['Length'] = w.z(sid), w.z(name), len(data)
+        req['Data'], req['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
+        assert dce.request(req, checkError=False)['Result'] == 1
+
+
+def lookup(dce, sid, service):
+    req = w.GetServiceProvidersFor()
+    req['Session'], req['Name'], req['Size'], req['ErrText'] = w.z(sid), w.z(service), 4000, w.z('e')
+    return dce.request(req, checkError=False)['Result']
+
+
 def test_remote_stop_request_ends_console_mode():
     with ServerProcess() as server:
         server.start()
@@ -74,10 +102,7 @@ def test_named_channel_with_authentication_on():
         assert oct(os.stat(server.pipe_path).st_mode & 0o777) == oct(0o666)
         dce = w.connect_unix(server.pipe_path)
         assert version(dce) == '1.0.0.2'
-        req = w.OpenSession()
-        req['Info'] = w.z('<SessionInfo><Application>Viewer</Application></SessionInfo>')
-        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
-        assert dce.request(req, checkError=False)['Result'] == 1
+        open_session(dce, 'Viewer')
         dce.disconnect()
         server.send_keys('q')
         assert server.finish() == 0
@@ -105,15 +130,7 @@ def test_liveness_pass_unregisters_a_provider_that_is_gone():
         dead_port = closed.getsockname()[1]
         server.start()
         dce = w.connect_tcp(server.port)
-        req = w.OpenSession()
-        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
-        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
-        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
-        add = w.AddServiceProvider()
-        data = PROVIDER_XML % dead_port
-        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Gone'), len(data)
-        add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
-        assert dce.request(add, checkError=False)['Result'] == 1
+        register(dce, open_session(dce), 'Gone', dead_port)
         assert wait_until(lambda: 'Removed serviceProvider: Gone' in server.stderr_so_far(), 10)
         assert "No response from ServiceProvider: 'Gone'" in server.stderr_so_far()
         server.send_keys('q')
@@ -170,25 +187,10 @@ def test_configured_client_time_outs_bound_a_call_to_a_silent_provider():
                                    % server.port)
         server.start(args=['-console'])
         dce = w.connect_tcp(server.port, timeout=30)
-        req = w.OpenSession()
-        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
-        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
-        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
-        add = w.AddServiceProvider()
-        data = PROVIDER_XML % silent.getsockname()[1]
-        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(data)
-        add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
-        assert dce.request(add, checkError=False)['Result'] == 1
-        services = '<Pictora><ImageServices><Service><Name>Maps</Name></Service></ImageServices></Pictora>\x00'
-        add = w.AddServices()
-        add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(services)
-        add['Data'], add['ErrText'] = [bytes([b]) for b in services.encode()], w.z('e' * 4000)
-        assert dce.request(add, checkError=False)['Result'] == 1
-        lookup = w.GetServiceProvidersFor()
-        lookup['Session'], lookup['Name'], lookup['Size'] = w.z(sid), w.z('Maps'), 4000
-        lookup['ErrText'] = w.z('e' * 4000)
+        sid = open_session(dce)
+        register(dce, sid, 'Mute', silent.getsockname()[1], 'Maps')
         started = time.monotonic()
-        dce.request(lookup, checkError=False)
+        lookup(dce, sid, 'Maps')
         assert time.monotonic() - started < 3
         server.send_keys('q')
         assert server.finish() == 0
@@ -208,38 +210,22 @@ def test_stop_while_calls_wait_for_the_registry_lock():
                                    % server.port)
         server.start(args=['-console'])
         dce = w.connect_tcp(server.port, timeout=60)
-        req = w.OpenSession()
-        req['Info'] = w.z('<SessionInfo><Application>Provider</Application></SessionInfo>')
-        req['SessionId'], req['ErrText'] = w.z('x' * 36), w.z('e' * 100)
-        sid = w.unz(dce.request(req, checkError=False)['SessionId'])
-        for cls, data in ((w.AddServiceProvider, PROVIDER_XML % silent.getsockname()[1]),
-                          (w.AddServices, '<Pictora><ImageServices><Service><Name>Maps</Name>'
-                                          '</Service></ImageServices></Pictora>\x00')):
-            add = cls()
-            add['Session'], add['Name'], add['Length'] = w.z(sid), w.z('Mute'), len(data)
-            add['Data'], add['ErrText'] = [bytes([b]) for b in data.encode()], w.z('e' * 4000)
-            assert dce.request(add, checkError=False)['Result'] == 1
+        sid = open_session(dce)
+        register(dce, sid, 'Mute', silent.getsockname()[1], 'Maps')
 
-        def lookup():
+        def client(work):
             try:
-                connection = w.connect_tcp(server.port, timeout=60)
-                for _ in range(3):
-                    call = w.GetServiceProvidersFor()
-                    call['Session'], call['Name'], call['Size'] = w.z(sid), w.z('Maps'), 4000
-                    call['ErrText'] = w.z('e' * 100)
-                    connection.request(call, checkError=False)
+                work(w.connect_tcp(server.port, timeout=60))
             except Exception:
                 pass  # cut off by the stop: expected
 
-        def open_session():
-            try:
-                connection = w.connect_tcp(server.port, timeout=60)
-                connection.request(req, checkError=False)
-            except Exception:
-                pass
+        def lookups(connection):
+            for _ in range(3):
+                lookup(connection, sid, 'Maps')
 
-        threads = [threading.Thread(target=lookup, daemon=True) for _ in range(2)]
-        threads += [threading.Thread(target=open_session, daemon=True) for _ in range(20)]
+        threads = [threading.Thread(target=client, args=(lookups,), daemon=True) for _ in range(2)]
+        threads += [threading.Thread(target=client, args=(open_session,), daemon=True)
+                    for _ in range(20)]
         for thread in threads:
             thread.start()
             time.sleep(0.01)
