@@ -1,6 +1,7 @@
 #include "dcerpc/ServerRuntime.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -165,6 +166,7 @@ RpcStatus ServerRuntime::StartEngine() {
   event.events = EPOLLIN;  // level-triggered: once written, it wakes every worker
   event.data.ptr = wakePollable_.get();
   epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, wakeFd_.Get(), &event);
+  reserveFd_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
   stopping_ = false;
   for (size_t i = 0; i < std::max<size_t>(options_.minThreads, 1); ++i) {
     if (!SpawnWorker()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
@@ -244,9 +246,26 @@ void ServerRuntime::ExitWorker() {
 void ServerRuntime::AcceptConnections(Endpoint& endpoint) {
   for (int i = 0; i < kMaxAcceptsPerEvent && !stopping_; ++i) {
     UniqueFd fd(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!fd.Valid()) return;  // EAGAIN, or a transient failure such as EMFILE: retried on the next event
+    if (!fd.Valid()) {
+      // Without a descriptor to shed with, back off instead of spinning on the ready listener.
+      if ((errno == EMFILE || errno == ENFILE) && !ShedConnection(endpoint))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return;  // EAGAIN, or a transient failure: retried on the next event
+    }
     AddConnection(std::move(fd), endpoint);
   }
+}
+
+bool ServerRuntime::ShedConnection(Endpoint& endpoint) {
+  // Out of descriptors, the pending connection would keep the listener readable and the workers
+  // spinning: free the reserve descriptor, accept that connection and close it at once.
+  std::lock_guard lock(reserveMutex_);
+  reserveFd_.Reset();
+  UniqueFd doomed(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  const bool shed = doomed.Valid();
+  doomed.Reset();
+  reserveFd_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return shed;
 }
 
 void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {

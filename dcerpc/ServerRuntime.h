@@ -47,6 +47,7 @@ class ServerRuntime {
   bool RetireWorker();
   void ExitWorker();
   void AcceptConnections(Endpoint& endpoint);
+  bool ShedConnection(Endpoint& endpoint);
   void AddConnection(UniqueFd fd, Endpoint& endpoint);
   void ServeConnection(Connection& connection);
   bool DriveConnection(Connection& connection, std::vector<uint8_t>& out);
@@ -71,6 +72,9 @@ class ServerRuntime {
   UniqueFd wakeFd_;
   std::unique_ptr<Pollable> wakePollable_;
   std::vector<std::unique_ptr<Endpoint>> endpoints_;  // changed only under controlMutex_ with no workers
+
+  std::mutex reserveMutex_;
+  UniqueFd reserveFd_;  // guarded by reserveMutex_; given up to shed connections when out of descriptors
 
   std::atomic<size_t> idleWorkers_{0};
   std::atomic<size_t> callsInProgress_{0};

@@ -2,6 +2,7 @@
 // a temporary folder), including many calls at once.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -421,6 +422,41 @@ TEST_F(ServerClientTest, ConnectionLimit) {
   held.clear();
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(Echo(Tcp(), "room again"), "echo:room again");
+}
+
+TEST_F(ServerClientTest, RunningOutOfDescriptorsDoesNotSpin) {
+  Start();
+  rlimit original;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+  const auto used = static_cast<rlim_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                      std::filesystem::directory_iterator()));
+  rlimit tight = original;
+  tight.rlim_cur = used + 6;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  // Client sockets and the server's accepted ones share the limit; the server hits it first
+  // once the client side holds most descriptors.
+  std::vector<UniqueFd> clients;
+  for (int i = 0; i < 6; ++i) {
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) break;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server_->TcpPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) clients.push_back(std::move(fd));
+  }
+  std::this_thread::sleep_for(200ms);
+  rusage before, after;
+  getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(500ms);
+  getrusage(RUSAGE_SELF, &after);
+  auto cpuMs = [](const rusage& u) { return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+                                            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0; };
+  EXPECT_LT(cpuMs(after) - cpuMs(before), 200.0);
+
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+  clients.clear();
+  EXPECT_EQ(Echo(Tcp(), "recovered"), "echo:recovered");
 }
 
 }  // namespace
