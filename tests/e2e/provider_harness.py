@@ -168,8 +168,10 @@ def cli(server, *words, timeout=30):
 # ---- the server's interface through impacket ---------------------------------------------------
 
 class WireClient:
-    def __init__(self, server, application='PictoraTest'):
+    def __init__(self, server, application='PictoraTest', session=True):
         self.dce = w.connect_tcp(server.port, w.SERVER_IF, timeout=30)
+        if not session:
+            return
         request = w.OpenSession()
         request['Info'] = w.z('<SessionInfo><Application>%s</Application><MachineName>test</MachineName>'
                               '<UserName>tester</UserName></SessionInfo>' % application)
@@ -194,6 +196,17 @@ class WireClient:
         request = w.GetServiceProvidersFor()
         request['Session'] = w.z(self.session)
         request['Name'] = w.z(service)
+        request['Size'] = 200000
+        request['ErrText'] = w.z(' ' * 4000)
+        answer = self.dce.request(request, checkError=False)
+        assert answer['Result'] == 0, answer['Result']
+        return w.buffer_text(answer)
+
+    def services_for_provider(self, name):
+        """Procedure 46: needs neither a session nor the registry lock."""
+        request = w.GetServicesForServiceProvider()
+        request['Session'] = w.z('')
+        request['Name'] = w.z(name)
         request['Size'] = 200000
         request['ErrText'] = w.z(' ' * 4000)
         answer = self.dce.request(request, checkError=False)
