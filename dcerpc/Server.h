@@ -26,6 +26,7 @@ struct ServerOptions {
   std::chrono::milliseconds sendTimeout{30000};     // a reply the peer does not read; then close
   std::chrono::milliseconds stopWait{10000};        // StopListening waits this long for calls
   std::chrono::milliseconds idleThreadRetire{30000};
+  std::chrono::microseconds lingerMicros{200};  // a worker waits this long for a connection's next call
   size_t minThreads = 2;
   size_t threadStackBytes = 256 * 1024;
 };

@@ -50,6 +50,8 @@ class ServerRuntime {
   bool ShedConnection(Endpoint& endpoint);
   void AddConnection(UniqueFd fd, Endpoint& endpoint);
   void ServeConnection(Connection& connection);
+  bool ReadAndDrive(Connection& connection);
+  bool WaitReadable(Connection& connection);
   bool DriveConnection(Connection& connection, std::vector<uint8_t>& out);
   void RunCall(Connection& connection, std::vector<uint8_t>& out);
   bool Flush(Connection& connection, std::vector<uint8_t>& out);
