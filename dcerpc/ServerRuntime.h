@@ -1,7 +1,9 @@
 // Internal: the machinery behind Server. One epoll set holds the listeners and every connection
 // (EPOLLONESHOT, so one worker at a time owns a connection). Worker threads all wait on the set;
 // the one that gets an event reads, runs the call's handler inline and writes the reply, then
-// re-arms the connection: no hand-off between threads. A worker about to run a handler starts a
+// re-arms the connection: no hand-off between threads. After a call it waits a moment on the same
+// socket for the caller's next request before handing the connection back to epoll, which spares
+// back-to-back callers a round through epoll and a wake-up. A worker about to run a handler starts a
 // new worker when none is left waiting, up to the call limit plus a few for I/O; workers idle
 // for a while retire. A sweeper thread closes connections stuck in a half-received PDU.
 #pragma once

@@ -346,6 +346,18 @@ TEST_F(ServerClientTest, CallerIdentity) {
   }
 }
 
+TEST_F(ServerClientTest, TcpEndpointServesIpv6Too) {
+  Start();
+  UniqueFd probe(socket(AF_INET6, SOCK_STREAM, 0));
+  if (!probe.Valid()) GTEST_SKIP() << "no IPv6 here";
+  Binding binding("ncacn_ip_tcp", "::1", std::to_string(server_->TcpPort()));
+  Arguments args(2);
+  args.SetLong(0, 100);
+  binding.Call(Testing::TestInterfaceId(), Op::kWhoAmI, Testing::WhoAmISpec(), args);
+  EXPECT_EQ(std::string(args.Text(1).c_str()), "uid=none peer=::1");
+  EXPECT_EQ(Echo(Binding("ncacn_ip_tcp", "localhost", std::to_string(server_->TcpPort())), "name"), "echo:name");
+}
+
 TEST_F(ServerClientTest, ListeningErrorsAndThePipeSocketFile) {
   Start();
   const std::string socketPath = pipeDir_.Pipes() + "/dcerpc-test";
