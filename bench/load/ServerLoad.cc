@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <latch>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -162,10 +163,18 @@ long ThreadCount(pid_t pid) {
 
 // ---- calls ------------------------------------------------------------------------------------
 
+// Loopback address number `index` (127.0.0.1, 127.0.0.2, ...): the runtime's client pools one
+// connection per address, so distinct addresses give each client a connection of its own that
+// stays open, and all of them are open together.
+std::string LoopbackAddress(int index) {
+  return "127.0." + std::to_string(index / 250) + "." + std::to_string(index % 250 + 1);
+}
+
 struct Wire {
   DceRpc::Binding binding;
 
-  explicit Wire(int port) : binding("ncacn_ip_tcp", "127.0.0.1", std::to_string(port)) {
+  explicit Wire(int port, const std::string& address = "127.0.0.1")
+      : binding("ncacn_ip_tcp", address, std::to_string(port)) {
     binding.SetTimeouts({std::chrono::milliseconds(60000), std::chrono::milliseconds(300000)});
   }
 
@@ -235,7 +244,9 @@ struct Tally {
   }
 };
 
-void SessionClient(const Wire& wire, int index, Tally& tally) {
+void SessionClient(int port, int index, std::latch& ready, Tally& tally) {
+  const Wire wire(port, LoopbackAddress(index));
+  ready.arrive_and_wait();
   const auto start = Clock::now();
   try {
     const std::string sid = wire.OpenSession("<SessionInfo><Application>Load</Application><MachineName>m" +
@@ -256,7 +267,8 @@ void SessionClient(const Wire& wire, int index, Tally& tally) {
   }
 }
 
-void LookupClient(const Wire& wire, int rounds, Tally& tally) {
+void LookupClient(int port, int index, int rounds, Tally& tally) {
+  const Wire wire(port, LoopbackAddress(index));
   try {
     const std::string sid = wire.OpenSession("<SessionInfo><Application>Viewer</Application></SessionInfo>");
     for (int i = 0; i < rounds; ++i) {
@@ -332,11 +344,14 @@ int main(int argc, char** argv) {
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(options.clients));
   const auto start = Clock::now();
-  for (int i = 0; i < options.lookups; ++i)
-    threads.emplace_back([&] { LookupClient(wire, options.lookupRounds, lookups); });
+  std::latch ready(sessionClients + 1);
+  for (int i = 0; i < sessionClients; ++i)
+    threads.emplace_back([&, i] { SessionClient(server.port, i, ready, sessions); });
   // The lookups go first so that the session clients meet a registry lock that is held.
+  for (int i = 0; i < options.lookups; ++i)
+    threads.emplace_back([&, i] { LookupClient(server.port, sessionClients + i, options.lookupRounds, lookups); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  for (int i = 0; i < sessionClients; ++i) threads.emplace_back([&, i] { SessionClient(wire, i, sessions); });
+  ready.arrive_and_wait();
   for (auto& thread : threads) thread.join();
   const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   running = false;
