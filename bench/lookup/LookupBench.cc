@@ -1,4 +1,4 @@
-// lookup_bench --server HOST:PORT --service NAME [--seconds S] [--connections N]... [--provider-port P]
+// lookup_bench --server HOST:PORT --service NAME [--seconds S] [--connections N]... [--provider-port P]...
 //
 // For each connection count, N threads call the server as fast as they can for S seconds: first
 // the null call (procedure 0, the version), then the lookup (procedure 13 with a buffer large
@@ -6,9 +6,9 @@
 //
 // Every thread reaches the server through its own loopback address (127.0.0.1, 127.0.0.2, ...),
 // so the client's connection pool gives each thread a connection of its own and the figure is
-// N connections, never a pool being refilled. With --provider-port, one load query as the server
-// makes it is also timed straight against that provider, to show what each of the lookup's
-// three provider round trips costs.
+// N connections, never a pool being refilled. With --provider-port (once per provider), the
+// load queries of one lookup are also timed straight from here: to the first provider alone,
+// then to all of them in turn, as the server makes them.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -37,19 +37,20 @@ struct Figures {
   long errors = 0;
 };
 
-constexpr int32_t kLookupBuffer = 65536;
-
-// One lookup in one round trip: the answer fits the buffer.
-bool Lookup(Tools::ServerClient& client, const std::string& service) {
+// One lookup with a buffer of `size` bytes. The whole buffer travels back whatever the text's
+// length, so the timed calls use the size the answer needs (learnt once, untimed) and each
+// lookup is one round trip of realistic size.
+int32_t Lookup(Tools::ServerClient& client, const std::string& service, int32_t size) {
   namespace P = Rpc::NameBufferParam;
   DceRpc::Arguments args(5);
   args.SetText(P::kSession, client.SessionId());
   args.SetText(P::kName, service);
-  args.SetLong(P::kSize, kLookupBuffer);
+  args.SetLong(P::kSize, size);
   args.SetText(P::kError, std::string(4000, ' '));
   client.Binding().Call(Rpc::ServerInterfaceId(), Rpc::ServerOp::kGetServiceProvidersFor,
                         Rpc::ServerProcedureSpec(Rpc::ServerOp::kGetServiceProvidersFor), args);
-  return args.ResultLong() == 0 && args.Text(P::kBuffer).find("<Endpoint>") != std::string::npos;
+  if (args.ResultLong() == 0 && args.Text(P::kBuffer).find("<Endpoint>") == std::string::npos) return -1;
+  return args.ResultLong();
 }
 
 double Percentile(std::vector<double>& values, double fraction) {
@@ -59,18 +60,21 @@ double Percentile(std::vector<double>& values, double fraction) {
   return values[index];
 }
 
-// The load query the server makes, straight from here to one provider, on one connection.
-Figures ProviderLoadCalls(const std::string& providerPort, double seconds) {
+// What the server does for one lookup, straight from here: a load query to each provider in
+// turn, on pooled connections. The time of one round.
+Figures ProviderLoadRounds(const std::vector<std::string>& providerPorts, double seconds) {
   Rpc::ProviderCalls calls;
   std::vector<double> latencies;
   long errors = 0;
   double load = 1.0;
-  calls.GetLoad("127.0.0.1", providerPort, load);
+  for (const std::string& port : providerPorts) calls.GetLoad("127.0.0.1", port, load);
   const Clock::time_point end =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < end) {
     Clock::time_point started = Clock::now();
-    if (!calls.GetLoad("127.0.0.1", providerPort, load)) ++errors;
+    for (const std::string& port : providerPorts) {
+      if (!calls.GetLoad("127.0.0.1", port, load)) ++errors;
+    }
     latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
   }
   Figures figures;
@@ -96,13 +100,14 @@ Figures Run(const std::string& port, const std::string& service, int connections
         return;
       }
       client.GetVersion(version);  // connects before the clock starts
+      const int32_t size = lookup ? Lookup(client, service, 0) : 0;
       while (!go) std::this_thread::yield();
       const Clock::time_point end =
           Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
       while (Clock::now() < end) {
         Clock::time_point started = Clock::now();
         try {
-          bool ok = lookup ? Lookup(client, service) : client.GetVersion(version);
+          bool ok = lookup ? Lookup(client, service, size) == 0 : client.GetVersion(version);
           if (!ok) ++errors;
         } catch (const DceRpc::RpcError&) {
           ++errors;
@@ -129,7 +134,7 @@ Figures Run(const std::string& port, const std::string& service, int connections
 int main(int argc, char** argv) {
   std::string server;
   std::string service;
-  std::string providerPort;
+  std::vector<std::string> providerPorts;
   double seconds = 5;
   std::vector<int> counts;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -138,7 +143,7 @@ int main(int argc, char** argv) {
     else if (option == "--service") service = argv[i + 1];
     else if (option == "--seconds") seconds = std::atof(argv[i + 1]);
     else if (option == "--connections") counts.push_back(std::atoi(argv[i + 1]));
-    else if (option == "--provider-port") providerPort = argv[i + 1];
+    else if (option == "--provider-port") providerPorts.push_back(argv[i + 1]);
   }
   size_t colon = server.rfind(':');
   if (colon == std::string::npos || service.empty() || seconds <= 0) {
@@ -157,10 +162,13 @@ int main(int argc, char** argv) {
                 null.p50Us > 0 ? lookup.p50Us / null.p50Us : 0.0, null.errors + lookup.errors);
     std::fflush(stdout);
   }
-  if (!providerPort.empty()) {
-    Figures direct = ProviderLoadCalls(providerPort, seconds);
-    std::printf("\none load query straight to a provider: %.0f calls/s, p50 %.0f µs, p99 %.0f µs, errors %ld\n",
-                direct.perSecond, direct.p50Us, direct.p99Us, direct.errors);
+  for (size_t count = 1; count <= providerPorts.size(); count += providerPorts.size() - 1) {
+    std::vector<std::string> ports(providerPorts.begin(), providerPorts.begin() + static_cast<long>(count));
+    Figures direct = ProviderLoadRounds(ports, seconds);
+    std::printf("\nload queries straight to %zu provider(s) in turn, as one lookup makes them: %.0f rounds/s, "
+                "p50 %.0f µs, p99 %.0f µs, errors %ld\n",
+                count, direct.perSecond, direct.p50Us, direct.p99Us, direct.errors);
+    if (providerPorts.size() == 1) break;
   }
   return 0;
 }

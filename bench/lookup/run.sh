@@ -41,9 +41,12 @@ for load in 0.7 0.2 0.5; do
   for i in $(seq 50); do grep -q "registered service" "$home/provider-$load.log" && break; sleep 0.1; done
 done
 
-first_provider="$(grep -o 'listening on port [0-9]*' "$home/provider-0.2.log" | awk '{print $4}')"
+provider_ports=()
+for load in 0.7 0.2 0.5; do
+  provider_ports+=(--provider-port "$(grep -o 'listening on port [0-9]*' "$home/provider-$load.log" | awk '{print $4}')")
+done
 "$bin/lookup_bench" --server "127.0.0.1:$port" --service Images/Thumbs --seconds "$seconds" \
-  --connections 1 --connections 4 --connections 16 --provider-port "$first_provider"
+  --connections 1 --connections 4 --connections 16 "${provider_ports[@]}"
 for load in 0.7 0.2 0.5; do
   provider_port="$(grep -o 'listening on port [0-9]*' "$home/provider-$load.log" | awk '{print $4}')"
   count="$(ss -Htn state established "( sport = :$provider_port )" | wc -l)"
