@@ -11,7 +11,16 @@ namespace Korvane::Pictora::Host {
 
 ConsoleKeys::ConsoleKeys() {
   terminal_ = isatty(STDIN_FILENO) == 1;
-  if (!terminal_ || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+  if (!terminal_) return;
+  // A job in the background of a shell would be stopped by the terminal for changing its
+  // settings or reading from it: it takes no keys (Ctrl-C and signals still stop it).
+  // (tcgetpgrp fails for a terminal that is not the controlling one: no job control there.)
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground >= 0 && foreground != getpgrp()) {
+    open_ = false;
+    return;
+  }
+  if (tcgetattr(STDIN_FILENO, &saved_) != 0) return;
   termios raw = saved_;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   raw.c_cc[VMIN] = 0;
@@ -44,7 +53,7 @@ bool ConsoleKeys::QuitPressed() {
 }
 
 void ConsoleKeys::WaitForAnyKey() {
-  if (!terminal_) return;
+  if (!terminal_ || !open_) return;
   pollfd entry{STDIN_FILENO, POLLIN, 0};
   while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
   }
