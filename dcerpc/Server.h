@@ -49,8 +49,8 @@ class Server {
   // endpoint text, 1740 endpoint in use, 5 access denied, 1720 other (text: the OS reason).
   RpcStatus Listen(std::string_view protocolSequence, std::string_view endpoint);
 
-  // Stops accepting, waits (bounded) for calls in progress, closes every connection and removes
-  // the pipe sockets. False when not listening.
+  // Stops accepting, refuses new calls as too busy, waits (bounded by stopWait) for calls in
+  // progress, closes every connection and removes the pipe sockets. False when not listening.
   bool StopListening();
 
   bool IsListening() const;

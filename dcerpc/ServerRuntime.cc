@@ -361,7 +361,8 @@ bool ServerRuntime::DriveConnection(Connection& connection, std::vector<uint8_t>
 }
 
 void ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
-  if (callsInProgress_.fetch_add(1) >= options_.maxCalls) {
+  // While stopping, calls already running may finish but no new one starts.
+  if (callsInProgress_.fetch_add(1) >= options_.maxCalls || draining_) {
     --callsInProgress_;
     connection.machine.FailCall(FaultStatus::kServerTooBusy, true, out);
     return;
@@ -425,9 +426,11 @@ void ServerRuntime::SweepLoop() {
 bool ServerRuntime::StopListening() {
   std::lock_guard control(controlMutex_);
   if (!listening_) return false;
+  draining_ = true;
   for (auto& endpoint : endpoints_) epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, endpoint->fd.Get(), nullptr);
   WaitForCalls();
   StopEngine();
+  draining_ = false;
   listening_ = false;
   tcpPort_ = 0;
   return true;

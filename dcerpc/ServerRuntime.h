@@ -70,6 +70,7 @@ class ServerRuntime {
 
   std::mutex controlMutex_;  // serialises Listen and StopListening
   std::atomic<bool> listening_{false};
+  std::atomic<bool> draining_{false};  // StopListening has begun: no new calls
   std::atomic<bool> stopping_{false};
   std::atomic<uint16_t> tcpPort_{0};
   UniqueFd epoll_;

@@ -245,6 +245,21 @@ TEST_F(ServerClientTest, CallTimeoutAndConnectionLoss) {
   server_->StopListening();
   caller.join();
   EXPECT_EQ(status.load(), StatusCode::kCallFailed);
+
+  // While stopping, a call in progress finishes and a new one on an open connection is refused.
+  Start();
+  Binding steady = Tcp();
+  std::atomic<uint32_t> running{99}, late{99};
+  std::thread first([&] { running = StatusOf([&] { Sleep(steady, 600); }); });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(Echo(steady, "pooled"), "echo:pooled");  // leaves a second bound connection in the pool
+  std::thread stopper([&] { server_->StopListening(); });
+  std::this_thread::sleep_for(100ms);
+  late = StatusOf([&] { Echo(steady, "late"); });
+  first.join();
+  stopper.join();
+  EXPECT_EQ(running.load(), 0u);
+  EXPECT_EQ(late.load(), StatusCode::kServerTooBusy);
 }
 
 TEST_F(ServerClientTest, PooledConnectionsSurviveAServerRestart) {
