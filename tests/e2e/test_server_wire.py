@@ -185,12 +185,9 @@ def test_provider_services_and_configuration_without_session(dce):
     assert 'Dormant' not in services and 'Elsewhere' not in services
     config = buffer_reply(dce, name_buffer(w.GetServiceProviderConfiguration, '', 'P1', 0))
     assert config.startswith('<?xml') and '<Endpoint>7001</Endpoint>' in config
-    for cls in (w.GetServicesForServiceProvider, w.GetServiceProviderConfiguration):
-        resp = call(dce, name_buffer(cls, '', 'Nobody/../x', 100))
-        # Services for an unknown provider are an empty list, not a failure; the configuration
-        # of an unknown provider is a failure with an empty error text.
-        if cls is w.GetServiceProviderConfiguration:
-            assert (resp['Result'], w.unz(resp['ErrText'])) == (-1, '')
+    # The configuration of an unknown provider is a failure with an empty error text.
+    resp = call(dce, name_buffer(w.GetServiceProviderConfiguration, '', 'Nobody', 100))
+    assert (resp['Result'], w.unz(resp['ErrText'])) == (-1, '')
 
 
 def test_buffer_reply_at_size_zero_exact_and_one_short(dce):
