@@ -173,6 +173,7 @@ RpcStatus ServerRuntime::StartEngine() {
     if (!SpawnWorker()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
   }
   sweeper_ = std::thread(&ServerRuntime::SweepLoop, this);
+  pthread_setname_np(sweeper_.native_handle(), "rpc-sweeper");
   listening_ = true;
   return {};
 }
@@ -200,6 +201,7 @@ bool ServerRuntime::SpawnWorker() {
 }
 
 void* ServerRuntime::WorkerEntry(void* self) {
+  pthread_setname_np(pthread_self(), "rpc-worker");
   static_cast<ServerRuntime*>(self)->WorkerLoop();
   return nullptr;
 }
