@@ -389,6 +389,30 @@ TEST_F(ServerConnectionTest, AlterContextAddsAnInterface) {
   EXPECT_EQ(response.stub[0], 2);  // the second interface answered
 }
 
+// A bind from a big-endian peer: every integer, and the first three fields of each UUID, in its order.
+std::vector<uint8_t> BigEndianBind(const SyntaxId& interface) {
+  std::vector<uint8_t> pdu = {5, 0, PduType::kBind, 3, 0x00, 0, 0, 0, 0, 72, 0, 0, 0, 0, 0, 1,
+                              0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0};
+  auto syntax = [&](const SyntaxId& id) {
+    pdu.insert(pdu.end(), id.uuid.bytes.begin(), id.uuid.bytes.end());  // text order is big-endian
+    pdu.insert(pdu.end(), {static_cast<uint8_t>(id.major >> 8), static_cast<uint8_t>(id.major),
+                           static_cast<uint8_t>(id.minor >> 8), static_cast<uint8_t>(id.minor)});
+  };
+  syntax(interface);
+  syntax(Ndr20Syntax());
+  return pdu;
+}
+
+TEST_F(ServerConnectionTest, BigEndianBindIsUnderstood) {
+  ASSERT_EQ(Send(BigEndianBind(TestInterfaceId())), ServerConnection::Event::kNeedMore);
+  auto replies = TakeReplies();
+  ASSERT_EQ(replies.size(), 1u);
+  BindAckPdu ack = BindAck(replies[0]);
+  EXPECT_EQ(ack.maxXmitFrag, 4096);
+  ASSERT_EQ(ack.results.size(), 1u);
+  EXPECT_EQ(ack.results[0].result, ContextResultCode::kAcceptance);
+}
+
 TEST_F(ServerConnectionTest, BigEndianRequestIsUnderstood) {
   BindOk();
   // Ping-like Not call: one small; plus a big-endian header.
