@@ -109,12 +109,12 @@ class Server:
         self.process = None
         self.log = None
 
-    def start(self):
+    def start(self, ready='Server listening at endpoint'):
         self.process = subprocess.Popen([binary('pictora-server', 'PICTORA_SERVER_BIN'), '-console', '', str(self.port)],
                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE, env=self.env)
         self.log = LogReader(self.process.stderr)
-        self.log.wait_for('Server listening at endpoint')
+        self.log.wait_for(ready)
         return self
 
     def stop(self):
@@ -160,9 +160,11 @@ class Provider:
         return self.process.returncode
 
 
-def cli(server, *words, timeout=30):
-    return subprocess.run([binary('pictora-cli', 'PICTORA_CLI_BIN'), '--server', server.address()] + list(words),
-                          capture_output=True, text=True, timeout=timeout)
+def cli(server, *words, timeout=30, pipe=None):
+    """pictora-cli against `server`: over TCP, or over its local channel `pipe`."""
+    where = ['--pipe', pipe] if pipe else ['--server', server.address()]
+    return subprocess.run([binary('pictora-cli', 'PICTORA_CLI_BIN')] + where + list(words),
+                          capture_output=True, text=True, timeout=timeout, env=server.env)
 
 
 # ---- the server's interface through impacket ---------------------------------------------------

@@ -1,4 +1,5 @@
 """A stand-in provider notices that a restarted server forgot it and registers again."""
+import os
 import signal
 
 from provider_harness import Provider, Server, WireClient, cli, endpoints_in_order
@@ -40,3 +41,22 @@ def test_cli_answers_and_fails_with_a_nonzero_status(tmp_path):
         server.stop()
     unreachable = cli(server, 'version')
     assert unreachable.returncode == 1 and '1722' in unreachable.stderr
+
+
+def test_cli_over_the_local_channel(tmp_path):
+    server = Server(str(tmp_path))
+    # Authentication on: the server listens only on its local channel.
+    config = os.path.join(server.server_dir, 'Pictora.PTSConfig')
+    with open(config) as f:
+        text = f.read()
+    with open(config, 'w') as f:
+        f.write(text.replace('<ActivateAuthentication>False', '<ActivateAuthentication>True'))
+    server.start()
+    try:
+        version = cli(server, 'version', pipe='KorvanePictora')
+        assert version.returncode == 0, version.stderr
+        basic = cli(server, 'info', pipe='KorvanePictora')
+        assert basic.returncode == 0 and '<Basic>' in basic.stdout
+        assert cli(server, 'version').returncode == 1  # no TCP endpoint
+    finally:
+        server.stop()
