@@ -21,6 +21,7 @@ struct ServerOptions {
   size_t maxCalls = 1234;                      // calls in progress at once; beyond: server too busy
   size_t maxConnections = 16384;               // beyond: new connections are closed at once
   size_t maxRequestBytes = 4 * 1024 * 1024;    // reassembled request stub; beyond: fault 5 + close
+  size_t maxTotalRequestBytes = 256 * 1024 * 1024;  // all connections' reassembly; beyond: too busy + close
   size_t maxOutBytes = 16 * 1024 * 1024;       // out-buffer size a caller may ask for
   std::chrono::milliseconds receiveTimeout{30000};  // a half-received PDU or call; then close
   std::chrono::milliseconds sendTimeout{30000};     // a reply the peer does not read; then close

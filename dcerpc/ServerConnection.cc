@@ -176,13 +176,17 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
   if (request.stub.size() > config_.maxRequestBytes - receivedStubBytes_)
     return FailConnection(call_.callId, FaultStatus::kAccessDenied, false, out);
   receivedStubBytes_ += request.stub.size();
-  if (earlyFault_ == 0) call_.stub.insert(call_.stub.end(), request.stub.begin(), request.stub.end());
+  if (earlyFault_ == 0) {
+    if (!ChargeStub(request.stub.size()))
+      return FailConnection(call_.callId, FaultStatus::kServerTooBusy, true, out);
+    call_.stub.insert(call_.stub.end(), request.stub.begin(), request.stub.end());
+  }
   if (!(header.flags & PfcFlag::kLastFrag)) return Step::kContinue;
   inCall_ = false;
   if (earlyFault_ != 0) {
     uint16_t contextId = earlyFault_ == FaultStatus::kUnknownIf ? 0 : call_.contextId;
     EncodeFault(call_.callId, contextId, earlyFault_, true, out);
-    call_.stub = {};
+    ReleaseStub();
     return Step::kContinue;
   }
   return Step::kCall;
@@ -195,6 +199,7 @@ ServerConnection::Step ServerConnection::StartCall(const PduHeader& header, cons
     return FailConnection(header.callId, FaultStatus::kNoCallActive, true, out);
   if (!(header.flags & PfcFlag::kLastFrag) && request.allocHint > config_.maxRequestBytes)
     return FailConnection(header.callId, FaultStatus::kAccessDenied, false, out);
+  ReleaseStub();
   call_ = PendingCall{};
   call_.callId = header.callId;
   call_.contextId = request.contextId;
@@ -223,12 +228,12 @@ ServerConnection::Step ServerConnection::StartCall(const PduHeader& header, cons
 
 void ServerConnection::CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out) {
   EncodeResponseFragments(call_.callId, call_.contextId, responseStub, fragmentSize_, out);
-  call_.stub = {};
+  ReleaseStub();
 }
 
 void ServerConnection::FailCall(uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out) {
   EncodeFault(call_.callId, call_.contextId, faultStatus, didNotExecute, out);
-  call_.stub = {};
+  ReleaseStub();
 }
 
 ServerConnection::Step ServerConnection::RejectBind(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out) {
@@ -242,7 +247,24 @@ ServerConnection::Step ServerConnection::FailConnection(uint32_t callId, uint32_
   EncodeFault(callId, 0, faultStatus, didNotExecute, out);
   state_ = State::kClosed;
   inCall_ = false;
+  ReleaseStub();
   return Step::kClose;
+}
+
+bool ServerConnection::ChargeStub(size_t bytes) {
+  if (config_.budget == nullptr) return true;
+  if (config_.budget->used.fetch_add(bytes) + bytes > config_.budget->limit) {
+    config_.budget->used.fetch_sub(bytes);
+    return false;
+  }
+  chargedBytes_ += bytes;
+  return true;
+}
+
+void ServerConnection::ReleaseStub() {
+  call_.stub = {};
+  if (config_.budget != nullptr) config_.budget->used.fetch_sub(chargedBytes_);
+  chargedBytes_ = 0;
 }
 
 }  // namespace Korvane::Pictora::DceRpc

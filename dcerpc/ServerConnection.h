@@ -19,12 +19,20 @@
 
 namespace Korvane::Pictora::DceRpc {
 
+// Reassembly memory shared by all connections of a server, so that many connections each
+// sending a large request cannot together exhaust memory.
+struct ReassemblyBudget {
+  size_t limit = 0;
+  std::atomic<size_t> used{0};
+};
+
 struct ConnectionConfig {
   uint16_t fragmentCap = kTcpFragmentCap;   // transport's largest fragment, both ways
   std::string secondaryAddress;             // port text or "\pipe\NAME", sent in bind_ack
   size_t maxRequestBytes = 4 * 1024 * 1024; // reassembled request stub cap
   size_t maxContexts = 256;                 // presentation contexts per connection
   std::atomic<uint32_t>* assocGroupCounter = nullptr;  // source of fresh association group ids
+  ReassemblyBudget* budget = nullptr;       // optional; beyond it: server too busy + close
 };
 
 // A reassembled request whose interface and procedure are known.
@@ -44,6 +52,9 @@ class ServerConnection {
 
   // `registry` must outlive the connection.
   ServerConnection(const InterfaceRegistry& registry, ConnectionConfig config);
+  ~ServerConnection() { ReleaseStub(); }
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
 
   void Feed(std::span<const uint8_t> bytes);
   Event Next(std::vector<uint8_t>& out);
@@ -70,6 +81,8 @@ class ServerConnection {
   Step RejectBind(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out);
   Step FailConnection(uint32_t callId, uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out);
   void CompactInput();
+  bool ChargeStub(size_t bytes);
+  void ReleaseStub();
 
   const InterfaceRegistry& registry_;
   ConnectionConfig config_;
@@ -85,6 +98,7 @@ class ServerConnection {
   std::array<uint8_t, 4> callDrep_{};
   uint32_t earlyFault_ = 0;      // fault decided at the first fragment, sent after the last
   size_t receivedStubBytes_ = 0;
+  size_t chargedBytes_ = 0;      // of the shared budget, held by call_.stub
   PendingCall call_;
 };
 

@@ -113,7 +113,9 @@ struct ServerRuntime::Connection : Pollable {
 };
 
 ServerRuntime::ServerRuntime(ServerOptions options)
-    : options_(options), maxThreads_(options.maxCalls + kExtraIoThreads) {}
+    : options_(options), maxThreads_(options.maxCalls + kExtraIoThreads) {
+  reassemblyBudget_.limit = options.maxTotalRequestBytes;
+}
 
 ServerRuntime::~ServerRuntime() { StopListening(); }
 
@@ -277,6 +279,7 @@ void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
   config.secondaryAddress = endpoint.secondaryAddress;
   config.maxRequestBytes = options_.maxRequestBytes;
   config.assocGroupCounter = &assocGroupCounter_;
+  config.budget = &reassemblyBudget_;
   auto connection = std::make_unique<Connection>(registry_, std::move(config));
   connection->context.transport = endpoint.transport;
   if (endpoint.transport == Transport::kTcp) {

@@ -67,6 +67,7 @@ class ServerRuntime {
   const size_t maxThreads_;
   InterfaceRegistry registry_;
   std::atomic<uint32_t> assocGroupCounter_{0};
+  ReassemblyBudget reassemblyBudget_;
 
   std::mutex controlMutex_;  // serialises Listen and StopListening
   std::atomic<bool> listening_{false};

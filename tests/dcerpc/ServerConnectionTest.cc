@@ -368,6 +368,43 @@ TEST_F(ServerConnectionTest, RequestSizeCap) {
   EXPECT_EQ(Fault(TakeReplies().back()).status, FaultStatus::kAccessDenied);
 }
 
+TEST_F(ServerConnectionTest, ConnectionsShareAReassemblyBudget) {
+  ReassemblyBudget budget;
+  budget.limit = 100 * 1024;
+  auto open = [&] {
+    ConnectionConfig config;
+    config.budget = &budget;
+    auto connection = std::make_unique<ServerConnection>(registry_, config);
+    connection->Feed(SimpleBind());
+    std::vector<uint8_t> ignored;
+    EXPECT_EQ(connection->Next(ignored), ServerConnection::Event::kNeedMore);
+    return connection;
+  };
+  auto firstFragments = [](size_t stubBytes) {
+    auto request = Request(2, kPing, std::vector<uint8_t>(stubBytes), 0, 4096);
+    request.resize(request.size() - 4096);  // hold back the last fragment
+    return request;
+  };
+  auto big = open();
+  big->Feed(firstFragments(80 * 1024));
+  std::vector<uint8_t> out;
+  EXPECT_EQ(big->Next(out), ServerConnection::Event::kNeedMore);
+  EXPECT_GT(budget.used.load(), 70u * 1024);
+
+  auto other = open();
+  other->Feed(firstFragments(40 * 1024));
+  EXPECT_EQ(other->Next(out), ServerConnection::Event::kClose);
+  other.reset();
+  big.reset();  // a connection that goes away gives its share back
+  EXPECT_EQ(budget.used.load(), 0u);
+
+  auto again = open();
+  again->Feed(Request(2, kPing, std::vector<uint8_t>(40 * 1024), 0, 4096));
+  EXPECT_EQ(again->Next(out), ServerConnection::Event::kCall);
+  again->CompleteCall({}, out);
+  EXPECT_EQ(budget.used.load(), 0u);
+}
+
 TEST_F(ServerConnectionTest, AlterContextAddsAnInterface) {
   BindOk();
   std::vector<uint8_t> alter = Bind({{1, Testing::SecondInterfaceId(), {Ndr64Syntax(), Ndr20Syntax()}}}, 0,
