@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes into the server's connection state machine (binds, fragments, NDR
 // decoding of the test interface's procedures) and into the client's PDU and stub decoders.
 // The first input byte chooses how the stream is cut into reads.
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -32,12 +34,7 @@ const InterfaceRegistry& Registry() {
   return registry;
 }
 
-void DriveServer(std::span<const uint8_t> stream, size_t readSize) {
-  static std::atomic<uint32_t> groups{0};
-  ConnectionConfig config;
-  config.secondaryAddress = "3982";
-  config.maxRequestBytes = 256 * 1024;
-  config.assocGroupCounter = &groups;
+void DriveConnection(std::span<const uint8_t> stream, size_t readSize, const ConnectionConfig& config) {
   ServerConnection connection(Registry(), config);
   std::vector<uint8_t> out;
   for (size_t pos = 0; pos < stream.size() && !connection.Closed(); pos += readSize) {
@@ -55,6 +52,19 @@ void DriveServer(std::span<const uint8_t> stream, size_t readSize) {
     }
     out.clear();
   }
+}
+
+void DriveServer(std::span<const uint8_t> stream, size_t readSize) {
+  static std::atomic<uint32_t> groups{0};
+  static ReassemblyBudget budget;
+  budget.limit = 128 * 1024;
+  ConnectionConfig config;
+  config.secondaryAddress = "3982";
+  config.maxRequestBytes = 256 * 1024;
+  config.assocGroupCounter = &groups;
+  config.budget = &budget;
+  DriveConnection(stream, readSize, config);
+  if (budget.used.load() != 0) __builtin_trap();  // every connection gives its share back
 }
 
 void DecodeAsClient(std::span<const uint8_t> data) {
