@@ -21,7 +21,7 @@ enum class NdrStatus {
 // True when every array parameter names a size parameter of a suitable long kind.
 bool IsValidSpec(const ProcedureSpec& spec);
 
-// Server side: decodes the [in] values of a request stub into `args` (resized to the spec) and
+// Server side: decodes the [in] values of a request stub into `args` (sized to `spec`) and
 // sets the capacities of the [out] values. maxOutBytes caps each out-array size the caller asks for.
 NdrStatus DecodeRequestStub(const ProcedureSpec& spec, std::span<const uint8_t> stub, bool bigEndian,
                             size_t maxOutBytes, Arguments& args);
