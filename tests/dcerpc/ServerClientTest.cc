@@ -334,8 +334,10 @@ TEST_F(ServerClientTest, CallsBeyondTheLimitAreRefusedAsTooBusy) {
   std::atomic<int> busy{0}, ok{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
+    // Two long calls first, then two more while those still run.
+    if (i == 2) std::this_thread::sleep_for(300ms);
     threads.emplace_back([&] {
-      uint32_t status = StatusOf([&] { Sleep(Tcp(), 600); });
+      uint32_t status = StatusOf([&] { Sleep(Tcp(), 1500); });
       if (status == StatusCode::kServerTooBusy) ++busy;
       if (status == 0) ++ok;
     });
