@@ -6,7 +6,7 @@
 
 #include "rpc/PublishedObjects.h"
 #include "rpc/ReplyText.h"
-#include "rpc/ServerProcedureSpecs.h"
+#include "rpc/ServerProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc {
 

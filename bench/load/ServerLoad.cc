@@ -30,8 +30,8 @@
 
 #include "dcerpc/Client.h"
 #include "dcerpc/Server.h"
-#include "rpc/ProviderProcedureSpecs.h"
-#include "rpc/ServerProcedureSpecs.h"
+#include "rpc/ProviderProcedureShapes.h"
+#include "rpc/ServerProcedureShapes.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 
 #include "dcerpc/Client.h"
 #include "rpc/ProviderCalls.h"
-#include "rpc/ServerProcedureSpecs.h"
+#include "rpc/ServerProcedureShapes.h"
 #include "tools/common/ServerClient.h"
 
 namespace Tools = Korvane::Pictora::Tools;

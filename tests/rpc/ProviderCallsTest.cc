@@ -14,7 +14,7 @@
 
 #include "dcerpc/Client.h"
 #include "dcerpc/Server.h"
-#include "rpc/ProviderProcedureSpecs.h"
+#include "rpc/ProviderProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "rpc/ServerProcedureSpecs.h"
+#include "rpc/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 
 namespace Korvane::Pictora::Rpc {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "rpc/ProviderProcedureSpecs.h"
+#include "rpc/ProviderProcedureShapes.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/provider/ProviderOptions.h"
 #include "tools/provider/StandInProvider.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "global/MachineIdentity.h"
-#include "rpc/ServerProcedureSpecs.h"
+#include "rpc/ServerProcedureShapes.h"
 
 namespace Korvane::Pictora::Tools {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "rpc/ProviderProcedureSpecs.h"
+#include "rpc/ProviderProcedureShapes.h"
 #include "tools/common/ServerClient.h"
 #include "tools/provider/ProviderLog.h"
 
