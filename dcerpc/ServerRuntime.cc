@@ -311,8 +311,9 @@ void ServerRuntime::ServeConnection(Connection& connection) {
   bool keep = ReadAndDrive(connection);
   // A caller making calls back to back sends its next request within microseconds: wait a
   // moment on this socket alone, which is cheaper than the round through epoll and another
-  // thread's wake-up.
-  while (keep && options_.lingerMicros.count() > 0 && !stopping_ && WaitReadable(connection)) {
+  // thread's wake-up. Only between calls: a half-received PDU goes back under the sweeper's eye.
+  while (keep && options_.lingerMicros.count() > 0 && !stopping_ && !connection.machine.HasPartialInput() &&
+         WaitReadable(connection)) {
     keep = ReadAndDrive(connection);
   }
   if (!keep) {

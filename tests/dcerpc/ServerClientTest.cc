@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dcerpc/Client.h"
+#include "dcerpc/PduCodec.h"
 #include "dcerpc/Server.h"
 #include "dcerpc/Socket.h"
 #include "tests/dcerpc/TestInterface.h"
@@ -430,6 +431,21 @@ TEST_F(ServerClientTest, HalfReceivedPdusTimeOut) {
   auto started = Clock::now();
   // The server closes the connection without an answer.
   EXPECT_EQ(ReadExact(client.fd.Get(), {&byte, 1}, Clock::now() + 5s), IoResult::kClosed);
+  EXPECT_LT(Clock::now() - started, 3s);
+  // Trickling a long bind byte by byte (it would take 18 s) does not keep it alive either.
+  std::vector<uint8_t> bind;
+  EncodeBind(PduType::kBind, 1,
+             BindPdu{5840, 5840, 0, std::vector<ContextElement>(20, {0, Testing::TestInterfaceId(), {Ndr20Syntax()}})},
+             bind);
+  Listener trickler = ConnectTcp("127.0.0.1", server_->TcpPort(), 1s);
+  started = Clock::now();
+  bool closed = false;
+  for (size_t i = 0; i < bind.size() && !closed && Clock::now() - started < 5s; ++i) {
+    WriteAll(trickler.fd.Get(), {&bind[i], 1}, Clock::now() + 1s);
+    std::this_thread::sleep_for(20ms);
+    closed = recv(trickler.fd.Get(), &byte, 1, MSG_DONTWAIT) == 0;
+  }
+  EXPECT_TRUE(closed);
   EXPECT_LT(Clock::now() - started, 3s);
   // An idle, fully bound connection is not timed out.
   EXPECT_EQ(Echo(Tcp(), "x"), "echo:x");
