@@ -41,28 +41,10 @@ bool SetText(XmlDocument& document, std::string_view xpath, std::string_view tex
   return document.SelectNode(xpath, 0) && document.SetNodeText(text);
 }
 
-// The item through the XML layer, so that every value is escaped. Empty text on any failure.
-std::string BuildItemXml(const StatusItem& item, bool withTime) {
-  XmlDocument document;
-  if (!document.Load(withTime ? kItemTemplateWithTime : kItemTemplate)) return {};
-  if (withTime && !SetText(document, "/Item/Time", TimeStamp())) return {};
-  if (!SetText(document, "/Item/ID", XmlIdText(item.id)) ||
-      !SetText(document, "/Item/Source", XmlSource(item.source)) ||
-      !SetText(document, "/Item/Message", item.message) ||
-      !SetText(document, "/Item/Details", item.details) || !document.SelectNode("/", 0)) {
-    return {};
-  }
-  return document.GetNodeXml();
-}
-
-// The last resort when the XML layer fails: plain formatting, values unescaped.
-std::string FormatItemXml(const StatusItem& item, bool withTime) {
-  const std::string timePart = withTime ? Format("\n\t\t<Time>%s</Time>", TimeStamp().c_str()) : "";
-  return Format(
-      "\n\t<Item>%s\n\t\t<ID>%s</ID>\n\t\t<Source>%s</Source>\n\t\t<Message>%s</Message>"
-      "\n\t\t<Details>%s</Details>\n\t</Item>",
-      timePart.c_str(), XmlIdText(item.id).c_str(), XmlSource(item.source).c_str(),
-      item.message.c_str(), item.details.c_str());
+void AppendElement(std::string& out, std::string_view name, std::string_view text) {
+  out.append("<").append(name).append(">");
+  AppendEscapedXmlText(out, text);
+  out.append("</").append(name).append(">");
 }
 
 int HexDigitValue(char c) {
@@ -99,15 +81,133 @@ std::uint32_t ParseIdText(std::string_view text) {
   return id == kUnknownStatusId ? 0 : id;
 }
 
+// The entity names the XML parser decodes in element text.
+bool AppendEntity(std::string& out, std::string_view name) {
+  if (name == "amp") return out += '&', true;
+  if (name == "lt") return out += '<', true;
+  if (name == "gt") return out += '>', true;
+  if (name == "quot") return out += '"', true;
+  if (name == "apos") return out += '\'', true;
+  return false;
+}
+
+// Reads "<name>text</name>" at `pos`, decoding the named entities, as the XML parser would.
+// False for anything else (character references, carriage returns, NULs, nested markup):
+// those texts are left to the parser.
+bool ReadSimpleElement(std::string_view xml, std::size_t& pos, std::string_view name,
+                       std::string& text) {
+  const auto consume = [&](std::string_view part) {
+    if (xml.substr(pos, part.size()) != part) return false;
+    pos += part.size();
+    return true;
+  };
+  if (!consume("<") || !consume(name) || !consume(">")) return false;
+  text.clear();
+  while (pos < xml.size() && xml[pos] != '<') {
+    const char c = xml[pos];
+    if (c == '\0' || c == '\r') return false;
+    if (c != '&') {
+      text += c;
+      ++pos;
+      continue;
+    }
+    const std::size_t end = xml.find(';', pos);
+    if (end == std::string_view::npos || !AppendEntity(text, xml.substr(pos + 1, end - pos - 1))) {
+      return false;
+    }
+    pos = end + 1;
+  }
+  // The parser drops text that is white space alone.
+  if (text.find_first_not_of(" \t\n") == std::string::npos) text.clear();
+  return consume("</") && consume(name) && consume(">");
+}
+
+// The records this system writes itself ("<Status>", items of ID, Source, Message and Details,
+// "\n</Status>") read without building a document. Nothing is added unless the whole text has
+// exactly that shape; the caller then reads it with the XML parser.
+bool ReadOwnStatusXml(std::string_view xml, std::vector<StatusItem>& items) {
+  constexpr std::string_view kOpen = "<Status>";
+  constexpr std::string_view kClose = "\n</Status>";
+  if (!xml.starts_with(kOpen) || !xml.ends_with(kClose) || xml.size() < kOpen.size() + kClose.size()) {
+    return false;
+  }
+  const std::string_view body = xml.substr(kOpen.size(), xml.size() - kOpen.size() - kClose.size());
+  std::vector<StatusItem> read;
+  std::size_t pos = 0;
+  std::string idText;
+  while (pos < body.size()) {
+    StatusItem& item = read.emplace_back();
+    if (body.substr(pos, 6) != "<Item>") return false;
+    pos += 6;
+    if (!ReadSimpleElement(body, pos, "ID", idText) || !ReadSimpleElement(body, pos, "Source", item.source) ||
+        !ReadSimpleElement(body, pos, "Message", item.message) ||
+        !ReadSimpleElement(body, pos, "Details", item.details) || body.substr(pos, 7) != "</Item>") {
+      return false;
+    }
+    pos += 7;
+    item.id = ParseIdText(idText);
+  }
+  if (read.empty()) return false;
+  items.insert(items.end(), std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+  return true;
+}
+
 }  // namespace
 
-std::string StatusItem::ToXml(bool withTime) const {
-  try {
-    std::string xml = BuildItemXml(*this, withTime);
-    if (!xml.empty()) return xml;
-  } catch (...) {
+void AppendEscapedXmlText(std::string& out, std::string_view text) {
+  // A value ends at its first NUL, as a C string would.
+  text = text.substr(0, text.find('\0'));
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool control = c < 32 && c != '\t' && c != '\n' && c != '\r';
+    if (!control && c != '&' && c != '<' && c != '>') continue;
+    out.append(text, plain, i - plain);
+    plain = i + 1;
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      const char reference[] = {'&', '#', static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10), ';'};
+      out.append(reference, sizeof reference);
+    }
   }
-  return FormatItemXml(*this, withTime);
+  out.append(text, plain, std::string_view::npos);
+}
+
+std::string StatusItem::ToXml(bool withTime) const {
+  // Written directly rather than through an XML document: every report passes here, and the
+  // markup is the same as the document would write (the status tests compare the two).
+  std::string xml;
+  xml.reserve(96 + source.size() + message.size() + details.size());
+  xml += "<Item>";
+  if (withTime) AppendElement(xml, "Time", TimeStamp());
+  AppendElement(xml, "ID", XmlIdText(id));
+  AppendElement(xml, "Source", XmlSource(source));
+  AppendElement(xml, "Message", message);
+  AppendElement(xml, "Details", details);
+  xml += "</Item>";
+  return xml;
+}
+
+std::string ItemXmlThroughDocument(const StatusItem& item, bool withTime) {
+  try {
+    XmlDocument document;
+    if (!document.Load(withTime ? kItemTemplateWithTime : kItemTemplate)) return {};
+    if (withTime && !SetText(document, "/Item/Time", TimeStamp())) return {};
+    if (!SetText(document, "/Item/ID", XmlIdText(item.id)) ||
+        !SetText(document, "/Item/Source", XmlSource(item.source)) ||
+        !SetText(document, "/Item/Message", item.message) ||
+        !SetText(document, "/Item/Details", item.details) || !document.SelectNode("/", 0)) {
+      return {};
+    }
+    return document.GetNodeXml();
+  } catch (...) {
+    return {};
+  }
 }
 
 std::string StatusItem::ToString(const char* context) const {
@@ -185,6 +285,7 @@ std::string Status::ToString(const char* context) const {
 bool Status::AddXml(std::string_view statusXml) {
   try {
     if (statusXml.empty()) return false;
+    if (ReadOwnStatusXml(statusXml, items_)) return true;
     XmlDocument document;
     if (!document.Load(statusXml)) return false;
     const long count = document.CountChildren(kStatusPath);

@@ -19,11 +19,20 @@ struct StatusItem {
   std::string source;
   std::string details;
 
-  // The entry's <Item> element. Values are escaped by the XML layer.
+  // The entry's <Item> element, values escaped as the XML layer escapes element text.
   std::string ToXml(bool withTime) const;
   // One text line: "[Source : 00DC09] Error: message", or the message alone without source.
   std::string ToString(const char* context = nullptr) const;
 };
+
+// Appends text escaped as element content the way the XML layer writes it: "&", "<" and ">" as
+// entities, control characters other than tab and line breaks as "&#NN;" (two decimal digits);
+// the text ends at its first NUL.
+void AppendEscapedXmlText(std::string& out, std::string_view text);
+
+// The entry's <Item> element built through an XML document: the reference the direct
+// formatting of StatusItem::ToXml must match. Empty text on failure.
+std::string ItemXmlThroughDocument(const StatusItem& item, bool withTime);
 
 // An ordered list of entries with a default source. Plain value type.
 class Status {
@@ -51,6 +60,7 @@ class Status {
   // The entries' text lines joined with "\n".
   std::string ToString(const char* context = nullptr) const;
   // Appends one entry per child of the <Status> element. False for empty or unparsable text.
+  // Records of the shape ToXml(false) writes are read without building a document.
   bool AddXml(std::string_view statusXml);
 
  private:

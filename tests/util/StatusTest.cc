@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "util/TextUtil.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
@@ -42,6 +45,73 @@ TEST(StatusXmlTest, ItemMarkupIsUnindented) {
             "<Status><Item><ID>007901</ID><Source>Korvane.Pictora.ServerCore.ServerImpl.Init</Source>"
             "<Message>M</Message><Details></Details></Item>\n</Status>");
   EXPECT_EQ(Status().ToXml(), "");
+}
+
+// Values that exercise every escaping rule of the XML layer's element text.
+const std::string kTrickyValues[] = {
+    "",
+    "plain",
+    "a < b && c > d; x=\"1\" y='2'",
+    "&amp; &lt; already escaped",
+    "ctl \x01\x08\x0B\x0C\x1F end",
+    "tab\tline\ncarriage\rreturn\r\n",
+    "   ",
+    " \n\t ",
+    "caf\xE9 \xFF\x80 8-bit",
+    "]]> <![CDATA[x]]> <!-- c -->",
+    std::string("cut\0after", 9),
+    std::string(4000, ' ') + "x",
+};
+
+TEST(StatusXmlTest, DirectMarkupMatchesTheDocumentLayer) {
+  for (const std::string& value : kTrickyValues) {
+    for (const StatusItem& item : {StatusItem{0x7901, value, "Korvane::Pictora::S::T", value},
+                                   StatusItem{kUnknownStatusId, "m", value, ""}}) {
+      EXPECT_EQ(item.ToXml(false), ItemXmlThroughDocument(item, false)) << value;
+      // The time stamps of two calls may differ; the rest must not.
+      const auto withoutTime = [](std::string xml) {
+        const std::size_t start = xml.find("<Time>");
+        const std::size_t end = xml.find("</Time>");
+        return start == std::string::npos || end == std::string::npos ? xml : xml.erase(start, end - start);
+      };
+      EXPECT_EQ(withoutTime(item.ToXml(true)), withoutTime(ItemXmlThroughDocument(item, true))) << value;
+    }
+  }
+}
+
+TEST(StatusXmlTest, OwnRecordsReadAsTheParserReadsThem) {
+  std::vector<std::string> records;
+  for (const std::string& value : kTrickyValues) {
+    Status status;
+    status.Add(0x12, value, value, value);
+    status.Add(0, "second", "S", "");
+    records.push_back(status.ToXml());
+  }
+  // Hand-written records: entities, references and shapes the writer does not produce.
+  records.insert(records.end(), {
+      "<Status><Item><ID>12</ID><Source>&quot;s&apos;</Source><Message>&gt;&#65;&#x42;</Message>"
+      "<Details>\r\n</Details></Item>\n</Status>",
+      "<Status><Item><ID>Unknown ID</ID><Source></Source><Message>a&bogus;b</Message><Details></Details>"
+      "</Item>\n</Status>",
+      "<Status><Item><ID>1</ID><Source>s</Source><Message>&lt;&amp;&gt;&quot;&apos;</Message><Details>"
+      "</Details></Item>\n</Status>",
+      "<Status><Item><ID>1</ID><Message>m</Message><Source>s</Source><Details></Details></Item>\n</Status>",
+      "<Status><Item><ID>1</ID><Source>s</Source><Message>m</Message><Details></Details></Item></Status>",
+      "<Status>\n</Status>",
+  });
+  for (const std::string& xml : records) {
+    Status direct;
+    Status parsed;  // leading white space keeps the record from the direct reading
+    const bool directOk = direct.AddXml(xml);
+    EXPECT_EQ(directOk, parsed.AddXml(" " + xml)) << xml;
+    ASSERT_EQ(direct.Count(), parsed.Count()) << xml;
+    for (std::size_t i = 0; i < direct.Count(); ++i) {
+      EXPECT_EQ(direct.GetItem(i).id, parsed.GetItem(i).id) << xml;
+      EXPECT_EQ(direct.GetItem(i).source, parsed.GetItem(i).source) << xml;
+      EXPECT_EQ(direct.GetItem(i).message, parsed.GetItem(i).message) << xml;
+      EXPECT_EQ(direct.GetItem(i).details, parsed.GetItem(i).details) << xml;
+    }
+  }
 }
 
 TEST(StatusXmlTest, TimeElementIsWrittenAndToleratedOnReading) {
