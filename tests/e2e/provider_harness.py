@@ -17,6 +17,7 @@ import time
 from impacket.uuid import uuidtup_to_bin
 
 import pictora_wire as w
+from timing import scaled
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 
@@ -51,7 +52,7 @@ def free_port():
 
 
 def wait_for(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + scaled(timeout)
     while time.monotonic() < deadline:
         value = predicate()
         if value:

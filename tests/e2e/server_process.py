@@ -13,6 +13,8 @@ import subprocess
 import tempfile
 import time
 
+from timing import scaled
+
 SERVER_BIN_VAR = 'PICTORA_SERVER_BIN'
 PIPE_NAME = 'KorvanePictora'
 
@@ -38,7 +40,7 @@ def free_port():
 
 
 def wait_until(predicate, timeout, step=0.05):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + scaled(timeout)
     while time.monotonic() < deadline:
         if predicate():
             return True
@@ -144,7 +146,7 @@ class ServerProcess:
     def finish(self, timeout=15):
         """Waits for the process to end (killing it after `timeout`); returns its exit code."""
         try:
-            self.process.wait(timeout=timeout)
+            self.process.wait(timeout=scaled(timeout))
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
