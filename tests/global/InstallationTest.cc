@@ -3,20 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "global/Application.h"
-#include "tests/global/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::Global {
 namespace {
 
 class InstallationTest : public ::testing::Test {
  protected:
-  void WriteRegistry(const std::string& content) { temp_.WriteFile("pictora.conf", content); }
-  std::string Data() const { return temp_.Path() + "appdata/Korvane/Pictora/"; }
+  void WriteRegistry(const std::string& content) { temp_.Write("pictora.conf", content); }
+  std::string Data() const { return temp_ / "appdata/Korvane/Pictora/"; }
 
-  Testing::TempFolder temp_;
-  Testing::ScopedEnv registry_{"PICTORA_REGISTRY_FILE", temp_.Path() + "pictora.conf"};
-  Testing::ScopedEnv appData_{"PICTORA_COMMON_APPDATA", temp_.Path() + "appdata"};
-  Testing::ScopedEnv documents_{"PICTORA_DOCUMENTS", temp_.Path() + "docs/"};
+  TestSupport::TempFolder temp_;
+  TestSupport::ScopedEnv registry_{"PICTORA_REGISTRY_FILE", temp_ / "pictora.conf"};
+  TestSupport::ScopedEnv appData_{"PICTORA_COMMON_APPDATA", temp_ / "appdata"};
+  TestSupport::ScopedEnv documents_{"PICTORA_DOCUMENTS", temp_ / "docs/"};
 };
 
 TEST_F(InstallationTest, FoldersFollowHomeAndSpecialFolders) {
@@ -26,8 +26,8 @@ TEST_F(InstallationTest, FoldersFollowHomeAndSpecialFolders) {
       {0, defs},  {1, home},  {2, defs + "RPDef Generators/"},  {3, home + "RPDef Generators/"},
       {4, defs + "Raster Formats/"},  {5, home + "Raster Formats/"},
       {6, defs + "Raster Processes/"},  {7, home + "Raster Processes/"},
-      {8, temp_.Path() + "appdata/Korvane/"},  {9, Data()},  {10, home + "Format Runtime Data/"},
-      {11, temp_.Path() + "docs/Korvane/Pictora/"},  {12, Data() + "Logs/"},
+      {8, temp_ / "appdata/Korvane/"},  {9, Data()},  {10, home + "Format Runtime Data/"},
+      {11, temp_ / "docs/Korvane/Pictora/"},  {12, Data() + "Logs/"},
       {13, defs + "GeoTransformers/"},  {14, home + "Symbology/"},  {15, "/opt\\korvane/app/"},
       {16, home + "Help/"},  {17, home + "Bitmaps/"},  {18, Data() + "Config/"},
       {19, home + "pedata/"},  {20, home + "Bin/"},  {21, ""},  {-1, ""},

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "tests/global/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::Global {
 namespace {
@@ -67,8 +67,8 @@ TEST(NameValueMapTest, LoadXmlTakesChildrenOfFirstSelectedElement) {
                                             {"MachineName", ""},
                                             {"Props", "<A x=\"1\">one</A>"}}));
 
-  Testing::TempFolder temp;
-  const std::string path = temp.WriteFile("S.xml", "<S><Service><N>S &amp; T</N></Service></S>");
+  TestSupport::TempFolder temp;
+  const std::string path = temp.Write("S.xml", "<S><Service><N>S &amp; T</N></Service></S>");
   ASSERT_NE(map.LoadXml(path, "//Service"), 0);
   EXPECT_EQ(map.Pairs(), (std::vector<Pair>{{"N", "S & T"}}));
 }

@@ -8,7 +8,7 @@
 #include "global/LogFileHandler.h"
 #include "global/Object.h"
 #include "global/Reporter.h"
-#include "tests/global/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::Global {
 namespace {
@@ -22,10 +22,10 @@ struct IgnoringHandler : IReportHandler {
 TEST(ReportingConcurrencyTest, ReportsFromManyThreadsLandAsWholeLines) {
   constexpr int kThreads = 6;
   constexpr int kReportsPerThread = 300;
-  Testing::TempFolder temp;
+  TestSupport::TempFolder temp;
   Reporter reporter;
   LogFileHandler log;
-  log.SetFile(temp.Path(), "test-Server.log");
+  log.SetFile(temp / "", "test-Server.log");
   ASSERT_TRUE(log.Open());
   reporter.AttachHandler(&log);
 
@@ -53,7 +53,7 @@ TEST(ReportingConcurrencyTest, ReportsFromManyThreadsLandAsWholeLines) {
   churn.join();
   log.Close();
 
-  const std::string content = Testing::ReadWholeFile(temp.Path() + "test-Server.log");
+  const std::string content = TestSupport::ReadWholeFile(temp / "test-Server.log");
   // Whole lines: every line carries exactly one report.
   std::size_t start = 0, lines = 0;
   for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {

@@ -8,7 +8,7 @@
 #include "global/LogFileHandler.h"
 #include "global/Object.h"
 #include "global/Reporter.h"
-#include "tests/global/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "util/Status.h"
 
 namespace Korvane::Pictora::Global {
@@ -101,16 +101,16 @@ TEST(FormatReportLineTest, WritesOneLinePerEntry) {
 }
 
 TEST(LogFileHandlerTest, AppendsFlushedLinesInAFreshFolder) {
-  Testing::TempFolder temp;
-  const std::string folder = temp.Path() + "Logs/Server/", path = folder + "20260101-Server.log";
+  TestSupport::TempFolder temp;
+  const std::string folder = temp / "Logs/Server/", path = folder + "20260101-Server.log";
   for (const char* message : {"Starting Server: Version '1.0'", "a < b & 'c' \"d\""}) {
     LogFileHandler handler;  // every round opens the same file again and appends
     ASSERT_TRUE(handler.SetFile(folder, "20260101-Server.log"));
     ASSERT_TRUE(handler.Open());
     handler.HandleReport(StatusXml(0, message, "Src"));
-    EXPECT_NE(Testing::ReadWholeFile(path).find(message), std::string::npos);  // flushed
+    EXPECT_NE(TestSupport::ReadWholeFile(path).find(message), std::string::npos);  // flushed
   }
-  const std::string content = Testing::ReadWholeFile(path);
+  const std::string content = TestSupport::ReadWholeFile(path);
   const std::size_t newline = content.find('\n');
   ASSERT_EQ(content.size(), content.find('\n', newline + 1) + 1);  // two whole lines
   EXPECT_EQ(WithoutTime(content.substr(0, newline)), "[Src] Starting Server: Version '1.0'");
@@ -118,12 +118,12 @@ TEST(LogFileHandlerTest, AppendsFlushedLinesInAFreshFolder) {
 }
 
 TEST(LogFileHandlerTest, CannotOpenWhereAFileBlocksTheFolder) {
-  Testing::TempFolder temp;
+  TestSupport::TempFolder temp;
   LogFileHandler handler;
   handler.HandleReport(StatusXml(0, "never opened: dropped", ""));
-  handler.SetFile(temp.WriteFile("file", "x") + "/sub", "x.log");
+  handler.SetFile(temp.Write("file", "x") + "/sub", "x.log");
   EXPECT_FALSE(handler.Open());
-  EXPECT_FALSE(handler.SetFile(temp.Path(), ""));
+  EXPECT_FALSE(handler.SetFile(temp / "", ""));
   EXPECT_FALSE(handler.Open());
 }
 

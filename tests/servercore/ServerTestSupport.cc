@@ -115,9 +115,8 @@ void ReportCapture::Clear() {
 }
 
 void ServerCoreTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "servercore-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  root_ = pattern;
+  ASSERT_FALSE(home_.Path().empty());
+  root_ = home_.Path();
   ::setenv("PICTORA_COMMON_APPDATA", root_.c_str(), 1);
   ::setenv("PICTORA_REGISTRY_FILE", (root_ + "/pictora.conf").c_str(), 1);
   Global::GetGlobalReporter()->AttachHandler(&capture_);
@@ -132,7 +131,6 @@ void ServerCoreTest::TearDown() {
            root_, std::filesystem::directory_options::skip_permission_denied, ignored)) {
     if (entry.is_directory(ignored)) ::chmod(entry.path().c_str(), 0755);
   }
-  std::filesystem::remove_all(root_, ignored);
 }
 
 ServerImpl& ServerCoreTest::MakeServer() {

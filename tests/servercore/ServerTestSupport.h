@@ -15,6 +15,7 @@
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
 #include "servercore/ServerImpl.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::ServerCore::Testing {
 
@@ -114,6 +115,7 @@ class ServerCoreTest : public ::testing::Test {
   void RegisterProvider(const std::string& name, const std::string& endpoint);
   void AddServices(const std::string& provider, const std::string& serviceElements);
 
+  TestSupport::TempFolder home_;  // removed after TearDown has opened every folder again
   std::string root_;
   FakeListener listener_;
   FakeProviderCalls calls_;

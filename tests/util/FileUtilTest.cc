@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 namespace {
 
-using Testing::TempFolder;
+using TestSupport::TempFolder;
 
 TEST(PathTest, MakeAbsolutePath) {
   const std::string longName(257, 'n');  // "/" + 257 + "/x" = 260

@@ -5,12 +5,12 @@
 
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 namespace {
 
-using Testing::TempFolder;
+using TestSupport::TempFolder;
 using testing::ElementsAre;
 
 class GlobberTest : public testing::Test {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "util/FileUtil.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
@@ -154,7 +154,7 @@ TEST(XmlDocumentFailureTest, DeepNestingDoesNotExhaustTheStack) {
 }
 
 TEST(XmlDocumentFileTest, SaveWritesRawMarkupAndLoadsBack) {
-  Testing::TempFolder folder;
+  TestSupport::TempFolder folder;
   const std::string path = folder / "services.xml";
   XmlDocument document;
   ASSERT_TRUE(document.Load(kServices));
