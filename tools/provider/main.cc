@@ -2,6 +2,7 @@
 // interface on its own TCP port and, given --server, lives with that server as a provider does.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -63,7 +64,12 @@ int main(int argc, char** argv) {
 
   Tools::StandInProvider provider(SettingsFrom(options));
   provider.SetServices(options.services);
-  DceRpc::Server rpcServer;
+  // The server asks every candidate for its load on each lookup, one lookup after another: a
+  // worker that waits a little longer on the connection catches the next query without the
+  // round through epoll and another thread's wake-up.
+  DceRpc::ServerOptions serverOptions;
+  serverOptions.lingerMicros = std::chrono::microseconds(2000);
+  DceRpc::Server rpcServer(serverOptions);
   rpcServer.RegisterInterface(provider.Definition());
   DceRpc::RpcStatus listening = rpcServer.Listen("ncacn_ip_tcp", std::to_string(options.port));
   if (!listening.ok()) {
