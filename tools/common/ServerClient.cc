@@ -151,6 +151,14 @@ bool ServerClient::SetStopFlag() {
   return args.ResultSmall() != 0;
 }
 
+void ServerClient::CallForBuffer(uint16_t opnum, Arguments& args, size_t buffer, size_t error,
+                                 BufferReply& reply) {
+  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
+  reply.result = args.ResultLong();
+  reply.text = args.Text(buffer);
+  reply.error = Trimmed(args.Text(error));
+}
+
 void ServerClient::CallNameBuffer(uint16_t opnum, const std::string& first, const std::string& second,
                                   int32_t size, BufferReply& reply) {
   namespace P = Rpc::NameBufferParam;
@@ -159,10 +167,7 @@ void ServerClient::CallNameBuffer(uint16_t opnum, const std::string& first, cons
   args.SetText(P::kName, second);
   args.SetLong(P::kSize, size);
   args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
-  reply.result = args.ResultLong();
-  reply.text = args.Text(P::kBuffer);
-  reply.error = Trimmed(args.Text(P::kError));
+  CallForBuffer(opnum, args, P::kBuffer, P::kError, reply);
 }
 
 void ServerClient::CallSessionBuffer(uint16_t opnum, int32_t size, BufferReply& reply) {
@@ -171,10 +176,7 @@ void ServerClient::CallSessionBuffer(uint16_t opnum, int32_t size, BufferReply& 
   args.SetText(P::kSession, sessionId_);
   args.SetLong(P::kSize, size);
   args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
-  reply.result = args.ResultLong();
-  reply.text = args.Text(P::kBuffer);
-  reply.error = Trimmed(args.Text(P::kError));
+  CallForBuffer(opnum, args, P::kBuffer, P::kError, reply);
 }
 
 template <typename CallOnce>

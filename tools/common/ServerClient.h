@@ -68,6 +68,9 @@ class ServerClient {
   void CallNameBuffer(uint16_t opnum, const std::string& first, const std::string& second,
                       int32_t size, BufferReply& reply);
   void CallSessionBuffer(uint16_t opnum, int32_t size, BufferReply& reply);
+  // Calls a buffer-reply procedure with the arguments prepared and reads its reply.
+  void CallForBuffer(uint16_t opnum, DceRpc::Arguments& args, size_t buffer, size_t error,
+                     BufferReply& reply);
   template <typename CallOnce>
   BufferReply Negotiate(CallOnce callOnce);
 
