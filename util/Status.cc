@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <exception>
+#include <iterator>
+#include <utility>
 
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"
@@ -81,14 +83,14 @@ std::uint32_t ParseIdText(std::string_view text) {
   return id == kUnknownStatusId ? 0 : id;
 }
 
-// The entity names the XML parser decodes in element text.
-bool AppendEntity(std::string& out, std::string_view name) {
-  if (name == "amp") return out += '&', true;
-  if (name == "lt") return out += '<', true;
-  if (name == "gt") return out += '>', true;
-  if (name == "quot") return out += '"', true;
-  if (name == "apos") return out += '\'', true;
-  return false;
+// The character of an entity name the XML parser decodes in element text, or NUL.
+char EntityCharacter(std::string_view name) {
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto& [entity, character] : kEntities) {
+    if (name == entity) return character;
+  }
+  return '\0';
 }
 
 // Reads "<name>text</name>" at `pos`, decoding the named entities, as the XML parser would.
@@ -112,9 +114,9 @@ bool ReadSimpleElement(std::string_view xml, std::size_t& pos, std::string_view 
       continue;
     }
     const std::size_t end = xml.find(';', pos);
-    if (end == std::string_view::npos || !AppendEntity(text, xml.substr(pos + 1, end - pos - 1))) {
-      return false;
-    }
+    const char decoded = end == std::string_view::npos ? '\0' : EntityCharacter(xml.substr(pos + 1, end - pos - 1));
+    if (decoded == '\0') return false;
+    text += decoded;
     pos = end + 1;
   }
   // The parser drops text that is white space alone.
