@@ -62,7 +62,9 @@ def test_silent_provider_costs_at_most_the_call_timeout(tmp_path, cleanup, kind)
     lockless = WireClient(server, session=False)
     slow = threading.Thread(target=lookup)
     slow.start()
-    time.sleep(0.3)
+    # The lookup's session is open (which needs the registry lock) and its request on its way.
+    wait_for(lambda: 'started' in outcome, 10, 'the lookup to start')
+    time.sleep(scaled(0.3))
     # A call that needs no registry lock is answered while the lookup waits for the provider.
     started = time.monotonic()
     assert '<Name>Images/Thumbs</Name>' in lockless.services_for_provider('Silent')

@@ -98,7 +98,8 @@ def test_end_of_input_is_not_a_stop():
 def test_named_channel_with_authentication_on():
     with ServerProcess() as server:
         server.start_on_pipe()
-        assert 'Server listening at endpoint: \\pipe\\KorvanePictora' in server.stderr_so_far()
+        # The channel's socket file appears just before the line is written.
+        assert wait_until(lambda: 'Server listening at endpoint: \\pipe\\KorvanePictora' in server.stderr_so_far(), 10)
         assert not port_open(server.port)  # the configured TCP port is not served then
         assert oct(os.stat(server.pipe_path).st_mode & 0o777) == oct(0o666)
         dce = w.connect_unix(server.pipe_path)
