@@ -3,30 +3,20 @@
 Every stub here is built by impacket from this table, never by our own marshalling code, so the
 tests that use it judge the server's wire format by code we did not write.
 """
-import socket
+import os
+import sys
 
 from impacket.dcerpc.v5 import transport
-from impacket.dcerpc.v5.ndr import (NDRCALL, NDRDOUBLEFLOAT, NDRLONG, NDRSMALL,
-                                    NDRUniConformantArray)
+from impacket.dcerpc.v5.ndr import NDRCALL, NDRDOUBLEFLOAT, NDRLONG, NDRSMALL
 from impacket.dcerpc.v5.dtypes import STR
 from impacket.uuid import uuidtup_to_bin
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+
+from raw_rpc import CharBuf, UnixSocketTransport, unz, z  # noqa: E402,F401  (part of this table)
+
 SERVER_IF = ('8a60fd6c-7ebf-4aee-839c-1df4243d03d2', '1.0')
 PROVIDER_IF = ('b9730071-b03f-42b3-b002-2c3996f28928', '1.0')
-
-
-class CharBuf(NDRUniConformantArray):
-    """Conformant char[] / byte[]: max_count then the elements."""
-    item = 'c'
-
-
-def z(text):
-    """A [string] char* as impacket sends it: the caller supplies the NUL."""
-    return text + '\x00'
-
-
-def unz(value):
-    return value[:-1] if value.endswith('\x00') else value
 
 
 def buffer_text(resp):
@@ -339,45 +329,6 @@ class ProviderRefreshConfigurationResponse(_ErrAndSmall):
 
 
 # ---- transports -----------------------------------------------------------------------------
-
-class UnixSocketTransport(transport.DCERPCTransport):
-    """ncacn_np stand-in: a Unix stream socket carrying the same PDUs as TCP."""
-
-    def __init__(self, path, timeout=10):
-        transport.DCERPCTransport.__init__(self, path, path)
-        self._path = path
-        self._timeout = timeout
-        self._socket = None
-
-    def connect(self):
-        self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self._socket.settimeout(self._timeout)
-        self._socket.connect(self._path)
-        return 1
-
-    def disconnect(self):
-        if self._socket is not None:
-            self._socket.close()
-            self._socket = None
-        return 1
-
-    def send(self, data, forceWriteAndx=0, forceRecv=0):
-        self._socket.sendall(data)
-
-    def recv(self, forceRecv=0, count=0):
-        if count:
-            buf = b''
-            while len(buf) < count:
-                chunk = self._socket.recv(count - len(buf))
-                if not chunk:
-                    raise ConnectionError('peer closed the connection')
-                buf += chunk
-            return buf
-        return self._socket.recv(8192)
-
-    def get_socket(self):
-        return self._socket
-
 
 def connect_tcp(port, interface=SERVER_IF, host='127.0.0.1', timeout=10):
     trans = transport.DCERPCTransportFactory('ncacn_ip_tcp:%s[%d]' % (host, port))

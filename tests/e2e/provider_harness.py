@@ -11,13 +11,17 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import threading
 import time
 
 from impacket.uuid import uuidtup_to_bin
 
-import pictora_wire as w
-from timing import scaled
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+
+import pictora_wire as w  # noqa: E402
+from raw_rpc import RawPduServer, bind_ack, fault, send_response  # noqa: E402
+from timing import scaled  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 
@@ -240,25 +244,7 @@ def expected_answer(providers):
 
 # ---- a provider written on impacket's NDR types -----------------------------------------------
 
-NDR20 = uuidtup_to_bin(('8a885d04-1ceb-11c9-9fe8-08002b104860', '2.0'))
-PFC_FIRST, PFC_LAST = 0x01, 0x02
-
-
-def _header(ptype, flags, length, call_id):
-    return struct.pack('<BBBB4sHHI', 5, 0, ptype, flags, b'\x10\x00\x00\x00', length, 0, call_id)
-
-
-def _recv_exact(sock, count):
-    data = b''
-    while len(data) < count:
-        chunk = sock.recv(count - len(data))
-        if not chunk:
-            raise ConnectionError('peer closed')
-        data += chunk
-    return data
-
-
-class PyProvider:
+class PyProvider(RawPduServer):
     """The provider interface served by raw PDUs and impacket NDRCALL stubs (not our runtime).
 
     ping_fault: answer the ping with a fault of this status (e.g. 5, access denied).
@@ -271,16 +257,7 @@ class PyProvider:
         self.silent = silent
         self.info_text = info_text
         self.calls = []
-        self._stop = threading.Event()
-        self._listener = socket.socket()
-        self._listener.bind(('127.0.0.1', 0))
-        self._listener.listen(16)
-        self.port = self._listener.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def close(self):
-        self._stop.set()
-        self._listener.close()
+        super().__init__(backlog=16)
 
     def register(self, server, name, services=('Images/Thumbs',)):
         client = WireClient(server, 'PictoraProvider')
@@ -293,57 +270,22 @@ class PyProvider:
         assert client.name_data(w.AddServices, name, services_xml)[0] == 1
         return client
 
-    def _accept(self):
-        while not self._stop.is_set():
-            try:
-                connection, _ = self._listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+    def on_request(self, sock, call_id, opnum, stub, fragment):
+        self.calls.append(opnum)
+        if self.silent:
+            self._stop.wait(60)
+            return False
+        if opnum == 0 and self.ping_fault is not None:
+            sock.sendall(fault(call_id, self.ping_fault))
+        else:
+            send_response(sock, call_id, self._dispatch(opnum, stub), fragment, align=8)
+        return True
 
-    def _serve(self, sock):
-        with sock:
-            try:
-                self._conversation(sock)
-            except (ConnectionError, OSError):
-                pass
-
-    def _conversation(self, sock):
-        fragment, stub = 4280, b''
-        while True:
-            head = _recv_exact(sock, 16)
-            pdu = head + _recv_exact(sock, struct.unpack('<H', head[8:10])[0] - 16)
-            ptype, flags, call_id = pdu[2], pdu[3], struct.unpack('<I', pdu[12:16])[0]
-            if ptype == 11:  # bind
-                fragment = self._bind(sock, pdu, call_id)
-                continue
-            if ptype != 0:
-                return
-            stub += pdu[24:]
-            if not flags & PFC_LAST:
-                continue
-            opnum = struct.unpack('<H', pdu[22:24])[0]
-            self.calls.append(opnum)
-            if self.silent:
-                self._stop.wait(60)
-                return
-            if opnum == 0 and self.ping_fault is not None:
-                sock.sendall(_header(3, PFC_FIRST | PFC_LAST, 32, call_id) +
-                             struct.pack('<IHBBII', 32, 0, 0, 0, self.ping_fault, 0))
-            else:
-                self._respond(sock, call_id, self._dispatch(opnum, stub), fragment)
-            stub = b''
-
-    def _bind(self, sock, pdu, call_id):
+    def on_bind(self, sock, pdu, call_id):
         max_xmit, max_recv = struct.unpack('<HH', pdu[16:20])
         accepted = pdu[32:52] == uuidtup_to_bin(w.PROVIDER_IF)
         fragment = max(2048, min(max_xmit, max_recv, 5840)) & 0xFFF8
-        result = struct.pack('<HH', 0, 0) + NDR20 if accepted else struct.pack('<HH', 2, 1) + b'\x00' * 20
-        port = b'%d\x00' % self.port
-        body = struct.pack('<HHIH', fragment, fragment, 0x4321, len(port)) + port
-        body += b'\x00' * ((4 - (26 + len(port)) % 4) % 4)
-        body += struct.pack('<BBH', 1, 0, 0) + result
-        sock.sendall(_header(12, PFC_FIRST | PFC_LAST, 16 + len(body), call_id) + body)
+        sock.sendall(bind_ack(call_id, fragment, 0x4321, b'%d\x00' % self.port, accepted))
         return fragment
 
     def _dispatch(self, opnum, stub):
@@ -364,15 +306,3 @@ class PyProvider:
         else:
             return b'\x01'
         return answer.getData()
-
-    def _respond(self, sock, call_id, stub, fragment):
-        chunk = (fragment - 24) // 8 * 8
-        offset = 0
-        while True:
-            piece = stub[offset:offset + chunk]
-            flags = (PFC_FIRST if offset == 0 else 0) | (PFC_LAST if offset + len(piece) >= len(stub) else 0)
-            body = struct.pack('<IHBB', len(stub) - offset, 0, 0, 0) + piece
-            sock.sendall(_header(2, flags, 16 + len(body), call_id) + body)
-            offset += len(piece)
-            if flags & PFC_LAST:
-                return

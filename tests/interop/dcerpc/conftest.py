@@ -7,6 +7,7 @@ import tempfile
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..', 'support'))
 
 PIPE_NAME = 'dcerpc-interop'
 

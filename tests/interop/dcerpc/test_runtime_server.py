@@ -7,8 +7,9 @@ from impacket.dcerpc.v5 import transport
 from impacket.dcerpc.v5.rpcrt import DCERPCException
 from impacket.uuid import uuidtup_to_bin
 
+from raw_rpc import UnixSocketTransport, z
 from rpc_defs import (OP_UNASSIGNED, SECOND_IF, TEST_IF, UNKNOWN_IF, Bytes, Double, Echo, Fill,
-                      LengthData, Ping, Throw, UnixTransport, fill_text, z)
+                      LengthData, Ping, Throw, fill_text)
 
 NDR20 = ('8a885d04-1ceb-11c9-9fe8-08002b104860', '2.0')
 NDR64 = ('71710533-beba-4937-8319-b5dbef9ccc36', '1.0')
@@ -22,7 +23,7 @@ def tcp_dce(server):
 
 
 def pipe_dce(server):
-    dce = UnixTransport(server.pipe_path).get_dce_rpc()
+    dce = UnixSocketTransport(server.pipe_path, timeout=20).get_dce_rpc()
     dce.connect()
     return dce
 
