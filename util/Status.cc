@@ -1,5 +1,6 @@
 #include "util/Status.h"
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 #include <iterator>
@@ -105,14 +106,13 @@ bool ReadSimpleElement(std::string_view xml, std::size_t& pos, std::string_view 
   };
   if (!consume("<") || !consume(name) || !consume(">")) return false;
   text.clear();
+  static constexpr std::string_view kStops("<&\r\0", 4);
   while (pos < xml.size() && xml[pos] != '<') {
-    const char c = xml[pos];
-    if (c == '\0' || c == '\r') return false;
-    if (c != '&') {
-      text += c;
-      ++pos;
-      continue;
-    }
+    const std::size_t stop = std::min(xml.find_first_of(kStops, pos), xml.size());
+    text.append(xml, pos, stop - pos);
+    pos = stop;
+    if (pos == xml.size() || xml[pos] == '<') break;
+    if (xml[pos] != '&') return false;
     const std::size_t end = xml.find(';', pos);
     const char decoded = end == std::string_view::npos ? '\0' : EntityCharacter(xml.substr(pos + 1, end - pos - 1));
     if (decoded == '\0') return false;
