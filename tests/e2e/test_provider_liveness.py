@@ -65,10 +65,11 @@ def test_silent_provider_costs_at_most_the_call_timeout(tmp_path, cleanup, kind)
     # The lookup's session is open (which needs the registry lock) and its request on its way.
     wait_for(lambda: 'started' in outcome, 10, 'the lookup to start')
     time.sleep(scaled(0.3))
-    # A call that needs no registry lock is answered while the lookup waits for the provider.
-    started = time.monotonic()
+    # A call that needs no registry lock is answered while the lookup waits for the provider;
+    # one that waited for the lock would come back only after the time-out.
     assert '<Name>Images/Thumbs</Name>' in lockless.services_for_provider('Silent')
-    assert time.monotonic() - started < scaled(0.5)
+    assert time.monotonic() - outcome['started'] < CALL_TIMEOUT_MS / 1000 - 0.1
+    assert 'took' not in outcome
     # The lookup holds the registry lock across the load queries, so a call that needs the
     # lock (opening a session) waits for it, and is answered once the time-out has passed.
     other = WireClient(server)
@@ -79,10 +80,10 @@ def test_silent_provider_costs_at_most_the_call_timeout(tmp_path, cleanup, kind)
     assert endpoints_in_order(outcome['answer']) == [silent.port]
     assert CALL_TIMEOUT_MS / 1000 - 0.1 <= outcome['took'] < 2 * CALL_TIMEOUT_MS / 1000
 
-    # Once the slow lookup has let the registry lock go, other lookups answer at once.
+    # Once the slow lookup has let the registry lock go, other lookups wait for no time-out.
     started = time.monotonic()
     assert endpoints_in_order(other.providers_for('Images/Other')) == [answering.port]
-    assert time.monotonic() - started < scaled(0.5)
+    assert time.monotonic() - started < CALL_TIMEOUT_MS / 1000 - 0.1
 
 
 def test_silent_provider_survives_the_liveness_pass(tmp_path, cleanup):
