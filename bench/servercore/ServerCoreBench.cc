@@ -9,6 +9,7 @@
 #include <string>
 
 #include "servercore/ServerImpl.h"
+#include "tests/support/ServerStubs.h"
 #include "util/TextUtil.h"
 
 namespace {
@@ -18,36 +19,15 @@ namespace GU = Korvane::Pictora::GeneralUtilityLib;
 constexpr int kProviders = 1000;
 constexpr int kServices = 100;
 
-class QuietListener : public SC::IListener {
- public:
-  bool StartListening(const std::string&, const std::string&, std::string&, long&) override {
-    return true;
-  }
-  bool StopListening() override { return true; }
-};
+using Korvane::Pictora::TestSupport::QuietListener;
 
-class InstantProviders : public SC::IProviderCalls {
+// Loads spread over the providers, so that ranking has something to sort.
+class InstantProviders : public Korvane::Pictora::TestSupport::AnsweringProviderCalls {
  public:
-  SC::PingResult Ping(const std::string&, const std::string&, std::string&) override {
-    return SC::PingResult::Alive;
-  }
   bool GetLoad(const std::string&, const std::string& endpoint, double& load) override {
     load = static_cast<double>(std::hash<std::string>{}(endpoint) % 1000) / 1000.0;
     return true;
   }
-  std::string GetInfo(const std::string&, const std::string&, const std::string&) override {
-    return "<Info><Basic><Load>0.5</Load></Basic><Services/></Info>";
-  }
-  bool StartService(const std::string&, const std::string&, const std::string&,
-                    const std::string&, const std::string&) override { return true; }
-  bool StopService(const std::string&, const std::string&, const std::string&) override {
-    return true;
-  }
-  bool RefreshService(const std::string&, const std::string&, const std::string&) override {
-    return true;
-  }
-  bool RefreshAllServices(const std::string&, const std::string&) override { return true; }
-  bool RefreshConfiguration(const std::string&, const std::string&) override { return true; }
 };
 
 class Management : public SC::IManagementInfo {

@@ -24,45 +24,13 @@
 #include "dcerpc/Ndr.h"
 #include "rpc/ServerInterface.h"
 #include "rpc/ServerProcedureShapes.h"
-#include "servercore/IListener.h"
-#include "servercore/IProviderCalls.h"
 #include "servercore/ServerImpl.h"
+#include "tests/support/ServerStubs.h"
 
 namespace {
 
 using namespace Korvane::Pictora;
 using DceRpc::ParamKind;
-
-class StubListener : public ServerCore::IListener {
- public:
-  bool StartListening(const std::string&, const std::string&, std::string&, long&) override {
-    return true;
-  }
-  bool StopListening() override { return true; }
-};
-
-// Every provider is alive and idle; nothing leaves the process.
-class StubProviderCalls : public ServerCore::IProviderCalls {
- public:
-  ServerCore::PingResult Ping(const std::string&, const std::string&, std::string&) override {
-    return ServerCore::PingResult::Alive;
-  }
-  bool GetLoad(const std::string&, const std::string&, double& load) override {
-    load = 0.5;
-    return true;
-  }
-  std::string GetInfo(const std::string&, const std::string&, const std::string&) override {
-    return "<Info/>";
-  }
-  bool StartService(const std::string&, const std::string&, const std::string&, const std::string&,
-                    const std::string&) override {
-    return true;
-  }
-  bool StopService(const std::string&, const std::string&, const std::string&) override { return true; }
-  bool RefreshService(const std::string&, const std::string&, const std::string&) override { return true; }
-  bool RefreshAllServices(const std::string&, const std::string&) override { return true; }
-  bool RefreshConfiguration(const std::string&, const std::string&) override { return true; }
-};
 
 constexpr size_t kMaxOutBytes = 64 * 1024;
 // The registry only grows under fuzzing; a fresh core now and then keeps memory bounded.
@@ -168,8 +136,8 @@ class Harness {
   }
 
   std::string root_;
-  StubListener listener_;
-  StubProviderCalls calls_;
+  TestSupport::QuietListener listener_;
+  TestSupport::AnsweringProviderCalls calls_;  // every provider alive, nothing leaves the process
   std::unique_ptr<ServerCore::ServerImpl> core_;
   DceRpc::InterfaceDefinition definition_;
   std::string sessionId_;

@@ -15,6 +15,7 @@
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
 #include "servercore/ServerImpl.h"
+#include "tests/support/ServerStubs.h"
 #include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::ServerCore::Testing {
@@ -34,23 +35,13 @@ class FakeListener : public IListener {
 };
 
 // Providers are told apart by their endpoint.
-class FakeProviderCalls : public IProviderCalls {
+class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
  public:
   PingResult Ping(const std::string& host, const std::string& endpoint,
                   std::string& errorText) override;
   bool GetLoad(const std::string& host, const std::string& endpoint, double& load) override;
   std::string GetInfo(const std::string& host, const std::string& endpoint,
                       const std::string& level) override;
-  bool StartService(const std::string&, const std::string&, const std::string&,
-                    const std::string&, const std::string&) override { return true; }
-  bool StopService(const std::string&, const std::string&, const std::string&) override {
-    return true;
-  }
-  bool RefreshService(const std::string&, const std::string&, const std::string&) override {
-    return true;
-  }
-  bool RefreshAllServices(const std::string&, const std::string&) override { return true; }
-  bool RefreshConfiguration(const std::string&, const std::string&) override { return true; }
 
   void SetLoad(const std::string& endpoint, double load);
   void SetDead(const std::string& endpoint);  // the load query fails
