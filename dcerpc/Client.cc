@@ -58,11 +58,13 @@ void Binding::Call(const SyntaxId& interface, uint16_t opnum, const ProcedureSpe
   for (int attempt = 0;; ++attempt) {
     std::unique_ptr<ClientConnection> connection = attempt == 0 ? pool.Take(key) : nullptr;
     const bool reused = connection != nullptr;
-    if (!connection) connection = ClientConnection::Open(*this, interface);
+    // One call time-out covers the bind of a fresh connection and the call itself.
+    const auto deadline = std::chrono::steady_clock::now() + timeouts_.call;
+    if (!connection) connection = ClientConnection::Open(*this, interface, deadline);
     bool requestSent = false;
     CallReply reply;
     try {
-      reply = connection->Call(opnum, stub, timeouts_.call, maxResponseBytes_, requestSent);
+      reply = connection->Call(opnum, stub, deadline, maxResponseBytes_, requestSent);
     } catch (const RpcError&) {
       // A pooled connection may have died while idle; only an unsent request may go again.
       if (reused && !requestSent) continue;

@@ -29,7 +29,8 @@ uint32_t BindNakStatus(uint16_t reason) {
 
 }  // namespace
 
-std::unique_ptr<ClientConnection> ClientConnection::Open(const Binding& binding, const SyntaxId& interface) {
+std::unique_ptr<ClientConnection> ClientConnection::Open(const Binding& binding, const SyntaxId& interface,
+                                                         Clock::time_point deadline) {
   const auto& timeouts = binding.Timeouts();
   Listener connected;
   uint16_t cap;
@@ -42,7 +43,7 @@ std::unique_ptr<ClientConnection> ClientConnection::Open(const Binding& binding,
   }
   if (!connected.status.ok()) throw RpcError(connected.status.code, connected.status.text);
   std::unique_ptr<ClientConnection> connection(new ClientConnection(std::move(connected.fd), cap));
-  connection->Bind(interface, Clock::now() + timeouts.call);
+  connection->Bind(interface, deadline);
   return connection;
 }
 
@@ -74,9 +75,8 @@ void ClientConnection::Bind(const SyntaxId& interface, Clock::time_point deadlin
   maxXmitFrag_ = std::max<uint16_t>(std::min(ack.maxRecvFrag, maxRecvFrag_), 64);
 }
 
-CallReply ClientConnection::Call(uint16_t opnum, std::span<const uint8_t> stub, std::chrono::milliseconds timeout,
+CallReply ClientConnection::Call(uint16_t opnum, std::span<const uint8_t> stub, Clock::time_point deadline,
                                  size_t maxResponseBytes, bool& requestSent) {
-  const Clock::time_point deadline = Clock::now() + timeout;
   const uint32_t callId = nextCallId_++;
   std::vector<uint8_t> out;
   EncodeRequestFragments(callId, 0, opnum, stub, maxXmitFrag_, out);

@@ -24,12 +24,15 @@ struct CallReply {
 
 class ClientConnection {
  public:
-  // Connects and binds. Throws RpcError (1722 cannot connect, bind refusals per their reason).
-  static std::unique_ptr<ClientConnection> Open(const Binding& binding, const SyntaxId& interface);
+  // Connects (within the binding's connect time-out) and binds before `deadline`, the deadline
+  // of the call the connection is opened for, so a fresh connection's bind and first call share
+  // one call time-out. Throws RpcError (1722 cannot connect, bind refusals per their reason).
+  static std::unique_ptr<ClientConnection> Open(const Binding& binding, const SyntaxId& interface,
+                                                Clock::time_point deadline);
 
   // Sends the request and reads the reply. Throws RpcError on transport or protocol failure;
   // `requestSent` then tells whether any byte of the request left (a retry is safe only if not).
-  CallReply Call(uint16_t opnum, std::span<const uint8_t> stub, std::chrono::milliseconds timeout,
+  CallReply Call(uint16_t opnum, std::span<const uint8_t> stub, Clock::time_point deadline,
                  size_t maxResponseBytes, bool& requestSent);
 
   // False when the peer closed the idle connection or sent something unasked.
