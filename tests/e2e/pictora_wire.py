@@ -24,308 +24,70 @@ def buffer_text(resp):
     return raw.split(b'\x00', 1)[0].decode('latin-1')
 
 
-# ---- server interface: procedures 0-24, 46, 47 -------------------------------------------
-
-class GetVersion(NDRCALL):
-    opnum = 0
-    structure = (('Version', STR),)
-
-
-class GetVersionResponse(NDRCALL):
-    structure = (('Version', STR), ('Result', NDRSMALL))
-
-
-class _TextOnly(NDRCALL):
-    structure = (('Text', STR),)
-
-
-class _SmallResult(NDRCALL):
-    structure = (('Result', NDRSMALL),)
-
-
-class Reserved1(_TextOnly):
-    opnum = 1
-
-
-class Reserved1Response(_SmallResult):
-    pass
-
-
-class Reserved2(NDRCALL):
-    opnum = 2
-    structure = (('Text', STR), ('In', CharBuf), ('InLength', NDRLONG), ('OutLength', NDRLONG))
-
-
-class Reserved2Response(NDRCALL):
-    structure = (('Out', CharBuf), ('OutLength', NDRLONG), ('Result', NDRSMALL))
-
-
-class Reserved3(_TextOnly):
-    opnum = 3
-
-
-class Reserved3Response(_SmallResult):
-    pass
-
-
-class OpenSession(NDRCALL):
-    opnum = 4
-    structure = (('Info', STR), ('SessionId', STR), ('ErrText', STR))
-
-
-class OpenSessionResponse(NDRCALL):
-    structure = (('SessionId', STR), ('ErrText', STR), ('Result', NDRSMALL))
-
-
-class CloseSession(_TextOnly):
-    opnum = 8
-
-
-class CloseSessionResponse(_SmallResult):
-    pass
-
-
-class GetSession(_TextOnly):
-    opnum = 9
-
-
-class GetSessionResponse(_SmallResult):
-    pass
-
-
-class NotifySession(NDRCALL):
-    opnum = 10
-    structure = (('Session', STR), ('Flag', NDRSMALL), ('Text', STR), ('ErrText', STR))
-
-
-class NotifySessionResponse(NDRCALL):
-    structure = (('ErrText', STR), ('Result', NDRSMALL))
-
-
-class _NameAndData(NDRCALL):
-    structure = (('Session', STR), ('Name', STR), ('Length', NDRLONG), ('Data', CharBuf),
-                 ('ErrText', STR))
-
-
-class _ErrAndSmall(NDRCALL):
-    structure = (('ErrText', STR), ('Result', NDRSMALL))
-
-
-class AddServiceProvider(_NameAndData):
-    opnum = 11
-
-
-class AddServiceProviderResponse(_ErrAndSmall):
-    pass
-
-
-class RemoveServiceProvider(NDRCALL):
-    opnum = 12
-    structure = (('Session', STR), ('Name', STR), ('ErrText', STR))
-
-
-class RemoveServiceProviderResponse(_ErrAndSmall):
-    pass
-
-
-class _TwoTextsBuffer(NDRCALL):
-    structure = (('Session', STR), ('Name', STR), ('Size', NDRLONG), ('ErrText', STR))
-
-
-class _BufferReply(NDRCALL):
-    structure = (('Buffer', CharBuf), ('ErrText', STR), ('Result', NDRLONG))
-
-
-class GetServiceProvidersFor(_TwoTextsBuffer):
-    opnum = 13
-
-
-class GetServiceProvidersForResponse(_BufferReply):
-    pass
-
-
-class GetServiceProviderInfo(_TwoTextsBuffer):
-    opnum = 14
-
-
-class GetServiceProviderInfoResponse(_BufferReply):
-    pass
-
-
-class UpdateServiceProviderInfo(_NameAndData):
-    opnum = 15
-
-
-class UpdateServiceProviderInfoResponse(_ErrAndSmall):
-    pass
-
-
-class AddServices(_NameAndData):
-    opnum = 16
-
-
-class AddServicesResponse(_ErrAndSmall):
-    pass
-
-
-class RemoveServices(_NameAndData):
-    opnum = 17
-
-
-class RemoveServicesResponse(_ErrAndSmall):
-    pass
-
-
-class GetInfo(_TwoTextsBuffer):
-    opnum = 18
-
-
-class GetInfoResponse(_BufferReply):
-    pass
-
-
-class _SessionBuffer(NDRCALL):
-    structure = (('Session', STR), ('Size', NDRLONG), ('ErrText', STR))
-
-
-class GetServiceProviders(_SessionBuffer):
-    opnum = 19
-
-
-class GetServiceProvidersResponse(_BufferReply):
-    pass
-
-
-class Reserved20(_SessionBuffer):
-    opnum = 20
-
-
-class Reserved20Response(_BufferReply):
-    pass
-
-
-class GetServices(_TwoTextsBuffer):
-    opnum = 21
-
-
-class GetServicesResponse(_BufferReply):
-    pass
-
-
-class Reserved22(_TwoTextsBuffer):
-    opnum = 22
-
-
-class Reserved22Response(_BufferReply):
-    pass
-
-
-class Reserved23(_TwoTextsBuffer):
-    opnum = 23
-
-
-class Reserved23Response(_BufferReply):
-    pass
-
-
-class SetStopFlag(NDRCALL):
-    opnum = 24
-    structure = (('Text1', STR), ('Text2', STR))
-
-
-class SetStopFlagResponse(_SmallResult):
-    pass
-
-
-class GetServicesForServiceProvider(_TwoTextsBuffer):
-    opnum = 46
-
-
-class GetServicesForServiceProviderResponse(_BufferReply):
-    pass
-
-
-class GetServiceProviderConfiguration(_TwoTextsBuffer):
-    opnum = 47
-
-
-class GetServiceProviderConfigurationResponse(_BufferReply):
-    pass
-
-
-# ---- provider interface: the procedures the server calls ----------------------------------
-
-class ProviderPing(NDRCALL):
-    opnum = 0
-    structure = ()
-
-
-class ProviderPingResponse(_SmallResult):
-    pass
-
-
-class ProviderGetInfo(NDRCALL):
-    opnum = 15
-    structure = (('Level', STR), ('Size', NDRLONG), ('ErrText', STR))
-
-
-class ProviderGetInfoResponse(_BufferReply):
-    pass
-
-
-class ProviderRefreshService(NDRCALL):
-    opnum = 17
-    structure = (('Xml', STR), ('ErrText', STR))
-
-
-class ProviderRefreshServiceResponse(_ErrAndSmall):
-    pass
-
-
-class ProviderGetLoad(NDRCALL):
-    opnum = 19
-    structure = (('Load', NDRDOUBLEFLOAT),)
-
-
-class ProviderGetLoadResponse(NDRCALL):
-    structure = (('Load', NDRDOUBLEFLOAT),)
-
-
-class ProviderStartService(NDRCALL):
-    opnum = 23
-    structure = (('Caller', STR), ('Source', STR), ('Name', STR), ('Properties', STR),
-                 ('ErrText', STR))
-
-
-class ProviderStartServiceResponse(_ErrAndSmall):
-    pass
-
-
-class ProviderStopService(NDRCALL):
-    opnum = 24
-    structure = (('Caller', STR), ('Name', STR), ('ErrText', STR))
-
-
-class ProviderStopServiceResponse(_ErrAndSmall):
-    pass
-
-
-class ProviderRefreshAllServices(NDRCALL):
-    opnum = 25
-    structure = (('Caller', STR), ('ErrText', STR))
-
-
-class ProviderRefreshAllServicesResponse(_ErrAndSmall):
-    pass
-
-
-class ProviderRefreshConfiguration(NDRCALL):
-    opnum = 26
-    structure = (('Caller', STR), ('ErrText', STR))
-
-
-class ProviderRefreshConfigurationResponse(_ErrAndSmall):
-    pass
+# ---- the procedures: (name, opnum, request fields, response fields) ---------------------------
+# impacket finds a request's answer type as <name>Response in this module, so both classes of
+# every row are defined here by _define().
+
+_TEXT = (('Text', STR),)
+_SMALL = (('Result', NDRSMALL),)
+_ERR_SMALL = (('ErrText', STR), ('Result', NDRSMALL))
+_NAME_DATA = (('Session', STR), ('Name', STR), ('Length', NDRLONG), ('Data', CharBuf), ('ErrText', STR))
+_NAME_BUFFER = (('Session', STR), ('Name', STR), ('Size', NDRLONG), ('ErrText', STR))
+_SESSION_BUFFER = (('Session', STR), ('Size', NDRLONG), ('ErrText', STR))
+_BUFFER = (('Buffer', CharBuf), ('ErrText', STR), ('Result', NDRLONG))
+_CALLER_ERR = (('Caller', STR), ('ErrText', STR))
+
+SERVER_PROCEDURES = (
+    ('GetVersion', 0, (('Version', STR),), (('Version', STR), ('Result', NDRSMALL))),
+    ('Reserved1', 1, _TEXT, _SMALL),
+    ('Reserved2', 2, (('Text', STR), ('In', CharBuf), ('InLength', NDRLONG), ('OutLength', NDRLONG)),
+     (('Out', CharBuf), ('OutLength', NDRLONG), ('Result', NDRSMALL))),
+    ('Reserved3', 3, _TEXT, _SMALL),
+    ('OpenSession', 4, (('Info', STR), ('SessionId', STR), ('ErrText', STR)),
+     (('SessionId', STR), ('ErrText', STR), ('Result', NDRSMALL))),
+    ('CloseSession', 8, _TEXT, _SMALL),
+    ('GetSession', 9, _TEXT, _SMALL),
+    ('NotifySession', 10, (('Session', STR), ('Flag', NDRSMALL), ('Text', STR), ('ErrText', STR)), _ERR_SMALL),
+    ('AddServiceProvider', 11, _NAME_DATA, _ERR_SMALL),
+    ('RemoveServiceProvider', 12, (('Session', STR), ('Name', STR), ('ErrText', STR)), _ERR_SMALL),
+    ('GetServiceProvidersFor', 13, _NAME_BUFFER, _BUFFER),
+    ('GetServiceProviderInfo', 14, _NAME_BUFFER, _BUFFER),
+    ('UpdateServiceProviderInfo', 15, _NAME_DATA, _ERR_SMALL),
+    ('AddServices', 16, _NAME_DATA, _ERR_SMALL),
+    ('RemoveServices', 17, _NAME_DATA, _ERR_SMALL),
+    ('GetInfo', 18, _NAME_BUFFER, _BUFFER),
+    ('GetServiceProviders', 19, _SESSION_BUFFER, _BUFFER),
+    ('Reserved20', 20, _SESSION_BUFFER, _BUFFER),
+    ('GetServices', 21, _NAME_BUFFER, _BUFFER),
+    ('Reserved22', 22, _NAME_BUFFER, _BUFFER),
+    ('Reserved23', 23, _NAME_BUFFER, _BUFFER),
+    ('SetStopFlag', 24, (('Text1', STR), ('Text2', STR)), _SMALL),
+    ('GetServicesForServiceProvider', 46, _NAME_BUFFER, _BUFFER),
+    ('GetServiceProviderConfiguration', 47, _NAME_BUFFER, _BUFFER),
+)
+
+# The provider interface: the procedures the server calls.
+PROVIDER_PROCEDURES = (
+    ('ProviderPing', 0, (), _SMALL),
+    ('ProviderGetInfo', 15, (('Level', STR), ('Size', NDRLONG), ('ErrText', STR)), _BUFFER),
+    ('ProviderRefreshService', 17, (('Xml', STR), ('ErrText', STR)), _ERR_SMALL),
+    ('ProviderGetLoad', 19, (('Load', NDRDOUBLEFLOAT),), (('Load', NDRDOUBLEFLOAT),)),
+    ('ProviderStartService', 23, (('Caller', STR), ('Source', STR), ('Name', STR), ('Properties', STR),
+                                  ('ErrText', STR)), _ERR_SMALL),
+    ('ProviderStopService', 24, (('Caller', STR), ('Name', STR), ('ErrText', STR)), _ERR_SMALL),
+    ('ProviderRefreshAllServices', 25, _CALLER_ERR, _ERR_SMALL),
+    ('ProviderRefreshConfiguration', 26, _CALLER_ERR, _ERR_SMALL),
+)
+
+
+def _define(table):
+    for name, opnum, request, response in table:
+        globals()[name] = type(name, (NDRCALL,), {'opnum': opnum, 'structure': request, '__module__': __name__})
+        globals()[name + 'Response'] = type(name + 'Response', (NDRCALL,),
+                                            {'structure': response, '__module__': __name__})
+
+
+_define(SERVER_PROCEDURES + PROVIDER_PROCEDURES)
 
 
 # ---- transports -----------------------------------------------------------------------------
