@@ -4,11 +4,9 @@ processes, pictora-cli, and a provider written in Python on impacket's NDR types
 Binaries come from PICTORA_SERVER_BIN, PICTORA_PROVIDER_BIN and PICTORA_CLI_BIN, or from
 PICTORA_BIN_DIR, or from the first build folder that holds them.
 """
-import glob
 import os
 import re
 import signal
-import socket
 import struct
 import subprocess
 import sys
@@ -21,9 +19,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 
 import pictora_wire as w  # noqa: E402
 from raw_rpc import RawPduServer, bind_ack, fault, send_response  # noqa: E402
+from server_process import binary, free_port  # noqa: E402
 from timing import scaled  # noqa: E402
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 
 SERVICES_FILE = '''<?xml version="1.0" standalone="yes"?>
 <Pictora><Server><Services>
@@ -36,23 +34,6 @@ CONFIG_FILE = ('<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Config
                '<ActivateAuthentication>False</ActivateAuthentication>%s'
                '<LicenseManager><ServerManagerAllowList></ServerManagerAllowList></LicenseManager>'
                '</Config></Server></Pictora>')
-
-
-def binary(name, variable):
-    if os.environ.get(variable):
-        return os.environ[variable]
-    if os.environ.get('PICTORA_BIN_DIR'):
-        return os.path.join(os.environ['PICTORA_BIN_DIR'], name)
-    found = sorted(glob.glob(os.path.join(ROOT, 'build', '*', 'bin', name)), key=os.path.getmtime)
-    if not found:
-        raise RuntimeError('%s not built (set %s)' % (name, variable))
-    return found[-1]
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
 
 
 def wait_for(predicate, timeout, what):
@@ -182,43 +163,33 @@ class WireClient:
         request = w.OpenSession()
         request['Info'] = w.z('<SessionInfo><Application>%s</Application><MachineName>test</MachineName>'
                               '<UserName>tester</UserName></SessionInfo>' % application)
-        request['SessionId'] = w.z(' ' * 36)
-        request['ErrText'] = w.z(' ' * 4000)
+        request['SessionId'], request['ErrText'] = w.z(' ' * 36), w.z(' ' * 4000)
         answer = self.dce.request(request, checkError=False)
         assert answer['Result'] == 1, answer['ErrText']
         self.session = w.unz(answer['SessionId'])
 
     def name_data(self, request_class, name, data):
         request = request_class()
-        request['Session'] = w.z(self.session)
-        request['Name'] = w.z(name)
         payload = data.encode() + b'\x00'
-        request['Length'] = len(payload)
-        request['Data'] = payload
-        request['ErrText'] = w.z(' ' * 4000)
+        request['Session'], request['Name'], request['Length'] = w.z(self.session), w.z(name), len(payload)
+        request['Data'], request['ErrText'] = payload, w.z(' ' * 4000)
         answer = self.dce.request(request, checkError=False)
         return answer['Result'], w.unz(answer['ErrText']).strip()
 
-    def providers_for(self, service):
-        request = w.GetServiceProvidersFor()
-        request['Session'] = w.z(self.session)
-        request['Name'] = w.z(service)
-        request['Size'] = 200000
+    def _buffer_text(self, request_class, session, name):
+        request = request_class()
+        request['Session'], request['Name'], request['Size'] = w.z(session), w.z(name), 200000
         request['ErrText'] = w.z(' ' * 4000)
         answer = self.dce.request(request, checkError=False)
         assert answer['Result'] == 0, answer['Result']
         return w.buffer_text(answer)
 
+    def providers_for(self, service):
+        return self._buffer_text(w.GetServiceProvidersFor, self.session, service)
+
     def services_for_provider(self, name):
         """Procedure 46: needs neither a session nor the registry lock."""
-        request = w.GetServicesForServiceProvider()
-        request['Session'] = w.z('')
-        request['Name'] = w.z(name)
-        request['Size'] = 200000
-        request['ErrText'] = w.z(' ' * 4000)
-        answer = self.dce.request(request, checkError=False)
-        assert answer['Result'] == 0, answer['Result']
-        return w.buffer_text(answer)
+        return self._buffer_text(w.GetServicesForServiceProvider, '', name)
 
     def version(self):
         request = w.GetVersion()

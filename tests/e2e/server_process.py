@@ -19,18 +19,21 @@ SERVER_BIN_VAR = 'PICTORA_SERVER_BIN'
 PIPE_NAME = 'KorvanePictora'
 
 
-def server_binary():
-    """$PICTORA_SERVER_BIN, else $PICTORA_BIN_DIR/pictora-server, else the newest build."""
-    if os.environ.get(SERVER_BIN_VAR):
-        return os.path.abspath(os.environ[SERVER_BIN_VAR])
+def binary(name, variable=SERVER_BIN_VAR):
+    """$variable, else $PICTORA_BIN_DIR/name, else the newest build's."""
+    if os.environ.get(variable):
+        return os.path.abspath(os.environ[variable])
     if os.environ.get('PICTORA_BIN_DIR'):
-        return os.path.join(os.environ['PICTORA_BIN_DIR'], 'pictora-server')
+        return os.path.join(os.environ['PICTORA_BIN_DIR'], name)
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
-    found = sorted(glob.glob(os.path.join(root, 'build', '*', 'bin', 'pictora-server')),
-                   key=os.path.getmtime)
+    found = sorted(glob.glob(os.path.join(root, 'build', '*', 'bin', name)), key=os.path.getmtime)
     if not found:
-        raise RuntimeError('pictora-server not built (set %s)' % SERVER_BIN_VAR)
+        raise RuntimeError('%s not built (set %s)' % (name, variable))
     return os.path.abspath(found[-1])
+
+
+def server_binary():
+    return binary('pictora-server')
 
 
 def free_port():
