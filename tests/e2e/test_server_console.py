@@ -10,7 +10,6 @@ import pytest
 
 import pictora_wire as w
 from server_process import ServerProcess, port_open, server_binary, wait_until
-from timing import scaled
 
 PROVIDER_XML = ('<ServiceProvider><Config><HostMachine>127.0.0.1</HostMachine><Endpoint>%d'
                 '</Endpoint></Config><Dynamic><Load>0</Load></Dynamic></ServiceProvider>\x00')
@@ -125,20 +124,6 @@ def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():
         assert 'ServerCore.Server.Init' in first_line  # the core's status text
 
 
-def test_liveness_pass_unregisters_a_provider_that_is_gone():
-    env = {'PICTORA_TEST_LIVENESS_SECONDS': '1'}
-    with ServerProcess(extra_env=env) as server, socket.socket() as closed:
-        closed.bind(('127.0.0.1', 0))  # a port nobody listens on
-        dead_port = closed.getsockname()[1]
-        server.start()
-        dce = w.connect_tcp(server.port)
-        register(dce, open_session(dce), 'Gone', dead_port)
-        assert wait_until(lambda: 'Removed serviceProvider: Gone' in server.stderr_so_far(), 10)
-        assert "No response from ServiceProvider: 'Gone'" in server.stderr_so_far()
-        server.send_keys('q')
-        assert server.finish() == 0
-
-
 @pytest.mark.parametrize('args,stdout,stderr', [
     ([], '', ''),
     (['-UNINSTALL'], 'not available', ''),
@@ -174,28 +159,6 @@ def test_terminal_quits_on_a_single_key_and_gets_its_settings_back():
     assert termios.tcgetattr(slave) == before
     os.close(master)
     os.close(slave)
-
-
-def test_configured_client_time_outs_bound_a_call_to_a_silent_provider():
-    """A provider that accepts connections but never answers costs a lookup the configured
-    call time-out, not the 10-second default."""
-    with ServerProcess() as server, socket.socket() as silent:
-        silent.bind(('127.0.0.1', 0))
-        silent.listen(16)
-        server.write_services('<Service><Name>Maps</Name><ServiceProviders>Mute</ServiceProviders>'
-                              '</Service>\n')
-        server.write_configuration('<Endpoint>%d</Endpoint><RpcConnectTimeoutMs>400'
-                                   '</RpcConnectTimeoutMs><RpcCallTimeoutMs>400</RpcCallTimeoutMs>'
-                                   % server.port)
-        server.start(args=['-console'])
-        dce = w.connect_tcp(server.port, timeout=30)
-        sid = open_session(dce)
-        register(dce, sid, 'Mute', silent.getsockname()[1], 'Maps')
-        started = time.monotonic()
-        lookup(dce, sid, 'Maps')
-        assert time.monotonic() - started < scaled(3)
-        server.send_keys('q')
-        assert server.finish() == 0
 
 
 def test_stop_while_calls_wait_for_the_registry_lock():

@@ -7,7 +7,7 @@ from impacket.dcerpc.v5 import transport
 from impacket.dcerpc.v5.rpcrt import DCERPCException
 from impacket.uuid import uuidtup_to_bin
 
-from raw_rpc import UnixSocketTransport, z
+from raw_rpc import UnixSocketTransport, read_pdu, z
 from rpc_defs import (OP_UNASSIGNED, SECOND_IF, TEST_IF, UNKNOWN_IF, Bytes, Double, Echo, Fill,
                       LengthData, Ping, Throw, fill_text)
 
@@ -82,20 +82,6 @@ def bind_pdu(contexts, call_id=1):
         for syntax in syntaxes:
             body += uuidtup_to_bin(syntax)
     return struct.pack('<BBBB4sHHI', 5, 0, 11, 3, b'\x10\x00\x00\x00', 16 + len(body), 0, call_id) + body
-
-
-def read_pdu(sock):
-    data = b''
-    while len(data) < 16:
-        chunk = sock.recv(16 - len(data))
-        assert chunk, 'connection closed'
-        data += chunk
-    length = struct.unpack('<H', data[8:10])[0]
-    while len(data) < length:
-        chunk = sock.recv(length - len(data))
-        assert chunk, 'connection closed'
-        data += chunk
-    return data
 
 
 def test_windows_style_three_context_bind(server):
@@ -186,15 +172,3 @@ def test_malformed_pdu_closes_only_its_connection(server):
         assert sock.recv(1) == b''
     assert echo(good, 'unaffected')['Result'] == len('unaffected')
     good.disconnect()
-
-
-def test_big_endian_request(server):
-    with socket.create_connection(('127.0.0.1', server.port), timeout=10) as sock:
-        sock.sendall(bind_pdu([(0, TEST_IF, [NDR20])]))
-        read_pdu(sock)
-        stub = struct.pack('>d', 1.5)
-        sock.sendall(struct.pack('>BBBB4sHHIIHH', 5, 0, 0, 3, b'\x00\x00\x00\x00', 24 + len(stub), 0, 2,
-                                 len(stub), 0, 5) + stub)
-        response = read_pdu(sock)  # our replies are always little-endian
-        assert response[4:8] == b'\x10\x00\x00\x00'
-        assert struct.unpack('<d', response[24:32])[0] == 3.0
