@@ -40,25 +40,6 @@ TEST(PduCodecTest, Ndr20SyntaxHasItsWellKnownWireForm) {
   EXPECT_EQ(std::vector<uint8_t>(out.begin() + 4, out.begin() + 8), (std::vector<uint8_t>{0x10, 0, 0, 0}));
 }
 
-TEST(PduCodecTest, BindRoundTripsWithSeveralContexts) {
-  BindPdu bind{5840, 5840, 77,
-               {{0, kInterface, {Ndr20Syntax()}}, {1, kInterface, {Ndr64Syntax(), Ndr20Syntax()}}}};
-  std::vector<uint8_t> out;
-  EncodeBind(PduType::kAlterContext, 9, bind, out);
-  PduHeader header = Header(out);
-  EXPECT_EQ(header.type, PduType::kAlterContext);
-  EXPECT_EQ(header.callId, 9u);
-  EXPECT_EQ(header.fragLength, out.size());
-  BindPdu decoded;
-  ASSERT_TRUE(DecodeBind(out, header, decoded));
-  EXPECT_EQ(decoded.maxXmitFrag, 5840);
-  EXPECT_EQ(decoded.assocGroupId, 77u);
-  ASSERT_EQ(decoded.contexts.size(), 2u);
-  EXPECT_EQ(decoded.contexts[1].contextId, 1);
-  EXPECT_EQ(decoded.contexts[1].abstractSyntax, kInterface);
-  EXPECT_EQ(decoded.contexts[1].transferSyntaxes, (std::vector<SyntaxId>{Ndr64Syntax(), Ndr20Syntax()}));
-}
-
 TEST(PduCodecTest, BindAckPadsTheSecondaryAddressToFourBytes) {
   struct Case {
     std::string address;
