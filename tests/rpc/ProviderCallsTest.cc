@@ -132,24 +132,18 @@ TEST_F(ProviderCallsTest, SilentProviderCostsOnlyTheCallTimeout) {
   EXPECT_LT(took, std::chrono::milliseconds(1200));
 }
 
-TEST_F(ProviderCallsTest, LoadIsWhatTheProviderWrites) {
+TEST_F(ProviderCallsTest, LoadIsWhatTheProviderWritesAndUntouchedOnFailure) {
   provider_.On(Op::kGetLoad, [](Arguments& a) { a.SetDouble(0, a.Double(0) * 0.25); });
-  std::string port = provider_.Start();
+  FakeProvider faulting;
+  faulting.On(Op::kGetLoad, [](Arguments&) { throw std::runtime_error("busy"); });
   double load = 1.0;
-  EXPECT_TRUE(calls_.GetLoad("127.0.0.1", port, load));
+  EXPECT_TRUE(calls_.GetLoad("127.0.0.1", provider_.Start(), load));
   EXPECT_DOUBLE_EQ(load, 0.25);
-
-  double untouched = 0.5;
-  EXPECT_FALSE(calls_.GetLoad("127.0.0.1", ClosedPort(), untouched));
-  EXPECT_DOUBLE_EQ(untouched, 0.5);
-}
-
-TEST_F(ProviderCallsTest, FaultingLoadQueryFails) {
-  provider_.On(Op::kGetLoad, [](Arguments&) { throw std::runtime_error("busy"); });
-  std::string port = provider_.Start();
-  double load = 1.0;
-  EXPECT_FALSE(calls_.GetLoad("127.0.0.1", port, load));
-  EXPECT_DOUBLE_EQ(load, 1.0);
+  for (const std::string& port : {faulting.Start(), ClosedPort()}) {
+    double untouched = 0.5;
+    EXPECT_FALSE(calls_.GetLoad("127.0.0.1", port, untouched)) << port;
+    EXPECT_DOUBLE_EQ(untouched, 0.5);
+  }
 }
 
 // The provider's side of the information request: a buffer reply of `text`.
