@@ -5,12 +5,8 @@
 #include <cerrno>
 #include <set>
 
-#include "util/TextUtil.h"
-
 namespace Korvane::Pictora::Global {
 namespace {
-
-namespace GU = GeneralUtilityLib;
 
 TEST(MachineIdentityTest, IdentifiersAreFreshLowerCaseUuids) {
   std::set<std::string> seen;
@@ -22,12 +18,6 @@ TEST(MachineIdentityTest, IdentifiersAreFreshLowerCaseUuids) {
     seen.insert(id);
   }
   EXPECT_EQ(seen.size(), 100u);
-}
-
-TEST(MachineIdentityTest, LocalIdentitiesJoinLowerCasedParts) {
-  EXPECT_FALSE(LocalHostName().empty());
-  EXPECT_EQ(LocalIdentities(), GU::ToLower(LocalHostName()) + ";" + GU::ToLower(LocalAddress()) +
-                                   ";" + GU::ToLower(LocalFullyQualifiedName()));
 }
 
 TEST(MachineIdentityTest, ErrorTextsAreTrimmedSystemMessages) {

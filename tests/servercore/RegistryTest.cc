@@ -198,13 +198,5 @@ TEST_F(RegistryTest, ServicesForAProviderFollowStateAndProviderList) {
   EXPECT_THAT(text, Not(HasSubstr("Stopped")));
 }
 
-TEST_F(RegistryTest, ProviderConfigurationIsReturnedWithItsDeclaration) {
-  WriteFile(ServerFolder() + "P1.PTPConfig",
-            "<?xml version=\"1.0\"?><Pictora><Config><Endpoint>9</Endpoint></Config></Pictora>");
-  EXPECT_EQ(server_->GetServiceProviderConfiguration("P1"),
-            "<?xml version=\"1.0\"?><Pictora><Config><Endpoint>9</Endpoint></Config></Pictora>");
-  EXPECT_EQ(server_->GetServiceProviderConfiguration("Missing"), "");
-}
-
 }  // namespace
 }  // namespace Korvane::Pictora::ServerCore::Testing

@@ -60,31 +60,6 @@ std::string FakeProviderCalls::GetInfo(const std::string&, const std::string& en
   return found == infos_.end() ? std::string() : found->second;
 }
 
-void FakeProviderCalls::SetLoad(const std::string& endpoint, double load) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  loads_[endpoint] = load;
-}
-
-void FakeProviderCalls::SetDead(const std::string& endpoint) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  loads_.erase(endpoint);
-}
-
-void FakeProviderCalls::SetPing(const std::string& endpoint, PingResult result) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  pings_[endpoint] = result;
-}
-
-void FakeProviderCalls::SetInfo(const std::string& endpoint, const std::string& info) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  infos_[endpoint] = info;
-}
-
-int FakeProviderCalls::PingCount() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pingCount_;
-}
-
 std::string FakeManagementInfo::GetServiceProviderInfo(const GU::ElementList& config) {
   return calls_->GetInfo(config.GetValue("HostMachine"), config.GetValue("Endpoint"), "Detailed");
 }

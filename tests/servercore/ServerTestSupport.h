@@ -43,13 +43,21 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   std::string GetInfo(const std::string& host, const std::string& endpoint,
                       const std::string& level) override;
 
-  void SetLoad(const std::string& endpoint, double load);
-  void SetDead(const std::string& endpoint);  // the load query fails
-  void SetPing(const std::string& endpoint, PingResult result);
-  void SetInfo(const std::string& endpoint, const std::string& info);
-  int PingCount();
+  void SetLoad(const std::string& endpoint, double load) { Locked([&] { loads_[endpoint] = load; }); }
+  void SetDead(const std::string& endpoint) { Locked([&] { loads_.erase(endpoint); }); }  // load query fails
+  void SetPing(const std::string& endpoint, PingResult result) { Locked([&] { pings_[endpoint] = result; }); }
+  void SetInfo(const std::string& endpoint, const std::string& info) { Locked([&] { infos_[endpoint] = info; }); }
+  int PingCount() {
+    std::lock_guard lock(mutex_);
+    return pingCount_;
+  }
 
  private:
+  template <typename F>
+  void Locked(F change) {
+    std::lock_guard lock(mutex_);
+    change();
+  }
   std::mutex mutex_;
   std::map<std::string, double> loads_;
   std::map<std::string, PingResult> pings_;

@@ -17,12 +17,6 @@ bool FreeForOtherThreads(ActiveCriticalSection& section) {
          }).get();
 }
 
-TEST(CriticalSectionTest, NullSectionHoldsNothing) {
-  CriticalSectionLock lock(nullptr, "op");
-  lock.Release();
-  EXPECT_EQ(lock.Name(), "op");
-}
-
 TEST(CriticalSectionTest, ReleaseThenDestroyLeavesOnce) NO_THREAD_SAFETY_ANALYSIS {
   ActiveCriticalSection section;
   section.Enter();  // outer hold: a second Leave would free the section
