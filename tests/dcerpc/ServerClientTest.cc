@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -19,26 +18,13 @@
 #include "dcerpc/Server.h"
 #include "dcerpc/Socket.h"
 #include "tests/dcerpc/TestInterface.h"
+#include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::DceRpc {
 namespace {
 
 namespace Op = Testing::Op;
 using namespace std::chrono_literals;
-
-class TempPipeDir {
- public:
-  TempPipeDir() {
-    char pattern[] = "/tmp/dcerpc-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-    setenv("PICTORA_PIPE_DIR", (path_ + "/pipes").c_str(), 1);
-  }
-  ~TempPipeDir() { std::filesystem::remove_all(path_); }
-  std::string Pipes() const { return path_ + "/pipes"; }
-
- private:
-  std::string path_;
-};
 
 class ServerClientTest : public ::testing::Test {
  protected:
@@ -84,7 +70,9 @@ class ServerClientTest : public ::testing::Test {
     binding.Call(Testing::TestInterfaceId(), Op::kSleep, Testing::SleepSpec(), args);
   }
 
-  TempPipeDir pipeDir_;
+  TestSupport::TempFolder temp_;
+  const std::string pipes_ = temp_ / "pipes";
+  TestSupport::ScopedEnv pipeDir_{"PICTORA_PIPE_DIR", pipes_};
   std::unique_ptr<Server> server_;
 };
 
@@ -339,7 +327,7 @@ TEST_F(ServerClientTest, CallerIdentity) {
     ASSERT_EQ(args.ResultLong(), 0);
     std::string who = args.Text(1).c_str();
     if (binding.ProtocolSequence() == "ncacn_np") {
-      EXPECT_EQ(who, "uid=" + std::to_string(getuid()) + " peer=" + pipeDir_.Pipes() + "/dcerpc-test");
+      EXPECT_EQ(who, "uid=" + std::to_string(getuid()) + " peer=" + pipes_ + "/dcerpc-test");
     } else {
       EXPECT_EQ(who, "uid=none peer=127.0.0.1");
     }
@@ -360,7 +348,7 @@ TEST_F(ServerClientTest, TcpEndpointServesIpv6Too) {
 
 TEST_F(ServerClientTest, ListeningErrorsAndThePipeSocketFile) {
   Start();
-  const std::string socketPath = pipeDir_.Pipes() + "/dcerpc-test";
+  const std::string socketPath = pipes_ + "/dcerpc-test";
   struct stat info;
   ASSERT_EQ(stat(socketPath.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0666u);
