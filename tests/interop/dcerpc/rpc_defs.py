@@ -14,64 +14,20 @@ def fill_text(count):
     return ''.join(chr(ord('a') + i % 26) for i in range(count))
 
 
-class Ping(NDRCALL):
-    opnum = 0
-    structure = ()
+# (name, opnum, request fields, response fields); impacket looks for <name>Response here.
+PROCEDURES = (
+    ('Ping', 0, (), (('Result', NDRSMALL),)),
+    ('Echo', 1, (('Text', STR), ('Reply', STR)), (('Reply', STR), ('Result', NDRLONG))),
+    ('Bytes', 2, (('Text', STR), ('In', CharBuf), ('InLength', NDRLONG), ('OutLength', NDRLONG)),
+     (('Out', CharBuf), ('OutLength', NDRLONG), ('Result', NDRSMALL))),
+    ('Fill', 3, (('Count', STR), ('Size', NDRLONG), ('Error', STR)),
+     (('Buffer', CharBuf), ('Error', STR), ('Result', NDRLONG))),
+    ('LengthData', 4, (('Length', NDRLONG), ('Data', CharBuf)), (('Result', NDRLONG),)),
+    ('Double', 5, (('Value', NDRDOUBLEFLOAT),), (('Value', NDRDOUBLEFLOAT),)),
+    ('Throw', 7, (), (('Result', NDRSMALL),)),
+)
 
-
-class PingResponse(NDRCALL):
-    structure = (('Result', NDRSMALL),)
-
-
-class Echo(NDRCALL):
-    opnum = 1
-    structure = (('Text', STR), ('Reply', STR))
-
-
-class EchoResponse(NDRCALL):
-    structure = (('Reply', STR), ('Result', NDRLONG))
-
-
-class Bytes(NDRCALL):
-    opnum = 2
-    structure = (('Text', STR), ('In', CharBuf), ('InLength', NDRLONG), ('OutLength', NDRLONG))
-
-
-class BytesResponse(NDRCALL):
-    structure = (('Out', CharBuf), ('OutLength', NDRLONG), ('Result', NDRSMALL))
-
-
-class Fill(NDRCALL):
-    opnum = 3
-    structure = (('Count', STR), ('Size', NDRLONG), ('Error', STR))
-
-
-class FillResponse(NDRCALL):
-    structure = (('Buffer', CharBuf), ('Error', STR), ('Result', NDRLONG))
-
-
-class LengthData(NDRCALL):
-    opnum = 4
-    structure = (('Length', NDRLONG), ('Data', CharBuf))
-
-
-class LengthDataResponse(NDRCALL):
-    structure = (('Result', NDRLONG),)
-
-
-class Double(NDRCALL):
-    opnum = 5
-    structure = (('Value', NDRDOUBLEFLOAT),)
-
-
-class DoubleResponse(NDRCALL):
-    structure = (('Value', NDRDOUBLEFLOAT),)
-
-
-class Throw(NDRCALL):
-    opnum = 7
-    structure = ()
-
-
-class ThrowResponse(NDRCALL):
-    structure = (('Result', NDRSMALL),)
+for _name, _opnum, _request, _response in PROCEDURES:
+    globals()[_name] = type(_name, (NDRCALL,), {'opnum': _opnum, 'structure': _request, '__module__': __name__})
+    globals()[_name + 'Response'] = type(_name + 'Response', (NDRCALL,),
+                                         {'structure': _response, '__module__': __name__})
