@@ -358,7 +358,7 @@ TEST_F(ServerConnectionTest, ConnectionsShareAReassemblyBudget) {
   };
   auto firstFragments = [](size_t stubBytes) {
     auto request = Request(2, kPing, std::vector<uint8_t>(stubBytes), 0, 4096);
-    request.resize(request.size() - 4096);  // hold back the last fragment
+    request.erase(request.end() - 4096, request.end());  // hold back the last fragment
     return request;
   };
   auto big = open();

@@ -2,7 +2,6 @@
 // S1 (on A and B), S2 (on A) and S3 (failed on B).
 #include <gmock/gmock.h>
 
-#include <regex>
 
 #include "tests/servercore/ServerTestSupport.h"
 #include "util/Status.h"
@@ -51,9 +50,14 @@ class ReportsTest : public ServerCoreTest {
 
   std::string Info(const std::string& kind) {
     std::string out;
-    const std::string text = server_->GetInfo(CallerIdentity{}, kind, out);
-    return std::regex_replace(text, std::regex("<StartedAt>[^<]*</StartedAt>"),
-                              "<StartedAt>T</StartedAt>");
+    std::string text = server_->GetInfo(CallerIdentity{}, kind, out);
+    // The start time varies: every <StartedAt> value becomes "T" (no std::regex: GCC 12 warns
+    // inside it under the sanitizers).
+    for (std::size_t at = text.find("<StartedAt>"); at != std::string::npos; at = text.find("<StartedAt>", at + 1)) {
+      const std::size_t start = at + 11, end = text.find('<', start);
+      if (end != std::string::npos) text.replace(start, end - start, "T");
+    }
+    return text;
   }
 
   static std::string Provider(const std::string& name, const std::string& endpoint,
