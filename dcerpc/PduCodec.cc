@@ -228,44 +228,47 @@ void EncodeHeaderOnly(uint8_t type, uint8_t flags, uint32_t callId, std::vector<
   FinishPdu(out, start);
 }
 
-void EncodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum, std::span<const uint8_t> stub,
-                            uint16_t maxFrag, std::vector<uint8_t>& out) {
-  const size_t chunk = StubChunk(maxFrag, kRequestHeaderSize);
+namespace {
+
+// Splits a stub into fragments of at most maxFrag bytes; writeFields writes the fields between
+// the common header's alloc_hint and the stub bytes of each fragment.
+template <typename WriteFields>
+void EncodeFragments(uint8_t type, uint32_t callId, std::span<const uint8_t> stub, uint16_t maxFrag,
+                     size_t headerSize, std::vector<uint8_t>& out, WriteFields writeFields) {
+  const size_t chunk = StubChunk(maxFrag, headerSize);
   size_t offset = 0;
   do {
     size_t size = std::min(chunk, stub.size() - offset);
     uint8_t flags = (offset == 0 ? PfcFlag::kFirstFrag : 0) | (offset + size == stub.size() ? PfcFlag::kLastFrag : 0);
     size_t start = out.size();
     ByteWriter w(out);
-    WriteHeader(w, PduType::kRequest, flags, callId);
+    WriteHeader(w, type, flags, callId);
     w.U32(static_cast<uint32_t>(stub.size() - offset));
-    w.U16(contextId);
-    w.U16(opnum);
+    writeFields(w);
     w.Bytes(stub.subspan(offset, size));
     FinishPdu(out, start);
     offset += size;
   } while (offset < stub.size());
 }
 
+}  // namespace
+
+void EncodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum, std::span<const uint8_t> stub,
+                            uint16_t maxFrag, std::vector<uint8_t>& out) {
+  EncodeFragments(PduType::kRequest, callId, stub, maxFrag, kRequestHeaderSize, out, [&](ByteWriter& w) {
+    w.U16(contextId);
+    w.U16(opnum);
+  });
+}
+
 void EncodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub, uint16_t maxFrag,
                              std::vector<uint8_t>& out) {
-  const size_t chunk = StubChunk(maxFrag, kResponseHeaderSize);
-  size_t offset = 0;
-  do {
-    size_t size = std::min(chunk, stub.size() - offset);
-    uint8_t flags = (offset == 0 ? PfcFlag::kFirstFrag : 0) | (offset + size == stub.size() ? PfcFlag::kLastFrag : 0);
-    size_t start = out.size();
-    ByteWriter w(out);
-    WriteHeader(w, PduType::kResponse, flags, callId);
-    w.U32(static_cast<uint32_t>(stub.size() - offset));
+  EncodeFragments(PduType::kResponse, callId, stub, maxFrag, kResponseHeaderSize, out, [&](ByteWriter& w) {
     // Only the low byte of the context id fits the field, as Windows does it.
     w.U16(contextId & 0xFF);
-    w.U8(0);
-    w.U8(0);
-    w.Bytes(stub.subspan(offset, size));
-    FinishPdu(out, start);
-    offset += size;
-  } while (offset < stub.size());
+    w.U8(0);  // cancel_count
+    w.U8(0);  // reserved
+  });
 }
 
 uint16_t NegotiateFragmentSize(uint16_t maxXmitFrag, uint16_t maxRecvFrag, uint16_t transportCap) {
