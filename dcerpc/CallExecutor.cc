@@ -19,6 +19,9 @@ CallOutcome ExecuteCall(const Procedure& procedure, std::span<const uint8_t> req
     }
     try {
       if (procedure.handler) procedure.handler(context, args);
+    } catch (const CallRefused& refused) {
+      outcome.faultStatus = refused.faultStatus() != 0 ? refused.faultStatus() : FaultStatus::kFaultUnspec;
+      return outcome;
     } catch (...) {
       outcome.faultStatus = FaultStatus::kFaultUnspec;
       return outcome;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,21 @@ struct CallContext {
 
 // Runs a call. Reads the [in] values from `args` and leaves the [out] values and the result in
 // it. May block; runs on one of the server's worker threads, many at once. An exception becomes
-// a failed call for the caller (the connection and the process carry on).
+// a failed call for the caller (the connection and the process carry on): a CallRefused carries
+// the fault status the caller sees, any other exception is an unspecified fault.
 using Handler = std::function<void(const CallContext& context, Arguments& args)>;
+
+// Thrown by a handler to fail its call with a chosen fault status, as a Windows server raises
+// an exception with a status number (access denied, say) for its caller to see.
+class CallRefused : public std::runtime_error {
+ public:
+  explicit CallRefused(uint32_t faultStatus)
+      : std::runtime_error("call refused with status " + std::to_string(faultStatus)), faultStatus_(faultStatus) {}
+  uint32_t faultStatus() const { return faultStatus_; }
+
+ private:
+  uint32_t faultStatus_;
+};
 
 struct Procedure {
   ProcedureSpec spec;

@@ -156,6 +156,12 @@ TEST_F(ServerClientTest, FaultsBecomeWindowsStatusNumbers) {
          binding.Call(Testing::TestInterfaceId(), Op::kThrow, Testing::PingSpec(), a);
        },
        StatusCode::kCallFailed},
+      {"handler refuses",
+       [&] {
+         Arguments a;
+         binding.Call(Testing::TestInterfaceId(), Op::kRefuse, Testing::PingSpec(), a);
+       },
+       StatusCode::kAccessDenied},
       {"unknown interface",
        [&] {
          Arguments a;

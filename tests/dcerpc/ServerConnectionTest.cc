@@ -221,6 +221,7 @@ TEST_F(ServerConnectionTest, CallFaultsThatKeepTheConnection) {
       {"opnum out of range", Request(2, 200, {}), FaultStatus::kOpRangeError, true, 0},
       {"short stub", Request(2, kEcho, {1, 0, 0}), FaultStatus::kBadStubData, false, 0},
       {"handler throws", Request(2, Testing::Op::kThrow, {}), FaultStatus::kFaultUnspec, false, 0},
+      {"handler refuses", Request(2, Testing::Op::kRefuse, {}), FaultStatus::kAccessDenied, false, 0},
   };
   for (const Case& c : cases) {
     Reset();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "dcerpc/Interface.h"
+#include "dcerpc/Status.h"
 
 namespace Korvane::Pictora::DceRpc::Testing {
 
@@ -34,8 +35,9 @@ inline constexpr uint16_t kSleep = 6;       // long ms -> small 1
 inline constexpr uint16_t kThrow = 7;       // () -> small, always throws
 inline constexpr uint16_t kNot = 8;         // small -> small: !flag
 inline constexpr uint16_t kWhoAmI = 9;      // size, [out,size_is(size)] char[] -> long: "uid=U peer=P"
-inline constexpr uint16_t kUnassigned = 10; // not in the table
-inline constexpr uint16_t kCount = 11;
+inline constexpr uint16_t kRefuse = 10;     // () -> small, always refused with access denied
+inline constexpr uint16_t kUnassigned = 11; // not in the table
+inline constexpr uint16_t kCount = 12;
 }  // namespace Op
 
 inline ProcedureSpec PingSpec() { return {{}, ResultKind::kSmall}; }
@@ -108,6 +110,7 @@ inline InterfaceDefinition MakeTestInterface() {
                      a.SetResultSmall(1);
                    }};
   p[Op::kThrow] = {PingSpec(), [](const CallContext&, Arguments&) { throw std::runtime_error("handler failed"); }};
+  p[Op::kRefuse] = {PingSpec(), [](const CallContext&, Arguments&) { throw CallRefused(FaultStatus::kAccessDenied); }};
   p[Op::kNot] = {NotSpec(), [](const CallContext&, Arguments& a) { a.SetResultSmall(a.Small(0) ? 0 : 1); }};
   p[Op::kWhoAmI] = {WhoAmISpec(), [](const CallContext& c, Arguments& a) {
                       std::string who = "uid=" + (c.hasCredentials ? std::to_string(c.uid) : std::string("none")) +

@@ -23,10 +23,10 @@ def cleanup():
 def test_provider_refusing_the_ping_stays_registered(tmp_path, cleanup):
     server = Server(str(tmp_path), liveness_seconds=1).start()
     cleanup.append(server)
-    # Our runtime answers a handler's failure with a fault; the impacket provider sends
-    # access denied (5) itself.
+    # The stand-in provider refuses with access denied (5); the impacket one with an
+    # unspecified fault, which the server sees as 1726.
     refusing = Provider(server, 'Refusing', 0.4, ['--refuse-ping']).wait_registered()
-    denying = PyProvider(load=0.6, ping_fault=5)
+    denying = PyProvider(load=0.6, ping_fault=0x1C000012)
     cleanup.extend([refusing, denying])
     denying.register(server, 'Denying')
 

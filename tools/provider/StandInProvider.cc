@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "dcerpc/Status.h"
 #include "rpc/ProviderProcedureShapes.h"
 #include "tools/common/ServerClient.h"
 #include "tools/provider/ProviderLog.h"
@@ -128,7 +129,7 @@ void StandInProvider::Handle(uint16_t opnum, Arguments& args) {
     case Op::kPing:
       if (settings_.refusePing) {
         ProviderLog(name, "ping refused");
-        throw std::runtime_error("ping refused");
+        throw DceRpc::CallRefused(DceRpc::FaultStatus::kAccessDenied);
       }
       args.SetResultSmall(1);
       return;

@@ -7,7 +7,7 @@ from raw_rpc import CharBuf
 TEST_IF = ('3f1b5c2a-6d7e-4f80-9a1b-2c3d4e5f6071', '1.0')
 SECOND_IF = ('0c4e8a92-51d3-4b7f-8e26-9d0a1b2c3d4e', '2.1')
 UNKNOWN_IF = ('11111111-2222-3333-4444-555555555555', '1.0')
-OP_UNASSIGNED = 10
+OP_UNASSIGNED = 11
 
 
 def fill_text(count):

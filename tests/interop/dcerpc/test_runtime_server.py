@@ -138,7 +138,8 @@ def test_faults_keep_the_connection(server):
     for opnum, stub, name in [(OP_UNASSIGNED, b'', 'nca_s_op_rng_error'),
                               (200, b'', 'nca_s_op_rng_error'),
                               (1, b'\xff\xff\xff', 'rpc_x_bad_stub_data'),
-                              (7, b'', 'nca_s_fault_unspec')]:
+                              (7, b'', 'nca_s_fault_unspec'),
+                              (10, b'', 'rpc_s_access_denied')]:
         dce.call(opnum, stub)
         with pytest.raises(DCERPCException, match=name):
             dce.recv()
