@@ -30,6 +30,7 @@
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
 #include "servercore/IServer.h"
+#include "servercore/MemoryGuard.h"
 #include "servercore/ServiceProviderRecord.h"
 #include "servercore/ServiceRecord.h"
 #include "servercore/Session.h"
@@ -52,6 +53,8 @@ inline constexpr std::uint32_t kStatusProviderNotRegistered = 15624;
 inline constexpr std::uint32_t kStatusProviderNotRunning = 15625;
 inline constexpr std::uint32_t kStatusReportUnavailable = 15626;
 inline constexpr std::uint32_t kStatusFatal = 15871;
+// The system's "not enough server storage" number: the process holds its memory limit.
+inline constexpr std::uint32_t kStatusServerOutOfMemory = 1130;
 
 class ServerImpl : public Global::Object, public IServer {
  public:
@@ -63,6 +66,8 @@ class ServerImpl : public Global::Object, public IServer {
   void SetProviderCalls(IProviderCalls* calls) { providerCalls_ = calls; }
   // May be null (before the facade exists): the server-manager report then fails.
   void SetManagementInfo(IManagementInfo* info) { managementInfo_ = info; }
+  // Replaces the process's own memory guard; before calls arrive.
+  void SetMemoryGuard(std::unique_ptr<MemoryGuard> guard) { memoryGuard_ = std::move(guard); }
 
   long Init(const std::string& endpoint) override;
   bool Close() override;
@@ -164,6 +169,10 @@ class ServerImpl : public Global::Object, public IServer {
   void AddAllocation(const std::string& serviceName, const std::string& providerName)
       REQUIRES(registryLock_);
   void FailWith(std::uint32_t code, const std::string& message, std::string& out);
+  // False, with the status in out, while the process holds its memory limit; the log gets a
+  // line when refusing starts and when it ends, not one per refused call.
+  bool HasRoomFor(const std::string& incoming, const char* operation, std::string& out)
+      REQUIRES(registryLock_);
 
   // Services file (ServerImplServices.cc).
   bool LoadServices() REQUIRES(registryLock_);
@@ -193,6 +202,7 @@ class ServerImpl : public Global::Object, public IServer {
   std::atomic<IListener*> listener_;
   std::atomic<IProviderCalls*> providerCalls_;
   std::atomic<IManagementInfo*> managementInfo_;
+  std::unique_ptr<MemoryGuard> memoryGuard_;
 
   // Fixed by Init, read-only afterwards.
   std::string configFile_;
@@ -213,6 +223,7 @@ class ServerImpl : public Global::Object, public IServer {
   bool listening_ GUARDED_BY(registryLock_) = false;
   FileStamp servicesStamp_ GUARDED_BY(registryLock_);
   std::time_t servicesLoadedAt_ GUARDED_BY(registryLock_) = 0;
+  bool refusingForMemory_ GUARDED_BY(registryLock_) = false;
   ConfiguredProviders configuredProviders_ GUARDED_BY(registryLock_);
   std::uint64_t defaultAllocationGeneration_ GUARDED_BY(registryLock_) = 0;
 

@@ -25,6 +25,27 @@ void ServerImpl::FailWith(std::uint32_t code, const std::string& message, std::s
   out = status_.ToXml(false);
 }
 
+bool ServerImpl::HasRoomFor(const std::string& incoming, const char* operation, std::string& out) {
+  const std::string source = std::string("Korvane::Pictora::ServerCore::ServerImpl::") + operation;
+  if (memoryGuard_->HasRoom(incoming.size())) {
+    if (refusingForMemory_) {
+      refusingForMemory_ = false;
+      Report(source.c_str(), "Memory use is below the limit again; new sessions and registrations are accepted");
+    }
+    return true;
+  }
+  const std::string message = GU::Format(
+      "Not enough server storage is available to process this command: the server holds %zu MiB "
+      "of its %zu MiB limit and takes no new sessions or registrations until memory is freed",
+      memoryGuard_->LastResidentBytes() >> 20, memoryGuard_->LimitBytes() >> 20);
+  if (!refusingForMemory_) {
+    refusingForMemory_ = true;
+    Report(source.c_str(), "%s", message.c_str());
+  }
+  FailWith(kStatusServerOutOfMemory, message, out);
+  return false;
+}
+
 bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& sessionId,
                                     const std::string& providerXml, std::string& statusXml) {
   try {
@@ -42,6 +63,7 @@ bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& 
                GU::Format("ServiceProvider '%s' already registered", name.c_str()), statusXml);
       return false;
     }
+    if (!HasRoomFor(providerXml, "AddServiceProvider", statusXml)) return false;
     ServiceProviderRecord record;
     record.sessionId = sessionId;
     if (!LoadInfo(record, providerXml)) {
@@ -87,6 +109,7 @@ bool ServerImpl::UpdateServiceProviderInfo(const std::string& name, const std::s
                out);
       return false;
     }
+    if (!HasRoomFor(providerXml, "UpdateServiceProviderInfo", out)) return false;
     if (LoadInfo(provider->second, providerXml)) return true;
     out = status_.ToXml(false);
     return false;
@@ -145,6 +168,7 @@ bool ServerImpl::AddServices(const std::string& providerName, const std::string&
                out);
       return false;
     }
+    if (!HasRoomFor(servicesXml, "AddServices", out)) return false;
     bool loaded = false;
     const std::vector<std::string> markups = SplitServiceElements(servicesXml, loaded);
     if (!loaded) {

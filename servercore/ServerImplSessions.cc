@@ -25,6 +25,7 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, std::string& ses
   try {
     CriticalSectionLock lock(&registryLock_, "OpenSession");
     status_.Reset("ServerCore.Server.OpenSession");
+    if (!HasRoomFor(sessionInfoXml, "OpenSession", error)) return false;
     auto session = std::make_shared<Session>();
     session->SetServer(this);
     if (!session->Init(sessionInfoXml, configFile_)) {

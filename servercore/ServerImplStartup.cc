@@ -77,7 +77,10 @@ std::string DefaultLogsFolder() {
 
 ServerImpl::ServerImpl(IListener* listener, IProviderCalls* providerCalls,
                        IManagementInfo* managementInfo)
-    : listener_(listener), providerCalls_(providerCalls), managementInfo_(managementInfo) {
+    : listener_(listener),
+      providerCalls_(providerCalls),
+      managementInfo_(managementInfo),
+      memoryGuard_(MemoryGuard::ForThisProcess()) {
   // Reports reach the global reporter from the start, log file or not.
   SetStatusReporter(Global::GetGlobalReporter());
 }

@@ -307,3 +307,22 @@ def test_procedure_numbers_not_served_are_out_of_range(dce, opnum):
     req = w.GetVersion()  # the association survives the fault
     req['Version'] = w.z('x' * 10)
     assert call(dce, req)['Result'] == 1
+
+
+def test_at_its_memory_limit_the_server_refuses_new_sessions_and_keeps_answering():
+    with ServerProcess(extra_env={'PICTORA_MEMORY_LIMIT_MB': '1'}) as s:  # below any real process
+        s.write_services(SERVICES)
+        s.start()
+        dce = w.connect_tcp(s.port)
+        for _ in range(3):
+            resp = open_session(dce)
+            assert resp['Result'] == 0
+            assert 'Not enough server storage' in w.unz(resp['ErrText'])
+            assert '<ID>00046A</ID>' in w.unz(resp['ErrText'])  # 1130
+        req = w.GetVersion()
+        req['Version'] = w.z('x' * 40)
+        assert call(dce, req)['Result'] == 1
+        dce.disconnect()
+        s.send_keys('q')
+        assert s.finish() == 0
+        assert s.stderr.count('Not enough server storage') == 1

@@ -198,5 +198,43 @@ TEST_F(RegistryTest, ServicesForAProviderFollowStateAndProviderList) {
   EXPECT_THAT(text, Not(HasSubstr("Stopped")));
 }
 
+TEST_F(RegistryTest, AtTheMemoryLimitOnlyCallsThatFreeMemoryAreTaken) {
+  constexpr std::size_t kMiB = 1 << 20;
+  std::size_t resident = 9 * kMiB;
+  int returnedFreed = 0;
+  server_->SetMemoryGuard(std::make_unique<MemoryGuard>(8 * kMiB, [&] { return resident; }, [&] { ++returnedFreed; }));
+  auto refusal = [](const std::string& statusXml) {
+    GU::Status status;
+    EXPECT_TRUE(status.AddXml(statusXml)) << statusXml;
+    return status.Count() == 0 ? GU::StatusItem{} : status.GetItem(0);
+  };
+  const std::string services = "<Pictora><ImageServices><Service><Name>Maps</Name></Service></ImageServices></Pictora>";
+  std::string sessionId, error, out;
+  EXPECT_FALSE(server_->OpenSession("<SessionInfo/>", sessionId, error));
+  EXPECT_EQ(refusal(error).id, kStatusServerOutOfMemory);
+  EXPECT_THAT(refusal(error).message, HasSubstr("holds 9 MiB of its 8 MiB limit"));
+  EXPECT_FALSE(server_->AddServiceProvider("P2", "s", ProviderXml("h", "e2"), out));
+  EXPECT_EQ(refusal(out).id, kStatusServerOutOfMemory);
+  EXPECT_FALSE(server_->UpdateServiceProviderInfo("P1", ProviderXml("h", "e1"), out));
+  EXPECT_EQ(refusal(out).id, kStatusServerOutOfMemory);
+  EXPECT_FALSE(server_->AddServices("P1", services, out));
+  EXPECT_EQ(refusal(out).id, kStatusServerOutOfMemory);
+  EXPECT_EQ(server_->GetServices("P1"), "<Pictora>\n</Pictora>\n");
+  EXPECT_GE(returnedFreed, 4);  // freed memory is given back before every refusal
+  // One log line when refusing starts, not one per refused call.
+  EXPECT_EQ(Registry("Not enough server storage").size(), 1u);
+
+  // Calls that free memory are never refused.
+  EXPECT_TRUE(server_->RemoveServiceProvider("P1"));
+
+  resident = 7 * kMiB;
+  EXPECT_FALSE(server_->OpenSession("<SessionInfo>" + std::string(2 * kMiB, 'x') + "</SessionInfo>", sessionId,
+                                    error));  // the incoming text counts
+  EXPECT_TRUE(server_->OpenSession("<SessionInfo/>", sessionId, error)) << error;
+  EXPECT_TRUE(server_->CloseSession(sessionId, out));
+  EXPECT_EQ(Registry("Not enough server storage").size(), 1u);
+  EXPECT_EQ(Registry("Memory use is below the limit again").size(), 1u);
+}
+
 }  // namespace
 }  // namespace Korvane::Pictora::ServerCore::Testing
