@@ -10,8 +10,12 @@ namespace Korvane::Pictora::ServerCore {
 
 namespace GU = GeneralUtilityLib;
 
-MemoryGuard::MemoryGuard(std::size_t limitBytes, Gauge residentBytes, std::function<void()> returnFreed)
-    : limitBytes_(limitBytes), residentBytes_(std::move(residentBytes)), returnFreed_(std::move(returnFreed)) {}
+MemoryGuard::MemoryGuard(std::size_t limitBytes, Gauge residentBytes, std::function<void()> returnFreed,
+                         std::chrono::milliseconds giveBackInterval)
+    : limitBytes_(limitBytes),
+      residentBytes_(std::move(residentBytes)),
+      returnFreed_(std::move(returnFreed)),
+      giveBackInterval_(giveBackInterval) {}
 
 std::unique_ptr<MemoryGuard> MemoryGuard::ForThisProcess() {
   const char* configured = std::getenv("PICTORA_MEMORY_LIMIT_MB");
@@ -27,7 +31,14 @@ bool MemoryGuard::HasRoom(std::size_t incomingBytes) {
     return resident <= limitBytes_ && incomingBytes <= limitBytes_ - resident;
   };
   if (fits()) return true;
-  if (returnFreed_) returnFreed_();
+  if (!returnFreed_) return false;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  auto last = lastGiveBack_.load();
+  const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(giveBackInterval_).count();
+  if (last != 0 && now - last < interval) return false;
+  // One caller gives back; the others are refused meanwhile.
+  if (!lastGiveBack_.compare_exchange_strong(last, now)) return false;
+  returnFreed_();
   return fits();
 }
 

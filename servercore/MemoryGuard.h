@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -16,8 +17,10 @@ class MemoryGuard {
   using Gauge = std::function<std::size_t()>;
 
   // residentBytes measures the process; returnFreed gives freed memory back before a
-  // refusal, so that memory freed by closed sessions counts.
-  MemoryGuard(std::size_t limitBytes, Gauge residentBytes, std::function<void()> returnFreed);
+  // refusal, so that memory freed by closed sessions counts. Giving back walks the heap, so it
+  // happens at most once per interval: a flood of refused calls must not keep doing it.
+  MemoryGuard(std::size_t limitBytes, Gauge residentBytes, std::function<void()> returnFreed,
+              std::chrono::milliseconds giveBackInterval = std::chrono::seconds(1));
 
   // The process's own gauge; the limit from $PICTORA_MEMORY_LIMIT_MB, else half of what the
   // machine or the control group allows.
@@ -34,6 +37,8 @@ class MemoryGuard {
   std::size_t limitBytes_;
   Gauge residentBytes_;
   std::function<void()> returnFreed_;
+  std::chrono::milliseconds giveBackInterval_;
+  std::atomic<std::chrono::steady_clock::rep> lastGiveBack_{0};  // 0: never
   std::atomic<std::size_t> lastResident_{0};
 };
 

@@ -2,6 +2,7 @@
 // refusal, and sizes near the limit cannot wrap around.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <limits>
 #include <vector>
@@ -42,6 +43,16 @@ TEST(MemoryGuardTest, IncomingBytesCountAndFreedMemoryIsGivenBackBeforeARefusal)
     EXPECT_EQ(returns, c.givenBack) << c.name;
     EXPECT_EQ(guard.LastResidentBytes(), givenBack ? c.residentAfter : c.residentBefore) << c.name;
   }
+}
+
+TEST(MemoryGuardTest, FreedMemoryIsGivenBackAtMostOncePerInterval) {
+  int returns = 0;
+  MemoryGuard seldom(100, [] { return std::size_t{200}; }, [&] { ++returns; }, std::chrono::hours(1));
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(seldom.HasRoom(0));
+  EXPECT_EQ(returns, 1);
+  MemoryGuard always(100, [] { return std::size_t{200}; }, [&] { ++returns; }, std::chrono::milliseconds(0));
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(always.HasRoom(0));
+  EXPECT_EQ(returns, 6);
 }
 
 TEST(MemoryGuardTest, TheProcessGuardMeasuresThisProcess) {
