@@ -1,5 +1,5 @@
-// Keeps callers from growing the registry until the process runs out of memory. The design
-// lets any caller open sessions and register providers, services and values without limit;
+// Keeps callers from growing the registry until the process runs out of memory. Any caller
+// may open sessions and register providers, services and values, and nothing expires them;
 // operations that store a caller's text ask HasRoom first and fail while the process holds
 // more than its limit. Calls that free memory (closing, unregistering) are never refused.
 #pragma once
