@@ -26,11 +26,11 @@ void ServerImpl::FailWith(std::uint32_t code, const std::string& message, std::s
 }
 
 bool ServerImpl::HasRoomFor(const std::string& incoming, const char* operation, std::string& out) {
-  const std::string source = std::string("Korvane::Pictora::ServerCore::ServerImpl::") + operation;
+  auto source = [operation] { return std::string("Korvane::Pictora::ServerCore::ServerImpl::") + operation; };
   if (memoryGuard_->HasRoom(incoming.size())) {
     if (refusingForMemory_) {
       refusingForMemory_ = false;
-      Report(source.c_str(), "Memory use is below the limit again; new sessions and registrations are accepted");
+      Report(source().c_str(), "Memory use is below the limit again; new sessions and registrations are accepted");
     }
     return true;
   }
@@ -40,7 +40,7 @@ bool ServerImpl::HasRoomFor(const std::string& incoming, const char* operation, 
       memoryGuard_->LastResidentBytes() >> 20, memoryGuard_->LimitBytes() >> 20);
   if (!refusingForMemory_) {
     refusingForMemory_ = true;
-    Report(source.c_str(), "%s", message.c_str());
+    Report(source().c_str(), "%s", message.c_str());
   }
   FailWith(kStatusServerOutOfMemory, message, out);
   return false;

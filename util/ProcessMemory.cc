@@ -7,23 +7,27 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <string>
-#include <limits>
 #include <cstdio>
+#include <fstream>
+#include <limits>
+#include <string>
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 namespace {
+
+// The text as a whole decimal number; 0 when it is anything else.
+std::uint64_t WholeNumber(const std::string& text) {
+  std::uint64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
 
 // A memory.max file in bytes; 0 when it is missing or reads "max".
 std::size_t LimitInFile(const std::string& path) {
   std::ifstream limit(path);
   std::string text;
   if (!(limit >> text)) return 0;
-  std::uint64_t bytes = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
-  if (error != std::errc() || end != text.data() + text.size()) return 0;
-  return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, std::numeric_limits<std::size_t>::max()));
+  return static_cast<std::size_t>(std::min<std::uint64_t>(WholeNumber(text), std::numeric_limits<std::size_t>::max()));
 }
 
 // The smallest limit in the named file of a control group and the groups above it; 0 when
@@ -87,11 +91,9 @@ std::size_t DefaultMemoryLimit() {
 }
 
 std::size_t MemoryLimitFromText(const std::string& mebibytes) {
-  std::size_t value = 0;
-  auto [end, error] = std::from_chars(mebibytes.data(), mebibytes.data() + mebibytes.size(), value);
-  if (error != std::errc() || end != mebibytes.data() + mebibytes.size() || value == 0) return 0;
+  const std::uint64_t value = WholeNumber(mebibytes);
   if (value > std::numeric_limits<std::size_t>::max() / (1024 * 1024)) return 0;
-  return value * 1024 * 1024;
+  return static_cast<std::size_t>(value) * 1024 * 1024;
 }
 
 void ReturnFreedMemory() { ::malloc_trim(0); }
