@@ -73,7 +73,7 @@ LogFileHandler::~LogFileHandler() {
 }
 
 bool LogFileHandler::SetFile(std::string_view folder, std::string_view fileName) {
-  GU::CriticalSectionLock lock(&section_, "LogFileHandler");
+  GU::CriticalSectionLock lock(&section_);
   folder_ = folder;
   if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
   fileName_ = fileName;
@@ -81,7 +81,7 @@ bool LogFileHandler::SetFile(std::string_view folder, std::string_view fileName)
 }
 
 bool LogFileHandler::Open() {
-  GU::CriticalSectionLock lock(&section_, "LogFileHandler");
+  GU::CriticalSectionLock lock(&section_);
   CloseLocked();
   if (fileName_.empty()) return false;
   if (!folder_.empty() && !GU::CreateDirectories(folder_)) return false;
@@ -90,7 +90,7 @@ bool LogFileHandler::Open() {
 }
 
 void LogFileHandler::Close() {
-  GU::CriticalSectionLock lock(&section_, "LogFileHandler");
+  GU::CriticalSectionLock lock(&section_);
   CloseLocked();
 }
 
@@ -101,7 +101,7 @@ void LogFileHandler::CloseLocked() {
 }
 
 std::string LogFileHandler::Path() const {
-  GU::CriticalSectionLock lock(&section_, "LogFileHandler");
+  GU::CriticalSectionLock lock(&section_);
   return folder_ + fileName_;
 }
 
@@ -109,7 +109,7 @@ void LogFileHandler::HandleReport(std::string_view statusXml) {
   try {
     const std::string lines = FormatReportLine(statusXml);
     if (lines.empty()) return;
-    GU::CriticalSectionLock lock(&section_, "LogFileHandler");
+    GU::CriticalSectionLock lock(&section_);
     if (file_ == nullptr) return;
     std::fputs(lines.c_str(), file_);
     std::fputc('\n', file_);

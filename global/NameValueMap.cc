@@ -139,12 +139,21 @@ bool NameValueMap::Erase(std::string_view name) {
   return true;
 }
 
-int NameValueMap::LoadXml(std::string_view input, std::string_view xpath) {
+int NameValueMap::LoadXml(std::string_view text, std::string_view xpath) {
+  GU::XmlDocument document;
+  return document.LoadXml(text) ? LoadSelected(document, xpath) : 0;
+}
+
+int NameValueMap::LoadFile(const std::string& path, std::string_view xpath) {
+  GU::XmlDocument document;
+  return document.LoadFile(path) ? LoadSelected(document, xpath) : 0;
+}
+
+int NameValueMap::LoadSelected(GU::XmlDocument& document, std::string_view xpath) {
   try {
-    // The document layer decides between file and text and applies the system's XPath
-    // conventions; the selected element is then walked child by child here.
-    GU::XmlDocument document;
-    if (!document.Load(input) || !document.SelectNode(xpath, 0)) return 0;
+    // The document layer applies the system's XPath conventions; the selected element is then
+    // walked child by child here.
+    if (!document.SelectNode(xpath, 0)) return 0;
     const std::string markup = document.GetNodeXml();
     pugi::xml_document selected;
     if (!selected.load_buffer(markup.data(), markup.size(), kParseOptions, pugi::encoding_utf8)) {

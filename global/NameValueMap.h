@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/XmlDocument.h"
+
 namespace Korvane::Pictora::Global {
 
 // Orders strings ignoring ASCII case.
@@ -30,17 +32,21 @@ class NameValueMap {
   bool Empty() const { return pairs_.empty(); }
   const std::vector<Pair>& Pairs() const { return pairs_; }
 
-  // Loads an XML text, or the file of that name, and replaces the pairs with the children of
-  // the first element the XPath selects ("//Service", "//Config", ...). A child holding only
+  // Parses an XML text and replaces the pairs with the children of the first element the
+  // XPath selects ("//Service", "//Config", ...). A child holding only
   // text gives its text; a child holding elements gives its inner markup, so that markup values
   // such as Properties survive a round trip. A later child of the same name (ignoring case)
   // overwrites the earlier value. Nonzero on success; 0 on failure, the pairs then unchanged.
-  int LoadXml(std::string_view input, std::string_view xpath);
+  int LoadXml(std::string_view text, std::string_view xpath);
+  // The same from a file.
+  int LoadFile(const std::string& path, std::string_view xpath);
   // "<name>" + one "<key>value</key>" per pair in order + "</name>". A value that is well-formed
   // markup (such as Properties) is written as it stands; any other value is escaped as text.
   std::string ToXmlString(std::string_view elementName) const;
 
  private:
+  int LoadSelected(GeneralUtilityLib::XmlDocument& document, std::string_view xpath);
+
   std::vector<Pair> pairs_;
 };
 

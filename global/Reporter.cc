@@ -8,7 +8,7 @@ namespace Korvane::Pictora::Global {
 
 int Reporter::AttachHandler(IReportHandler* handler) {
   if (handler == nullptr) return 0;
-  GeneralUtilityLib::CriticalSectionLock lock(&section_, "Reporter");
+  GeneralUtilityLib::CriticalSectionLock lock(&section_);
   if (std::find(handlers_.begin(), handlers_.end(), handler) == handlers_.end()) {
     handlers_.push_back(handler);
   }
@@ -16,7 +16,7 @@ int Reporter::AttachHandler(IReportHandler* handler) {
 }
 
 int Reporter::DetachHandler(IReportHandler* handler) {
-  GeneralUtilityLib::CriticalSectionLock lock(&section_, "Reporter");
+  GeneralUtilityLib::CriticalSectionLock lock(&section_);
   auto found = std::find(handlers_.begin(), handlers_.end(), handler);
   if (found == handlers_.end()) return 0;
   handlers_.erase(found);
@@ -24,14 +24,14 @@ int Reporter::DetachHandler(IReportHandler* handler) {
 }
 
 int Reporter::HandlerCount() const {
-  GeneralUtilityLib::CriticalSectionLock lock(&section_, "Reporter");
+  GeneralUtilityLib::CriticalSectionLock lock(&section_);
   return static_cast<int>(handlers_.size());
 }
 
 int Reporter::Report(const char* statusXml) {
   if (statusXml == nullptr) return 0;
   const std::string_view text(statusXml);
-  GeneralUtilityLib::CriticalSectionLock lock(&section_, "Reporter");
+  GeneralUtilityLib::CriticalSectionLock lock(&section_);
   // A copy, because a handler may attach or detach while we walk the list.
   const std::vector<IReportHandler*> handlers = handlers_;
   for (IReportHandler* handler : handlers) handler->HandleReport(text);

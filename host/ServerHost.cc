@@ -21,7 +21,8 @@ std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& con
 }  // namespace
 
 ServerHost::ServerHost()
-    : core_(std::make_unique<ServerCore::ServerImpl>(&listener_, &providerCalls_, nullptr)) {
+    : core_(std::make_unique<ServerCore::ServerImpl>(
+          ServerCore::ServerImpl::Seams{&listener_, &providerCalls_, nullptr, nullptr})) {
   Rpc::PublishServer(core_.get());
 }
 

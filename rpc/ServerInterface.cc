@@ -83,7 +83,7 @@ class Call {
     auto session = core_.GetSession(args_.Text(NameDataParam::kSession));
     if (!session) return args_.SetResultSmall(0);
     std::string out;
-    if (operation(*session, args_.Text(NameDataParam::kName), DataText(args_, NameDataParam::kData), out)) {
+    if (operation(core_, *session, args_.Text(NameDataParam::kName), DataText(args_, NameDataParam::kData), out)) {
       args_.SetResultSmall(1);
     } else {
       WriteError(args_, NameDataParam::kError, out, kMaxProviderErrorText);
@@ -94,15 +94,14 @@ class Call {
   void RemoveServiceProvider() {
     auto session = core_.GetSession(args_.Text(NameParam::kSession));
     if (!session) return args_.SetResultSmall(0);
-    std::string discarded;
-    args_.SetResultSmall(AsSmall(session->RemoveServiceProvider(args_.Text(NameParam::kName), discarded)));
+    args_.SetResultSmall(AsSmall(core_.RemoveServiceProvider(args_.Text(NameParam::kName))));
   }
 
   void GetServiceProvidersFor() {
     auto session = core_.GetSession(args_.Text(NameBufferParam::kSession));
     if (!session) return args_.SetResultLong(-1);
     std::string out;
-    if (session->GetServiceProvidersFor(ToCallerIdentity(context_), args_.Text(NameBufferParam::kName), out)) {
+    if (core_.GetServiceProvidersFor(*session, ToCallerIdentity(context_), args_.Text(NameBufferParam::kName), out)) {
       args_.SetResultLong(ReplyInBuffer(args_, NameBufferParam::kSize, NameBufferParam::kBuffer, out));
     } else {
       FailWith(out);
@@ -113,18 +112,16 @@ class Call {
     auto session = core_.GetSession(args_.Text(NameBufferParam::kSession));
     if (!session) return args_.SetResultLong(-1);
     std::string out;
-    const std::string report =
-        session->GetInfo(ToCallerIdentity(context_), args_.Text(NameBufferParam::kName), out);
+    const std::string report = core_.GetInfo(ToCallerIdentity(context_), args_.Text(NameBufferParam::kName), out);
     if (report.empty()) return FailWith(out);
     args_.SetResultLong(ReplyInBuffer(args_, NameBufferParam::kSize, NameBufferParam::kBuffer, report));
   }
 
-  // 14, 21: a session's text by name; the error text is never written.
+  // 14, 21: a text by name for a known session; the error text is never written.
   template <typename Operation>
   void SessionTextByName(Operation operation) {
-    auto session = core_.GetSession(args_.Text(NameBufferParam::kSession));
-    if (!session) return args_.SetResultLong(-1);
-    const std::string text = operation(*session, args_.Text(NameBufferParam::kName));
+    if (!core_.GetSession(args_.Text(NameBufferParam::kSession))) return args_.SetResultLong(-1);
+    const std::string text = operation(core_, args_.Text(NameBufferParam::kName));
     args_.SetResultLong(ReplyInBuffer(args_, NameBufferParam::kSize, NameBufferParam::kBuffer, text));
   }
 
@@ -217,36 +214,35 @@ DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core) {
   add.Add(O::kGetSession, [](Call& c) { c.GetSession(); });
   add.Add(O::kNotifySession, [](Call& c) { c.NotifySession(); });
   add.Add(O::kAddServiceProvider, [](Call& c) {
-    c.ProviderUpdate([](ISession& s, const std::string& name, const std::string& xml, std::string& out) {
-      return s.AddServiceProvider(name, xml, out);
+    c.ProviderUpdate([](IServer& core, ISession& s, const std::string& name, const std::string& xml, std::string& out) {
+      return core.AddServiceProvider(name, s.GetSessionId(), xml, out);
     });
   });
   add.Add(O::kRemoveServiceProvider, [](Call& c) { c.RemoveServiceProvider(); });
   add.Add(O::kGetServiceProvidersFor, [](Call& c) { c.GetServiceProvidersFor(); });
   add.Add(O::kGetServiceProviderInfo, [](Call& c) {
-    c.SessionTextByName([](ISession& s, const std::string& name) { return s.GetServiceProviderInfo(name); });
+    c.SessionTextByName([](IServer& core, const std::string& name) { return core.GetServiceProviderInfo(name); });
   });
-  // 15-17 go straight to the core once the session is known, as their registration did.
   add.Add(O::kUpdateServiceProviderInfo, [](Call& c) {
-    c.ProviderUpdate([&c](ISession&, const std::string& name, const std::string& xml, std::string& out) {
-      return c.core().UpdateServiceProviderInfo(name, xml, out);
+    c.ProviderUpdate([](IServer& core, ISession&, const std::string& name, const std::string& xml, std::string& out) {
+      return core.UpdateServiceProviderInfo(name, xml, out);
     });
   });
   add.Add(O::kAddServices, [](Call& c) {
-    c.ProviderUpdate([&c](ISession&, const std::string& name, const std::string& xml, std::string& out) {
-      return c.core().AddServices(name, xml, out);
+    c.ProviderUpdate([](IServer& core, ISession&, const std::string& name, const std::string& xml, std::string& out) {
+      return core.AddServices(name, xml, out);
     });
   });
   add.Add(O::kRemoveServices, [](Call& c) {
-    c.ProviderUpdate([&c](ISession&, const std::string& name, const std::string& xml, std::string& out) {
-      return c.core().RemoveServices(name, xml, out);
+    c.ProviderUpdate([](IServer& core, ISession&, const std::string& name, const std::string& xml, std::string& out) {
+      return core.RemoveServices(name, xml, out);
     });
   });
   add.Add(O::kGetInfo, [](Call& c) { c.GetInfo(); });
   add.Add(O::kGetServiceProviders, [](Call& c) { c.GetServiceProviders(); });
   add.AddFixedLong(O::kReserved20, 0);
   add.Add(O::kGetServices, [](Call& c) {
-    c.SessionTextByName([](ISession& s, const std::string& name) { return s.GetServices(name); });
+    c.SessionTextByName([](IServer& core, const std::string& name) { return core.GetServices(name); });
   });
   for (Op reserved : {O::kReserved22, O::kReserved23}) add.AddFixedLong(reserved, 1);
   add.Add(O::kSetStopFlag, [](Call& c) { c.SetStopFlag(); });

@@ -1,7 +1,7 @@
 // The server core: the registry of providers and services, the sessions, start-up and the
 // information reports. Every operation is thread-safe and never throws; failures give false,
-// -1 or the empty text and are described in the core's status record (GetStatus), which is
-// shared by all callers: read it only where no other call runs, prefer the out texts.
+// -1 or the empty text and are described in the core's status record (GetStatus), which each
+// operation replaces when it ends: read it only where no other call runs, prefer the out texts.
 #pragma once
 
 #include <memory>
@@ -53,9 +53,10 @@ class IServer : public virtual Global::IObject {
                              std::string& out) = 0;
 
   // The providers that registered the service, least loaded first (asks each for its load
-  // while holding the registry lock). On false xml holds the reason.
-  virtual bool GetServiceProvidersFor(const CallerIdentity& caller, const std::string& serviceName,
-                                      std::string& xml) = 0;
+  // while holding the registry lock); logs who asked, as the session tells. On false xml holds
+  // the reason.
+  virtual bool GetServiceProvidersFor(const ISession& session, const CallerIdentity& caller,
+                                      const std::string& serviceName, std::string& xml) = 0;
   virtual std::string GetServiceProviders() = 0;
   virtual std::string GetServiceProviderInfo(const std::string& name) = 0;
   virtual bool GetServiceProviderHostAndPort(const std::string& name, std::string& host,

@@ -1,15 +1,13 @@
-// A client's or provider's session: it remembers who the caller is and forwards the
-// caller's requests to the server core. Forwarded operations take the core's locks.
+// A client's or provider's session: who the caller said it is. The procedures look a session up
+// once per call and hand it to the core's operation.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "global/IObject.h"
-#include "servercore/CallerIdentity.h"
 
 namespace Korvane::Pictora::ServerCore {
-
-class IServer;
 
 class ISession : public virtual Global::IObject {
  public:
@@ -17,27 +15,10 @@ class ISession : public virtual Global::IObject {
   // a machine on the allow list of the configuration file at configFilePath.
   virtual bool Init(const std::string& sessionInfoXml, const std::string& configFilePath) = 0;
   virtual std::string GetSessionId() = 0;
-  // The core that created the session (not owned; it outlives its sessions).
-  virtual bool SetServer(IServer* server) = 0;
   virtual bool NotifySession(bool flag, const std::string& text) = 0;
-  virtual std::string GetInfo(const CallerIdentity& caller, const std::string& reportKind,
-                              std::string& out) = 0;
-  virtual bool AddServiceProvider(const std::string& name, const std::string& providerXml,
-                                  std::string& out) = 0;
-  virtual bool RemoveServiceProvider(const std::string& name, std::string& out) = 0;
-  virtual bool UpdateServiceProviderInfo(const std::string& name, const std::string& providerXml,
-                                         std::string& out) = 0;
-  virtual bool AddServices(const std::string& name, const std::string& servicesXml,
-                           std::string& out) = 0;
-  virtual bool RemoveServices(const std::string& name, const std::string& servicesXml,
-                              std::string& out) = 0;
-  virtual std::string GetServiceProviders() = 0;
-  virtual std::string GetServiceProviderInfo(const std::string& name) = 0;
-  virtual bool GetServiceProvidersFor(const CallerIdentity& caller, const std::string& serviceName,
-                                      std::string& out) = 0;
-  virtual std::string GetServices(const std::string& providerName) = 0;
-  virtual std::string GetServiceInfo(const std::string& providerName,
-                                     const std::string& serviceName) = 0;
+  // The caller's description value of that name ("UserName", "MachineName", ...), empty when
+  // missing.
+  virtual std::string Info(std::string_view name) const = 0;
 };
 
 }  // namespace Korvane::Pictora::ServerCore

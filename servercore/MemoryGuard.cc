@@ -42,4 +42,11 @@ bool MemoryGuard::HasRoom(std::size_t incomingBytes) {
   return fits();
 }
 
+MemoryGuard::Admission MemoryGuard::Admit(std::size_t incomingBytes) {
+  const bool room = HasRoom(incomingBytes);
+  const bool wasRefusing = refusing_.exchange(!room);
+  if (room) return wasRefusing ? Admission::kResumed : Admission::kAdmitted;
+  return wasRefusing ? Admission::kRefused : Admission::kRefusalStarted;
+}
+
 }  // namespace Korvane::Pictora::ServerCore

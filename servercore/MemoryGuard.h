@@ -29,6 +29,11 @@ class MemoryGuard {
   // Whether the process may take incomingBytes more.
   bool HasRoom(std::size_t incomingBytes);
 
+  // HasRoom, and whether the answer differs from the previous one, so that refusing can be
+  // logged once when it starts and once when it ends rather than once per refused call.
+  enum class Admission { kAdmitted, kResumed, kRefused, kRefusalStarted };
+  Admission Admit(std::size_t incomingBytes);
+
   std::size_t LimitBytes() const { return limitBytes_; }
   // The resident size measured by the last HasRoom.
   std::size_t LastResidentBytes() const { return lastResident_.load(std::memory_order_relaxed); }
@@ -40,6 +45,7 @@ class MemoryGuard {
   std::chrono::milliseconds giveBackInterval_;
   std::atomic<std::chrono::steady_clock::rep> lastGiveBack_{0};  // 0: never
   std::atomic<std::size_t> lastResident_{0};
+  std::atomic<bool> refusing_{false};
 };
 
 }  // namespace Korvane::Pictora::ServerCore

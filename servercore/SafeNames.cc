@@ -38,9 +38,4 @@ bool IsSafeProviderName(std::string_view name, std::string& reason) {
   return true;
 }
 
-bool LooksLikeMarkup(std::string_view text) {
-  const std::string trimmed = GU::TrimLeft(text);
-  return !trimmed.empty() && trimmed.front() == '<';
-}
-
 }  // namespace Korvane::Pictora::ServerCore

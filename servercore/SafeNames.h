@@ -14,8 +14,4 @@ bool IsSafeServiceName(std::string_view name, std::string& reason);
 // hold no "/" or "\" at all, and may not be empty.
 bool IsSafeProviderName(std::string_view name, std::string& reason);
 
-// Whether a text received from the network is markup. The XML loader also takes file names,
-// so a peer's text must never be handed to it unless it is markup.
-bool LooksLikeMarkup(std::string_view text);
-
 }  // namespace Korvane::Pictora::ServerCore

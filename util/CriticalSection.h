@@ -1,15 +1,15 @@
-// Re-entrant critical sections and the scoped lock that holds one for an operation.
+// Critical sections and the scoped lock that holds one for an operation.
 #pragma once
 
 #include <mutex>
-#include <string>
-#include <string_view>
 
 #include "util/ThreadAnnotations.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 
-// A recursive mutex: the owning thread may enter again.
+// A plain (not re-entrant) mutex: an operation that needs the section while already holding it
+// calls a helper that requires it instead of taking it again. Clang's thread-safety analysis
+// checks the annotations.
 class CAPABILITY("mutex") ActiveCriticalSection {
  public:
   ActiveCriticalSection() = default;
@@ -23,15 +23,13 @@ class CAPABILITY("mutex") ActiveCriticalSection {
   bool TryEnter() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
 
  private:
-  std::recursive_mutex mutex_;
+  std::mutex mutex_;
 };
 
 // Holds a section (when not null) from construction until Release or destruction.
-// The name records which operation holds it, for diagnostics.
 class SCOPED_CAPABILITY CriticalSectionLock {
  public:
-  CriticalSectionLock(ActiveCriticalSection* section, std::string_view name) ACQUIRE(section)
-      : name_(name), section_(section) {
+  explicit CriticalSectionLock(ActiveCriticalSection* section) ACQUIRE(section) : section_(section) {
     if (section_ != nullptr) section_->Enter();
   }
   ~CriticalSectionLock() RELEASE() { Release(); }
@@ -45,10 +43,8 @@ class SCOPED_CAPABILITY CriticalSectionLock {
       section_ = nullptr;
     }
   }
-  const std::string& Name() const { return name_; }
 
  private:
-  std::string name_;
   ActiveCriticalSection* section_;
 };
 

@@ -1,7 +1,6 @@
 #include "util/ElementList.h"
 
 #include "util/TextUtil.h"
-#include "util/XmlDocument.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 
@@ -46,14 +45,6 @@ bool ElementList::Merge(const ElementList& source, bool skipEmpty, std::string_v
     name.append(prefix).append(pair.first).append(suffix);
     (*this)[name] = pair.second;
   }
-  return true;
-}
-
-bool ElementList::LoadXml(std::string_view input) {
-  XmlDocument document;
-  if (!document.Load(input)) return false;
-  Clear();
-  Merge(NodesToList(document, "//*/*"));
   return true;
 }
 

@@ -34,8 +34,6 @@ class ElementList {
   // prefix + name + suffix and assign the value. Always true.
   bool Merge(const ElementList& source, bool skipEmpty = false, std::string_view prefix = {},
              std::string_view suffix = {});
-  // Loads a document (file path or XML text) and replaces the list with the pairs of "//*/*".
-  bool LoadXml(std::string_view input);
   // "<root>" + "<name>value</name>\n" for each pair + "</root>"; no wrapper for an empty root.
   std::string ToXml(std::string_view rootName) const;
 

@@ -30,13 +30,12 @@ struct StatusItem {
 // the text ends at its first NUL.
 void AppendEscapedXmlText(std::string& out, std::string_view text);
 
-// The entry's <Item> element built through an XML document: the reference the direct
-// formatting of StatusItem::ToXml must match. Empty text on failure.
-std::string ItemXmlThroughDocument(const StatusItem& item, bool withTime);
-
 // An ordered list of entries with a default source. Plain value type.
 class Status {
  public:
+  Status() = default;
+  explicit Status(std::string_view defaultSource) : defaultSource_(defaultSource) {}
+
   // Removes every entry; entries added later with an empty source get defaultSource.
   bool Reset(std::string_view defaultSource);
   bool Set(std::uint32_t id, std::string_view message, std::string_view source = {},

@@ -199,13 +199,13 @@ TextPosition PositionOf(const std::string& content, std::ptrdiff_t offset) {
   return position;
 }
 
-struct ParseFailure {
+}  // namespace
+
+struct XmlDocument::ParseFailure {
   unsigned code = 0;
   std::ptrdiff_t offset = 0;
   std::string reason;
 };
-
-}  // namespace
 
 struct XmlDocument::Impl {
   pugi::xml_document document;
@@ -272,43 +272,46 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 
 XmlDocument::~XmlDocument() = default;
 
-bool XmlDocument::Load(std::string_view input) {
+bool XmlDocument::LoadFile(const std::string& path) {
+  std::string content;
+  if (!path.empty() && ReadFile(path, content)) return Parse(path, content);
+  impl_->ForgetNodes();
+  impl_->document.reset();
+  return Failed(path, {}, {kLoadErrorCodeBase + pugi::status_file_not_found, 0, "File was not found"});
+}
+
+bool XmlDocument::LoadXml(std::string_view text) {
+  if (text.empty()) {
+    impl_->ForgetNodes();
+    return false;
+  }
+  return Parse(text, std::string(text));
+}
+
+bool XmlDocument::Parse(std::string_view origin, const std::string& content) {
   impl_->selectedXPath.clear();
-  if (input.empty()) return false;
   try {
-    const std::string source(input);
     impl_->ForgetNodes();
     ParseFailure failure;
-    std::string content;
-    bool loaded = false;
-    if (FileExists(source)) {
-      if (ReadFile(source, content)) {
-        loaded = impl_->Parse(content, failure);
-      } else {
-        impl_->document.reset();
-        pugi::xml_parse_result ioError;
-        ioError.status = pugi::status_io_error;
-        failure = {kLoadErrorCodeBase + pugi::status_io_error, 0, ioError.description()};
-      }
-    } else {
-      content = source;
-      loaded = impl_->Parse(content, failure);
-    }
-    if (loaded) {
+    if (impl_->Parse(content, failure)) {
       attributes_.Clear();
       return true;
     }
-    const TextPosition position = PositionOf(content, failure.offset);
-    status_.Set(kXmlLoadFailed,
-                Format("Could not load XML: '%s'.  Please ensure that the XML is accessible and "
-                       "valid.  Code: '%Xh';  Line: '%lu';  Column: '%lu';  Reason: '%s'",
-                       Abbreviate(source, "...", 100).c_str(), failure.code, position.line,
-                       position.column, Trim(failure.reason).c_str()));
-    return false;
+    return Failed(origin, content, failure);
   } catch (...) {
     status_.Set(kXmlUndefinedError, kUndefinedError);
     return false;
   }
+}
+
+bool XmlDocument::Failed(std::string_view origin, const std::string& content, const ParseFailure& failure) {
+  const TextPosition position = PositionOf(content, failure.offset);
+  status_.Set(kXmlLoadFailed,
+              Format("Could not load XML: '%s'.  Please ensure that the XML is accessible and "
+                     "valid.  Code: '%Xh';  Line: '%lu';  Column: '%lu';  Reason: '%s'",
+                     Abbreviate(origin, "...", 100).c_str(), failure.code, position.line,
+                     position.column, Trim(failure.reason).c_str()));
+  return false;
 }
 
 bool XmlDocument::Save(const std::string& path) {

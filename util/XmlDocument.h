@@ -40,11 +40,14 @@ class XmlDocument {
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
 
-  // Loads the file of that name when it exists, otherwise parses the input as XML text.
+  // Parses XML text. Texts from the network come here: they can never name a file.
   // On failure the status holds one 30977 entry with the parser's reason; its "Code" is
   // 0xC00CE500 plus the parser's status number (0xC00CE520: more than one top-level element).
   // Bytes pass through unconverted (texts are 8-bit), unless the input is UTF-16 or UTF-32.
-  bool Load(std::string_view input);
+  bool LoadXml(std::string_view text);
+  // Reads and parses a regular file (never a FIFO or a device); failures as LoadXml's, a file
+  // that cannot be read with the code of a missing file.
+  bool LoadFile(const std::string& path);
   // Writes the whole document, unindented with a line break after the declaration, to a
   // temporary file beside path and renames it over path. Throws XmlSaveError on failure.
   bool Save(const std::string& path);
@@ -69,6 +72,10 @@ class XmlDocument {
 
  private:
   struct Impl;
+  struct ParseFailure;
+
+  bool Parse(std::string_view origin, const std::string& content);
+  bool Failed(std::string_view origin, const std::string& content, const ParseFailure& failure);
 
   Status status_;
   ElementList attributes_;

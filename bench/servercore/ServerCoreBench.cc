@@ -76,7 +76,7 @@ struct Registry {
   InstantProviders providers;
   Management management;
   std::unique_ptr<SC::ServerImpl> server =
-      std::make_unique<SC::ServerImpl>(&listener, &providers, &management);
+      std::make_unique<SC::ServerImpl>(SC::ServerImpl::Seams{&listener, &providers, &management, nullptr});
 
   Registry() {
     server->Init("");
@@ -109,9 +109,10 @@ BENCHMARK(BM_Register1000ProvidersWith100Services)->Unit(benchmark::kMillisecond
 
 void BM_LookupAmong1000Providers(benchmark::State& state) {
   Registry& registry = Populated();
+  const SC::Session client;
   std::string xml;
   for (auto _ : state) {
-    registry.server->GetServiceProvidersFor(SC::CallerIdentity{}, "folder/service042", xml);
+    registry.server->GetServiceProvidersFor(client, SC::CallerIdentity{}, "folder/service042", xml);
     benchmark::DoNotOptimize(xml.data());
   }
 }

@@ -90,7 +90,7 @@ class Harness {
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(root_, ignored))
       std::filesystem::remove_all(entry.path(), ignored);
-    core_ = std::make_unique<ServerCore::ServerImpl>(&listener_, &calls_, nullptr);
+    core_ = std::make_unique<ServerCore::ServerImpl>(ServerCore::ServerImpl::Seams{&listener_, &calls_, nullptr, nullptr});
     if (core_->Init("") != 0) ::abort();
     OpenLiveSession();
   }

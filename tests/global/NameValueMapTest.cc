@@ -69,7 +69,7 @@ TEST(NameValueMapTest, LoadXmlTakesChildrenOfFirstSelectedElement) {
 
   TestSupport::TempFolder temp;
   const std::string path = temp.Write("S.xml", "<S><Service><N>S &amp; T</N></Service></S>");
-  ASSERT_NE(map.LoadXml(path, "//Service"), 0);
+  ASSERT_NE(map.LoadFile(path, "//Service"), 0);
   EXPECT_EQ(map.Pairs(), (std::vector<Pair>{{"N", "S & T"}}));
 }
 
@@ -78,7 +78,7 @@ TEST(NameValueMapTest, FailedLoadKeepsPairs) {
   map["Kept"] = "yes";
   EXPECT_EQ(map.LoadXml("<Config><A>1</A>", "//Config"), 0);
   EXPECT_EQ(map.LoadXml("<Config><A>1</A></Config>", "//Service"), 0);
-  EXPECT_EQ(map.LoadXml("/no/such/file.xml", "//Config"), 0);
+  EXPECT_EQ(map.LoadFile("/no/such/file.xml", "//Config"), 0);
   EXPECT_EQ(map.Pairs(), (std::vector<Pair>{{"Kept", "yes"}}));
 }
 

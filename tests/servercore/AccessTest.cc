@@ -137,7 +137,7 @@ class AuthenticationTest : public ServerCoreTest {
 
   bool Allowed(const CallerIdentity& caller, const std::string& service) {
     std::string xml;
-    return server_->GetServiceProvidersFor(caller, service, xml);
+    return Lookup(service, xml, caller);
   }
 
   std::string file_;
@@ -170,7 +170,7 @@ TEST_F(AuthenticationTest, AFolderWithoutSearchPermissionDenies) {
   ASSERT_EQ(::chmod((Home() + "Services/Secure").c_str(), 0644), 0);
   std::string xml;
   const CallerIdentity stranger = CallerIdentity::FromCredentials(stranger_, myGroup_ + 4242);
-  EXPECT_FALSE(server_->GetServiceProvidersFor(stranger, "Secure/Render", xml));
+  EXPECT_FALSE(Lookup("Secure/Render", xml, stranger));
   EXPECT_FALSE(xml.empty());
   ASSERT_EQ(::chmod((Home() + "Services/Secure").c_str(), 0755), 0);
   EXPECT_TRUE(Allowed(stranger, "Secure/Render"));
@@ -178,8 +178,7 @@ TEST_F(AuthenticationTest, AFolderWithoutSearchPermissionDenies) {
 
 TEST_F(AuthenticationTest, TcpCallersHaveNoIdentityAndServicesWithoutFileAreOpen) {
   std::string xml;
-  EXPECT_FALSE(server_->GetServiceProvidersFor(CallerIdentity::FromAddress("10.1.1.1"),
-                                               "Secure/Render", xml));
+  EXPECT_FALSE(Lookup("Secure/Render", xml, CallerIdentity::FromAddress("10.1.1.1")));
   EXPECT_THAT(xml, HasSubstr("Failed to impersonate client: "));
   EXPECT_TRUE(Allowed(CallerIdentity::FromAddress("10.1.1.1"), "Open"));
 }
@@ -197,11 +196,11 @@ TEST_F(AuthenticationTest, ClientReportLeavesOutServicesTheCallerMayNotRead) {
 
 TEST_F(AuthenticationTest, PathEscapesAreRefusedEverywhere) {
   std::string xml;
-  EXPECT_FALSE(server_->GetServiceProvidersFor(CallerIdentity::FromCredentials(me_, myGroup_),
-                                               "../../Server/Pictora.Services", xml));
+  EXPECT_FALSE(Lookup("../../Server/Pictora.Services", xml, CallerIdentity::FromCredentials(me_, myGroup_)));
   EXPECT_THAT(xml, HasSubstr("refused"));
-  EXPECT_EQ(server_->AuthenticationFilePath("/etc/passwd"), "");
-  EXPECT_EQ(server_->AuthenticationFilePath("a/../../b"), "");
+  AuthenticationFiles files;
+  EXPECT_EQ(files.PathFor("/etc/passwd"), "");
+  EXPECT_EQ(files.PathFor("a/../../b"), "");
 
   WriteFile(Home() + "secret.PTPConfig", "<?xml version=\"1.0\"?><Pictora>secret</Pictora>");
   EXPECT_EQ(server_->GetServiceProviderConfiguration("../secret"), "");
@@ -212,6 +211,7 @@ TEST_F(AuthenticationTest, PathEscapesAreRefusedEverywhere) {
   // A peer's text naming a file is never read as that file.
   EXPECT_FALSE(server_->AddServiceProvider("Q", "s", ServerFolder() + "Pictora.PTSConfig",
                                            statusXml));
+  EXPECT_THAT(statusXml, HasSubstr("Could not load XML"));
 }
 
 }  // namespace

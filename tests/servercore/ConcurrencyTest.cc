@@ -34,18 +34,17 @@ class ConcurrencyTest : public ServerCoreTest {
       std::string sessionId, error, out;
       server_->OpenSession("<SessionInfo><Application>Provider</Application></SessionInfo>",
                            sessionId, error);
-      std::shared_ptr<ISession> session = server_->GetSession(sessionId);
-      if (!session) continue;
-      session->AddServiceProvider(name, ProviderXml("h", endpoint), out);
-      session->AddServices(name, "<Pictora><ImageServices><Service><Name>S1</Name></Service>"
+      if (!server_->GetSession(sessionId)) continue;
+      server_->AddServiceProvider(name, sessionId, ProviderXml("h", endpoint), out);
+      server_->AddServices(name, "<Pictora><ImageServices><Service><Name>S1</Name></Service>"
                                  "<Service><Name>S2</Name></Service></ImageServices></Pictora>",
                            out);
-      session->UpdateServiceProviderInfo(name, ProviderXml("h2", endpoint), out);
+      server_->UpdateServiceProviderInfo(name, ProviderXml("h2", endpoint), out);
       if (round % 7 == 2) calls_.SetPing(endpoint, PingResult::Unreachable);
       if (round + 1 < kRounds) {
-        session->RemoveServices(name, "<Pictora><ImageServices><Service><Name>S2</Name>"
+        server_->RemoveServices(name, "<Pictora><ImageServices><Service><Name>S2</Name>"
                                       "</Service></ImageServices></Pictora>", out);
-        session->RemoveServiceProvider(name, out);
+        server_->RemoveServiceProvider(name);
       }
     }
   }
@@ -53,7 +52,7 @@ class ConcurrencyTest : public ServerCoreTest {
   void Reader() {
     for (int round = 0; round < kRounds; ++round) {
       std::string xml, out;
-      server_->GetServiceProvidersFor(CallerIdentity{}, "S1", xml);
+      Lookup("S1", xml);
       server_->GetInfo(CallerIdentity{}, round % 2 ? "Basic" : "Detailed", out);
       server_->GetInfo(CallerIdentity{}, "ServerManager", out);
       server_->GetServerInfoForClient("", "");
@@ -74,7 +73,7 @@ class ConcurrencyTest : public ServerCoreTest {
                            id, error);
       std::shared_ptr<ISession> session = server_->GetSession(id);
       server_->CloseSession(id, out);
-      if (session) session->GetServiceProviders();
+      if (session) session->Info("MachineName");
     }
   }
 };
@@ -100,7 +99,7 @@ TEST_F(ConcurrencyTest, EverythingAtOnce) {
   server_->Manage();
   EXPECT_EQ(server_->GetServiceProvidersCount(), 3u) << ::testing::PrintToString(capture_.Messages());
   std::string xml;
-  ASSERT_TRUE(server_->GetServiceProvidersFor(CallerIdentity{}, "S1", xml));
+  ASSERT_TRUE(Lookup("S1", xml));
   EXPECT_THAT(xml, ::testing::HasSubstr("e0-59"));
   EXPECT_THAT(xml, ::testing::HasSubstr("e2-59"));
 }

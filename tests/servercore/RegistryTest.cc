@@ -19,10 +19,15 @@ class RegistryTest : public ServerCoreTest {
     WriteConfiguration("<Endpoint>4000</Endpoint><CreateLogs>false</CreateLogs>");
     WriteServices(ServiceEntry("Imaging/Render") + ServiceEntry("Imaging/Tiles") +
                   ServiceEntry("Maps"));
+    memoryGuard_ = std::make_unique<MemoryGuard>(8 * kMiB, [this] { return resident_; }, [this] { ++returnedFreed_; });
     StartServer();
     RegisterProvider("P1", "e1");
     capture_.Clear();
   }
+
+  static constexpr std::size_t kMiB = 1 << 20;
+  std::size_t resident_ = 0;
+  int returnedFreed_ = 0;
 
   std::vector<std::string> Registry(const char* prefix) {
     std::vector<std::string> lines;
@@ -199,10 +204,7 @@ TEST_F(RegistryTest, ServicesForAProviderFollowStateAndProviderList) {
 }
 
 TEST_F(RegistryTest, AtTheMemoryLimitOnlyCallsThatFreeMemoryAreTaken) {
-  constexpr std::size_t kMiB = 1 << 20;
-  std::size_t resident = 9 * kMiB;
-  int returnedFreed = 0;
-  server_->SetMemoryGuard(std::make_unique<MemoryGuard>(8 * kMiB, [&] { return resident; }, [&] { ++returnedFreed; }));
+  resident_ = 9 * kMiB;
   auto refusal = [](const std::string& statusXml) {
     GU::Status status;
     EXPECT_TRUE(status.AddXml(statusXml)) << statusXml;
@@ -220,14 +222,14 @@ TEST_F(RegistryTest, AtTheMemoryLimitOnlyCallsThatFreeMemoryAreTaken) {
   EXPECT_FALSE(server_->AddServices("P1", services, out));
   EXPECT_EQ(refusal(out).id, kStatusServerOutOfMemory);
   EXPECT_EQ(server_->GetServices("P1"), "<Pictora>\n</Pictora>\n");
-  EXPECT_EQ(returnedFreed, 1);  // freed memory is given back before refusing, once per second
+  EXPECT_EQ(returnedFreed_, 1);  // freed memory is given back before refusing, once per second
   // One log line when refusing starts, not one per refused call.
   EXPECT_EQ(Registry("Not enough server storage").size(), 1u);
 
   // Calls that free memory are never refused.
   EXPECT_TRUE(server_->RemoveServiceProvider("P1"));
 
-  resident = 7 * kMiB;
+  resident_ = 7 * kMiB;
   EXPECT_FALSE(server_->OpenSession("<SessionInfo>" + std::string(2 * kMiB, 'x') + "</SessionInfo>", sessionId,
                                     error));  // the incoming text counts
   EXPECT_TRUE(server_->OpenSession("<SessionInfo/>", sessionId, error)) << error;

@@ -109,7 +109,7 @@ void ServerCoreTest::TearDown() {
 }
 
 ServerImpl& ServerCoreTest::MakeServer() {
-  server_ = std::make_unique<ServerImpl>(&listener_, &calls_, &management_);
+  server_ = std::make_unique<ServerImpl>(ServerImpl::Seams{&listener_, &calls_, &management_, std::move(memoryGuard_)});
   return *server_;
 }
 

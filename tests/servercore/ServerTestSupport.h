@@ -114,12 +114,19 @@ class ServerCoreTest : public ::testing::Test {
   void RegisterProvider(const std::string& name, const std::string& endpoint);
   void AddServices(const std::string& provider, const std::string& serviceElements);
 
+  // Who a lookup comes from when the test does not care.
+  bool Lookup(const std::string& service, std::string& xml, const CallerIdentity& caller = {}) {
+    return server_->GetServiceProvidersFor(client_, caller, service, xml);
+  }
+
   TestSupport::TempFolder home_;  // removed after TearDown has opened every folder again
   std::string root_;
   FakeListener listener_;
   FakeProviderCalls calls_;
   FakeManagementInfo management_{&calls_};
   ReportCapture capture_;
+  std::unique_ptr<MemoryGuard> memoryGuard_;  // the next MakeServer's, when set
+  Session client_;
   std::unique_ptr<ServerImpl> server_;
   long servicesGeneration_ = 0;
 };

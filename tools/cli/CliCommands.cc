@@ -106,7 +106,7 @@ std::string ReadableFailure(const std::string& errorText) {
 
 std::string ProvidersTable(const std::string& answerXml) {
   GU::XmlDocument document;
-  if (!document.Load(answerXml)) return {};
+  if (!document.LoadXml(answerXml)) return {};
   long count = document.CountNodes("//ServiceProviders/ServiceProvider");
   if (count < 0) return {};
   std::ostringstream table;

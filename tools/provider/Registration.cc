@@ -86,7 +86,7 @@ std::vector<std::string> Registration::ServicesMeantForUs() {
   BufferReply reply = client_.NameBuffer(Op::kGetServicesForServiceProvider, "", options_.name);
   if (reply.result != 0) return services;
   GeneralUtilityLib::XmlDocument document;
-  if (!document.Load(reply.text)) return services;
+  if (!document.LoadXml(reply.text)) return services;
   long count = document.CountNodes("//Services/Service");
   for (long i = 0; i < count; ++i) {
     std::string name = document.GetText("//Services/Service[" + std::to_string(i) + "]/Name", "");
