@@ -54,7 +54,7 @@ bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& 
   return Guarded("AddServiceProvider", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.AddServiceProvider");
-    const bool added = [&] {
+    const bool added = [&]() REQUIRES(registryLock_) {
       std::string reason;
       if (!IsSafeProviderName(name, reason)) {
         return FailWith(status, kStatusNameRefused,
@@ -83,7 +83,7 @@ bool ServerImpl::UpdateServiceProviderInfo(const std::string& name, const std::s
   return Guarded("UpdateServiceProviderInfo", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.UpdateServiceProviderInfo");
-    const bool updated = [&] {
+    const bool updated = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(name) == nullptr) {
         return FailWith(status, kStatusUpdateUnknownProvider,
                         GU::Format("Could not update ServiceProvider info; ServiceProvider '%s' is not "
@@ -135,7 +135,7 @@ bool ServerImpl::AddServices(const std::string& providerName, const std::string&
   return Guarded("AddServices", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.AddServices");
-    const bool taken = [&] {
+    const bool taken = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(providerName) == nullptr) {
         return FailWith(status, kStatusAddServicesUnknownProvider,
                         GU::Format("Could not register services of ServiceProvider '%s' as it is not "
@@ -190,7 +190,7 @@ bool ServerImpl::RemoveServices(const std::string& providerName, const std::stri
   return Guarded("RemoveServices", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.RemoveServices");
-    const bool taken = [&] {
+    const bool taken = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(providerName) == nullptr) {
         return FailWith(status, kStatusRemoveServicesUnknownProvider,
                         GU::Format("Could not unregister services of ServiceProvider '%s' as it is not "

@@ -10,7 +10,7 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, std::string& ses
   return Guarded("OpenSession", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.OpenSession");
-    const bool opened = [&] {
+    const bool opened = [&]() REQUIRES(registryLock_) {
       if (!AdmitLocked(sessionInfoXml, "OpenSession", status)) {
         error = status.ToXml(false);
         return false;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a warnings-as-errors build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the concurrency tests and a
-# short run of each fuzz target. Any failing step fails the script.
+# UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the concurrency tests, a clang
+# build of the whole tree with its thread-safety analysis as errors, and a short run of each
+# fuzz target from that build. Any failing step fails the script.
 #
 # PICTORA_FUZZ_SECONDS: time per fuzz target (default 45).
 # PICTORA_SANITIZER_TIME_SCALE: how much longer timing-sensitive tests may take under the
@@ -19,7 +20,7 @@ step "build (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTORA_WERROR=ON >/dev/null
 cmake --build build/release -j "$jobs"
 step "tests"
-ctest --test-dir build/release --output-on-failure -j "$jobs" -LE 'benchmark'
+ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPICTORA_WERROR=ON -DPICTORA_SANITIZE=ON \
@@ -28,48 +29,42 @@ cmake --build build/asan -j "$jobs"
 step "tests under ASan/UBSan"
 PICTORA_TEST_TIME_SCALE=$sanitizer_scale \
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE 'benchmark|slow'
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 step "build (ThreadSanitizer, concurrency tests)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPICTORA_WERROR=ON -DPICTORA_TSAN=ON \
   -DPICTORA_BENCH=OFF >/dev/null
-tsan_targets=$(cmake --build build/tsan --target help | sed -n 's/^\([a-z_]*concurrency[a-z_]*\): .*/\1/p')
-if [ -z "$tsan_targets" ]; then
-  echo "no concurrency test targets found" >&2
-  exit 1
-fi
-echo "targets: $(echo $tsan_targets)"
-cmake --build build/tsan -j "$jobs" --target $tsan_targets
+cmake --build build/tsan -j "$jobs" --target concurrency_tests
 step "concurrency tests under TSan"
 PICTORA_TEST_TIME_SCALE=$sanitizer_scale TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L concurrency
 
-if [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/*/CMakeLists.txt fuzz/CMakeLists.txt 2>/dev/null; then
-  step "build (libFuzzer, ASan/UBSan)"
-  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPICTORA_FUZZ=ON -DPICTORA_TESTS=OFF -DPICTORA_BENCH=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs"
-  targets=(build/fuzz/bin/fuzz_*)
-  [ -x "${targets[0]}" ] || { echo "no fuzz targets were built" >&2; exit 1; }
-  mkdir -p build/fuzz/artifacts
-  for target in "${targets[@]}"; do
-    name=$(basename "$target")
-    step "fuzzing $name for ${PICTORA_FUZZ_SECONDS:-45} s"
-    corpus="fuzz/corpus/$name"
-    work=$(mktemp -d)
-    [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
-    # A crash, leak, sanitizer report or out-of-memory makes libFuzzer exit non-zero; the
-    # reproducer lands in build/fuzz/artifacts and the end of the log is shown.
-    fuzz_status=0
-    "$target" -max_total_time="${PICTORA_FUZZ_SECONDS:-45}" -rss_limit_mb=2048 \
-      -artifact_prefix=build/fuzz/artifacts/"$name"- "$work" >"$work.log" 2>&1 || fuzz_status=$?
-    if [ "$fuzz_status" -ne 0 ]; then
-      tail -n 60 "$work.log"
-      echo "$name failed (exit $fuzz_status); reproducer in build/fuzz/artifacts" >&2
-      exit 1
-    fi
-    tail -n 2 "$work.log"
-    rm -rf "$work" "$work.log"
-  done
-fi
+# One clang build serves two purposes: the whole tree, tests included, compiled with the
+# thread-safety analysis as errors, and the libFuzzer targets over the instrumented libraries.
+step "build (clang: thread-safety analysis as errors, libFuzzer targets)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTORA_WERROR=ON \
+  -DPICTORA_FUZZ=ON -DPICTORA_BENCH=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs"
+targets=(build/fuzz/bin/fuzz_*)
+[ -x "${targets[0]}" ] || { echo "no fuzz targets were built" >&2; exit 1; }
+mkdir -p build/fuzz/artifacts
+for target in "${targets[@]}"; do
+  name=$(basename "$target")
+  step "fuzzing $name for ${PICTORA_FUZZ_SECONDS:-45} s"
+  corpus="fuzz/corpus/$name"
+  work=$(mktemp -d)
+  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  # A crash, leak, sanitizer report or out-of-memory makes libFuzzer exit non-zero; the
+  # reproducer lands in build/fuzz/artifacts and the end of the log is shown.
+  fuzz_status=0
+  "$target" -max_total_time="${PICTORA_FUZZ_SECONDS:-45}" -rss_limit_mb=2048 \
+    -artifact_prefix=build/fuzz/artifacts/"$name"- "$work" >"$work.log" 2>&1 || fuzz_status=$?
+  if [ "$fuzz_status" -ne 0 ]; then
+    tail -n 60 "$work.log"
+    echo "$name failed (exit $fuzz_status); reproducer in build/fuzz/artifacts" >&2
+    exit 1
+  fi
+  tail -n 2 "$work.log"
+  rm -rf "$work" "$work.log"
+done
 printf '\n==== all tests passed in %d s\n' $((SECONDS - started))
