@@ -29,6 +29,7 @@ ServerHost::ServerHost()
 ServerHost::~ServerHost() {
   Close();
   Rpc::PublishFacade(nullptr);
+  core_->SetManagementInfo(nullptr);
   facade_.reset();
   Rpc::PublishServer(nullptr);
   core_.reset();
@@ -41,10 +42,11 @@ long ServerHost::Start(const std::string& endpoint) {
 }
 
 void ServerHost::StartFacade(const std::string& extraAllowList) {
-  // No administration facade exists in this build yet: the management procedures are not
-  // registered either, so nothing can reach one.
-  if (!facade_) return;
+  if (facade_) return;
+  // Until it is published the management procedures answer that it is not initialised.
+  facade_ = std::make_unique<ServerCore::ServerManagerProxy>(&providerCalls_);
   facade_->Init(core_.get(), extraAllowList);
+  core_->SetManagementInfo(facade_.get());
   Rpc::PublishFacade(facade_.get());
 }
 

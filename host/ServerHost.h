@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "rpc/IAdministrationFacade.h"
+#include "admin/ServerManagerProxy.h"
 #include "rpc/Listener.h"
 #include "rpc/ProviderCalls.h"
 #include "servercore/ServerImpl.h"
@@ -27,7 +27,7 @@ class ServerHost {
   // The core's Init with the endpoint from the command line (empty: the configured one).
   // 0 on success, else the core's code; StatusText() then says why.
   long Start(const std::string& endpoint);
-  // Creates and initialises the administration facade, when this build has one.
+  // Creates and initialises the administration facade (after Start) and publishes it.
   void StartFacade(const std::string& extraAllowList);
   // Stops listening (waiting, bounded, for calls in progress), then closes the core, which
   // destroys the sessions; a second call does nothing more.
@@ -44,7 +44,7 @@ class ServerHost {
   Rpc::Listener listener_;
   Rpc::ProviderCalls providerCalls_;
   std::unique_ptr<ServerCore::ServerImpl> core_;
-  std::unique_ptr<Rpc::IAdministrationFacade> facade_;
+  std::unique_ptr<ServerCore::ServerManagerProxy> facade_;
   bool closed_ = false;
 };
 

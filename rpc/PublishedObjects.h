@@ -6,7 +6,7 @@
 // until it has cleared it and no call can still be running (listening has stopped).
 #pragma once
 
-#include "rpc/IAdministrationFacade.h"
+#include "admin/ServerManagerProxy.h"
 #include "servercore/IServer.h"
 
 namespace Korvane::Pictora::Rpc {
@@ -14,7 +14,7 @@ namespace Korvane::Pictora::Rpc {
 void PublishServer(ServerCore::IServer* server);
 ServerCore::IServer* PublishedServer();
 
-void PublishFacade(IAdministrationFacade* facade);
-IAdministrationFacade* PublishedFacade();
+void PublishFacade(ServerCore::ServerManagerProxy* facade);
+ServerCore::ServerManagerProxy* PublishedFacade();
 
 }  // namespace Korvane::Pictora::Rpc

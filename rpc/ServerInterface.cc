@@ -199,8 +199,9 @@ ServerCore::CallerIdentity ToCallerIdentity(const CallContext& context) {
   return ServerCore::CallerIdentity::FromAddress(context.peerAddress);
 }
 
-DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core) {
+DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core, FacadeSource facade) {
   if (!core) core = [] { return PublishedServer(); };
+  if (!facade) facade = [] { return PublishedFacade(); };
   DceRpc::InterfaceDefinition definition;
   definition.id = ServerInterfaceId();
   Registrar add(definition, std::move(core));
@@ -246,6 +247,7 @@ DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core) {
   });
   for (Op reserved : {O::kReserved22, O::kReserved23}) add.AddFixedLong(reserved, 1);
   add.Add(O::kSetStopFlag, [](Call& c) { c.SetStopFlag(); });
+  AddManagementProcedures(definition, std::move(facade));
   add.Add(O::kGetServicesForServiceProvider,
           [](Call& c) { c.ProviderText(c.core().GetServicesForServiceProvider(c.Name())); });
   add.Add(O::kGetServiceProviderConfiguration,

@@ -10,8 +10,8 @@
 //   broke the contract by sending a short placeholder; the call itself still succeeds).
 // - A length + data text without a NUL is taken whole.
 // - An exception from the core is not caught: the runtime answers it with a fault.
-// Procedures 5-7 and the management procedures 25-45 are not registered, so the runtime answers
-// them as an operation number out of range.
+// Procedures 5-7 are not registered, so the runtime answers them as an operation number out of
+// range. The management procedures 25-45 are those of ManagementInterface.h.
 //
 // Thread safety: the handlers keep no state and run on many worker threads at once.
 #pragma once
@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "dcerpc/Interface.h"
+#include "rpc/ManagementInterface.h"
 #include "servercore/CallerIdentity.h"
 #include "servercore/IServer.h"
 
@@ -27,9 +28,9 @@ namespace Korvane::Pictora::Rpc {
 // Gives the core a call works on; a call that finds none fails with a fault.
 using CoreSource = std::function<ServerCore::IServer*()>;
 
-// The interface with every procedure of this layer, its handlers reaching the core through
-// `core` (by default the published one).
-DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core = {});
+// The interface with every procedure, its handlers reaching the core through `core` and the
+// management facade through `facade` (by default the published ones).
+DceRpc::InterfaceDefinition ServerInterfaceDefinition(CoreSource core = {}, FacadeSource facade = {});
 
 // Who is calling, as the core's access checks see it.
 ServerCore::CallerIdentity ToCallerIdentity(const DceRpc::CallContext& context);

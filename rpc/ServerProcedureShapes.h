@@ -4,7 +4,7 @@
 // stand-in provider, tests) calls with the same ones, so the two sides cannot drift apart.
 //
 // The binding handle of each procedure is not marshalled and has no place here. Procedures 5-7
-// do not exist; 25-45 (management) are described elsewhere.
+// do not exist.
 //
 // Thread safety: plain constants and functions over immutable statics.
 #pragma once
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <stdexcept>
+#include <vector>
 
 #include "dcerpc/Procedure.h"
 #include "dcerpc/Uuid.h"
@@ -47,6 +48,28 @@ inline constexpr uint16_t kGetServices = 21;
 inline constexpr uint16_t kReserved22 = 22;
 inline constexpr uint16_t kReserved23 = 23;
 inline constexpr uint16_t kSetStopFlag = 24;
+// The management procedures.
+inline constexpr uint16_t kManagerOpenSession = 25;
+inline constexpr uint16_t kManagerCloseSession = 26;
+inline constexpr uint16_t kGetServerInfo = 27;
+inline constexpr uint16_t kCreateServiceProvider = 28;
+inline constexpr uint16_t kDeleteServiceProvider = 29;
+inline constexpr uint16_t kStartServiceProvider = 30;
+inline constexpr uint16_t kStopServiceProvider = 31;
+inline constexpr uint16_t kGetServerConfigXml = 32;
+inline constexpr uint16_t kUpdateServerConfigXml = 33;
+inline constexpr uint16_t kGetServiceProviderConfigXml = 34;
+inline constexpr uint16_t kUpdateServiceProviderConfigXml = 35;
+inline constexpr uint16_t kGetServiceProvidersInfo = 36;
+inline constexpr uint16_t kGetServicesXml = 37;
+inline constexpr uint16_t kUpdateServicesXml = 38;
+inline constexpr uint16_t kManagerAddService = 39;
+inline constexpr uint16_t kManagerRemoveService = 40;
+inline constexpr uint16_t kStartService = 41;
+inline constexpr uint16_t kStopService = 42;
+inline constexpr uint16_t kGetServiceName = 43;
+inline constexpr uint16_t kRefreshService = 44;
+inline constexpr uint16_t kRefreshAllServices = 45;
 inline constexpr uint16_t kGetServicesForServiceProvider = 46;
 inline constexpr uint16_t kGetServiceProviderConfiguration = 47;
 }  // namespace ServerOp
@@ -114,6 +137,44 @@ inline constexpr size_t kSize = 1;
 inline constexpr size_t kBuffer = 2;
 inline constexpr size_t kError = 3;
 }  // namespace SessionBufferParam
+// 26, 45: text session; in/out status -> small.
+namespace SessionStatusParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kStatus = 1;
+}  // namespace SessionStatusParam
+// 28 CreateServiceProvider: text session; text machine; text endpoint; text name; in/out status
+// -> small.
+namespace CreateProviderParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kMachine = 1;
+inline constexpr size_t kEndpoint = 2;
+inline constexpr size_t kName = 3;
+inline constexpr size_t kStatus = 4;
+}  // namespace CreateProviderParam
+// 35, 40: text session; text; text; in/out status -> small.
+namespace TwoTextsStatusParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kFirst = 1;
+inline constexpr size_t kSecond = 2;
+inline constexpr size_t kStatus = 3;
+}  // namespace TwoTextsStatusParam
+// 39 AddService: text session; text source; text name; text properties; text providers; in/out
+// status -> small.
+namespace AddServiceParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kSource = 1;
+inline constexpr size_t kName = 2;
+inline constexpr size_t kProperties = 3;
+inline constexpr size_t kProviders = 4;
+inline constexpr size_t kStatus = 5;
+}  // namespace AddServiceParam
+// 43 GetServiceName: text session; text service; in/out name; in/out status -> small.
+namespace ServiceNameParam {
+inline constexpr size_t kSession = 0;
+inline constexpr size_t kService = 1;
+inline constexpr size_t kName = 2;
+inline constexpr size_t kStatus = 3;
+}  // namespace ServiceNameParam
 // 24 SetStopFlag: text; text -> small.
 namespace TwoTextsParam {
 inline constexpr size_t kFirst = 0;
@@ -188,14 +249,63 @@ inline const ProcedureSpec& TwoTexts() {
   static const ProcedureSpec spec{{{ParamKind::kInString}, {ParamKind::kInString}}, ResultKind::kSmall};
   return spec;
 }
+// `texts` [in, string] texts, then one in/out text: the shape of most management procedures.
+inline ProcedureSpec TextsThenInOut(size_t texts) {
+  ProcedureSpec spec{std::vector<DceRpc::ParamSpec>(texts, {ParamKind::kInString}), ResultKind::kSmall};
+  spec.params.push_back({ParamKind::kInOutString});
+  return spec;
+}
+inline const ProcedureSpec& SessionStatus() {
+  static const ProcedureSpec spec = TextsThenInOut(1);
+  return spec;
+}
+inline const ProcedureSpec& CreateProvider() {
+  static const ProcedureSpec spec = TextsThenInOut(4);
+  return spec;
+}
+inline const ProcedureSpec& TwoTextsStatus() {
+  static const ProcedureSpec spec = TextsThenInOut(3);
+  return spec;
+}
+inline const ProcedureSpec& AddService() {
+  static const ProcedureSpec spec = TextsThenInOut(5);
+  return spec;
+}
+inline const ProcedureSpec& ServiceName() {
+  static const ProcedureSpec spec{
+      {{ParamKind::kInString}, {ParamKind::kInString}, {ParamKind::kInOutString}, {ParamKind::kInOutString}},
+      ResultKind::kSmall};
+  return spec;
+}
 }  // namespace ServerSpecShapes
 
-// The spec of procedure `opnum` (0-24, 46, 47); null for a number this table does not hold
-// (5-7, the management procedures 25-45, anything above 47).
+// The spec of procedure `opnum` (0-4, 8-47); null for a number this table does not hold (5-7,
+// anything above 47).
 inline const DceRpc::ProcedureSpec* FindServerProcedureSpec(uint16_t opnum) {
   namespace S = ServerSpecShapes;
   switch (opnum) {
     case ServerOp::kGetVersion: return &S::Version();
+    case ServerOp::kManagerOpenSession: return &S::OpenSession();
+    case ServerOp::kManagerCloseSession:
+    case ServerOp::kRefreshAllServices: return &S::SessionStatus();
+    case ServerOp::kGetServerInfo:
+    case ServerOp::kGetServerConfigXml:
+    case ServerOp::kGetServiceProvidersInfo:
+    case ServerOp::kGetServicesXml: return &S::SessionBuffer();
+    case ServerOp::kCreateServiceProvider: return &S::CreateProvider();
+    case ServerOp::kDeleteServiceProvider:
+    case ServerOp::kStartServiceProvider:
+    case ServerOp::kStopServiceProvider:
+    case ServerOp::kUpdateServerConfigXml:
+    case ServerOp::kUpdateServicesXml:
+    case ServerOp::kStartService:
+    case ServerOp::kStopService:
+    case ServerOp::kRefreshService: return &S::Name();
+    case ServerOp::kGetServiceProviderConfigXml: return &S::NameBuffer();
+    case ServerOp::kUpdateServiceProviderConfigXml:
+    case ServerOp::kManagerRemoveService: return &S::TwoTextsStatus();
+    case ServerOp::kManagerAddService: return &S::AddService();
+    case ServerOp::kGetServiceName: return &S::ServiceName();
     case ServerOp::kReserved1:
     case ServerOp::kReserved3:
     case ServerOp::kCloseSession:

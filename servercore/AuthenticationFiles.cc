@@ -23,7 +23,8 @@ std::string AuthenticationFiles::PathFor(const std::string& serviceName) const {
   for (const std::string& piece : GU::Tokenize(serviceName, "\\/")) pieces.push_back(GU::Trim(piece));
   if (pieces.empty()) return std::string();
   std::string folder = Folder();
-  const std::string fileName = pieces.back();
+  // A name of one piece names the file as it stands.
+  const std::string fileName = pieces.size() == 1 ? serviceName : pieces.back();
   pieces.pop_back();
   if (!pieces.empty()) folder += "/" + GU::Join(pieces, "/");
   const std::string path = folder + "/" + fileName;

@@ -55,26 +55,22 @@ bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& 
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.AddServiceProvider");
     const bool added = [&]() REQUIRES(registryLock_) {
-      std::string reason;
-      if (!IsSafeProviderName(name, reason)) {
-        return FailWith(status, kStatusNameRefused,
-                        GU::Format("ServiceProvider name '%s' refused: %s", name.c_str(), reason.c_str()));
-      }
       if (registry_.FindProvider(name) != nullptr) {
-        return FailWith(status, kStatusAlreadyRegistered,
-                        GU::Format("ServiceProvider '%s' already registered", name.c_str()));
+        return Answer(FailWith(status, kStatusAlreadyRegistered,
+                               GU::Format("ServiceProvider '%s' already registered", name.c_str())),
+                      status, statusXml);
       }
+      if (!AdmitLocked(providerXml, "AddServiceProvider", status)) return Answer(false, status, statusXml);
+      // Text that does not load fails the registration without a status for the caller.
       ProviderValues values;
-      if (!AdmitLocked(providerXml, "AddServiceProvider", status) || !ReadProviderValues(providerXml, values, status)) {
-        return false;
-      }
+      if (!ReadProviderValues(providerXml, values, status)) return false;
       registry_.AddProvider(name, sessionId, values);
       CountLocked();
       Report(ServerSource("AddServiceProvider").c_str(), "Added serviceProvider: %s", name.c_str());
       return true;
     }();
     PublishLocked(status);
-    return Answer(added, status, statusXml);
+    return added;
   });
 }
 
@@ -90,15 +86,12 @@ bool ServerImpl::UpdateServiceProviderInfo(const std::string& name, const std::s
                                    "registered on this Server.",
                                    name.c_str()));
       }
+      if (!AdmitLocked(providerXml, "UpdateServiceProviderInfo", status)) return Answer(false, status, out);
       ProviderValues values;
-      if (!AdmitLocked(providerXml, "UpdateServiceProviderInfo", status) ||
-          !ReadProviderValues(providerXml, values, status)) {
-        return false;
-      }
-      return registry_.UpdateProvider(name, values);
+      return ReadProviderValues(providerXml, values, status) && registry_.UpdateProvider(name, values);
     }();
     PublishLocked(status);
-    return Answer(updated, status, out);
+    return updated;
   });
 }
 
@@ -142,10 +135,9 @@ bool ServerImpl::AddServices(const std::string& providerName, const std::string&
                                    "registered on this Server.",
                                    providerName.c_str()));
       }
+      if (!AdmitLocked(servicesXml, "AddServices", status)) return Answer(false, status, out);
       std::vector<ServiceElement> elements;
-      if (!AdmitLocked(servicesXml, "AddServices", status) || !ReadServiceElements(servicesXml, elements, status)) {
-        return false;
-      }
+      if (!ReadServiceElements(servicesXml, elements, status)) return false;
       RefreshServicesLocked();
       for (const ServiceElement& element : elements) {
         if (element.name.empty() || registry_.Services().count(element.name) == 0) continue;
@@ -160,7 +152,7 @@ bool ServerImpl::AddServices(const std::string& providerName, const std::string&
       return true;
     }();
     PublishLocked(status);
-    return Answer(taken, status, out);
+    return taken;
   });
 }
 
@@ -186,7 +178,7 @@ void ServerImpl::RegisterServiceLocked(const std::string& providerName, const Se
          providerName.c_str());
 }
 
-bool ServerImpl::RemoveServices(const std::string& providerName, const std::string& servicesXml, std::string& out) {
+bool ServerImpl::RemoveServices(const std::string& providerName, const std::string& servicesXml, std::string&) {
   return Guarded("RemoveServices", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.RemoveServices");
@@ -210,7 +202,7 @@ bool ServerImpl::RemoveServices(const std::string& providerName, const std::stri
       return true;
     }();
     PublishLocked(status);
-    return Answer(taken, status, out);
+    return taken;
   });
 }
 

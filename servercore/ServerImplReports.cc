@@ -10,12 +10,11 @@ namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
 
-// The provider's configuration file as "<?xml ...?>" and its Pictora element; empty text when
-// the file cannot be read or has no XML declaration.
+// The provider's configuration file as "<?xml " + the text of its first node (its declaration)
+// + "?>" and its Pictora element; empty text when the file cannot be read.
 std::string ProviderConfigurationText(const std::string& path) {
   GU::XmlDocument document;
   if (!document.LoadFile(path) || !document.SelectNode("//", 0)) return std::string();
-  if (!GU::StartsWith(document.GetNodeXml(), "<?xml")) return std::string();
   const std::string declaration = document.GetNodeText("");
   if (!document.SelectNode("/Pictora", 0)) return std::string();
   return GU::Format("<?xml %s?>%s", declaration.c_str(), document.GetNodeXml().c_str());

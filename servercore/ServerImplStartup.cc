@@ -69,6 +69,8 @@ long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   GU::ElementList values;
   if (!configFile_.Read(values, status)) return kStatusBadConfiguration;
   authentication_.SetActive(values.GetBool("ActivateAuthentication", false));
+  // The administration facade reads where the server listens from this property.
+  SetProperty("Endpoint", values.GetValue("Endpoint"));
   {
     CriticalSectionLock configurationLock(&configurationLock_);
     configuration_ = values;

@@ -1,0 +1,454 @@
+#include "admin/ServerManagerProxy.h"
+
+#include <algorithm>
+
+#include "admin/AdminStatusCodes.h"
+#include "admin/ProviderFiles.h"
+#include "global/Installation.h"
+#include "global/MachineIdentity.h"
+#include "global/NameValueMap.h"
+#include "servercore/AllowList.h"
+#include "servercore/SafeNames.h"
+#include "servercore/StatusCodes.h"
+#include "util/FileUtil.h"
+#include "util/TextUtil.h"
+#include "util/XmlDocument.h"
+
+namespace Korvane::Pictora::ServerCore {
+namespace GU = GeneralUtilityLib;
+using GU::CriticalSectionLock;
+namespace {
+
+bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
+  status.Add(code, message);
+  out = status.ToXml(false);
+  return false;
+}
+
+// The allow list of that name in the configuration file, read afresh.
+std::string AllowList(const std::string& configFile, const char* name) {
+  Global::NameValueMap licenseManager;
+  licenseManager.LoadFile(configFile, "//LicenseManager");
+  return licenseManager.Get(name);
+}
+
+// A provider name that reaches the file system may not lead out of the Server folder.
+bool SafeProviderName(const std::string& name, GU::Status& status, std::string& out) {
+  std::string reason;
+  if (IsSafeProviderName(name, reason)) return true;
+  return Fail(status, kStatusNameRefused,
+              GU::Format("ServiceProvider name '%s' refused: %s", name.c_str(), reason.c_str()), out);
+}
+
+}  // namespace
+
+ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls)
+    : calls_(calls),
+      homeFolder_(Global::InstallationFolder(Global::kHomeFolder)),
+      servicesFile_(homeFolder_ + "Server/" + "Pictora.Services"),
+      configFile_(homeFolder_ + "Server/Pictora.PTSConfig") {}
+
+template <typename Result, typename Body>
+Result ServerManagerProxy::Run(const char* operation, Result failure, Body body) {
+  try {
+    CriticalSectionLock lock(&facadeLock_);
+    GU::Status status(std::string("ServerManagerProxy.") + operation);
+    return body(status);
+  } catch (...) {
+    try {
+      CriticalSectionLock lock(&facadeLock_);
+      status_.Reset(std::string("ServerManagerProxy.") + operation);
+      status_.Add(kFacadeFatal, std::string("Unknown fatal error occured in '") + operation + "'");
+    } catch (...) {
+    }
+    return failure;
+  }
+}
+
+bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList) {
+  return Run("Init", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    server_ = server;
+    serverEndpoint_ = server != nullptr ? server->GetProperty("Endpoint") : std::string();
+    notRunning_.Clear();
+    providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_);
+    serviceManager_.Init(servicesFile_, &providerManager_, server, calls_);
+
+    GU::XmlDocument document;
+    if (!document.LoadFile(configFile_) || !document.SelectNode("//", 0)) return false;
+    xmlDeclaration_ = document.GetNodeXml();
+    if (!document.SelectNode("//Pictora/X_DEF", 0)) return false;
+    extraDefinitions_ = document.GetNodeXml();
+    configElements_ = GU::NodesToList(document, "//Config/*");
+    allowListElements_ = GU::NodesToList(document, "//LicenseManager/*");
+    if (extraAllowList.empty()) return true;
+
+    std::vector<std::string> entries = GU::Tokenize(allowListElements_.GetValue("ServerManagerAllowList"), ",;");
+    for (const std::string& extra : GU::Tokenize(extraAllowList, ",;")) {
+      const bool present = std::any_of(entries.begin(), entries.end(),
+                                       [&](const std::string& entry) { return GU::Equals(entry, extra, true); });
+      if (!present) entries.push_back(extra);
+    }
+    allowListElements_["ServerManagerAllowList"] = GU::Join(entries, ";");
+    if (SaveConfigurationLocked(status)) return true;
+    status_ = status;
+    return false;
+  });
+}
+
+bool ServerManagerProxy::SaveConfigurationLocked(GU::Status& status) {
+  configElements_["LicenseManager"] = GU::ListToXml(allowListElements_);
+  const std::string text =
+      GU::Format("%s\n<Pictora>\n%s\n<Server><Config>%s</Config></Server></Pictora>", xmlDeclaration_.c_str(),
+                 extraDefinitions_.c_str(), GU::ListToXml(configElements_).c_str());
+  GU::XmlDocument document;
+  if (!document.LoadXml(text)) {
+    status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");
+    status.AddAll(document.GetStatus());
+    return false;
+  }
+  try {
+    return document.Save(configFile_);
+  } catch (const GU::XmlSaveError&) {
+    status.Add(kFacadeUpdateFailed, GU::Format("Failed to save xml to file: '%s'", configFile_.c_str()));
+    status.AddAll(document.GetStatus());
+    return false;
+  }
+}
+
+bool ServerManagerProxy::ValidateLocked(const std::string& session, GU::Status& status) {
+  const bool open = std::any_of(sessions_.begin(), sessions_.end(),
+                                [&](const std::string& id) { return GU::Equals(id, session, true); });
+  if (!open) status.Add(kFacadeInvalidSession, GU::Format("The current session '%s' is invalid.", session.c_str()));
+  return open;
+}
+
+bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, std::string& sessionId,
+                                     std::string& statusXml) {
+  return Run("OpenSession", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    Global::NameValueMap info;
+    info.LoadXml(sessionInfoXml, "//SessionInfo");
+    if (!GU::Equals(info.Get("Application"), "ServerManager", true)) {
+      return Fail(status, kFacadeSessionRefused, "Not a valid session", statusXml);
+    }
+    const CallerMachine caller{info.Get("MachineName"), info.Get("IPAddress"), info.Get("FQDN")};
+    if (!AllowListAdmits(AllowList(configFile_, "ServerManagerAllowList"), caller, Global::LocalIdentities())) {
+      return Fail(status, kFacadeSessionRefused,
+                  GU::Format("Cannot manage the server running on host '%s'. You are not in the allow list.",
+                             Global::LocalHostName().c_str()),
+                  statusXml);
+    }
+    sessionId = Global::NewUniqueId();
+    sessions_.push_back(sessionId);
+    return true;
+  });
+}
+
+bool ServerManagerProxy::CloseSession(const std::string& sessionId, std::string&) {
+  return Run("CloseSession", false, [&](GU::Status&) REQUIRES(facadeLock_) {
+    auto found = std::find(sessions_.begin(), sessions_.end(), sessionId);
+    if (found != sessions_.end()) sessions_.erase(found);
+    return true;
+  });
+}
+
+std::string ServerManagerProxy::GetServerInfo(const CallerIdentity& caller, const std::string& session,
+                                              std::string& statusXml) {
+  return Run("GetServerInfo", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (server_ == nullptr) {
+      Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
+      return std::string();
+    }
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return std::string();
+    }
+    return server_->GetInfo(caller, "ServerManager", statusXml);
+  });
+}
+
+std::string ServerManagerProxy::GetServiceProvidersInfo(const std::string& session, std::string& statusXml) {
+  return Run("GetServiceProvidersInfo", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (server_ == nullptr) {
+      Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
+    } else if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+    }
+    return std::string();
+  });
+}
+
+std::string ServerManagerProxy::GetServicesXml(const std::string& session, std::string& statusXml) {
+  return Run("GetServicesXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (ValidateLocked(session, status)) return serviceManager_.GetServicesXml(statusXml);
+    statusXml = status.ToXml(false);
+    return std::string();
+  });
+}
+
+template <typename Call>
+bool ServerManagerProxy::ForwardToStore(const char* operation, const std::string& session, std::string& statusXml,
+                                        Call call) {
+  return Run(operation, false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (ValidateLocked(session, status)) return call(serviceManager_);
+    statusXml = status.ToXml(false);
+    return false;
+  });
+}
+
+bool ServerManagerProxy::UpdateServicesXml(const std::string& session, const std::string& servicesXml,
+                                           std::string& statusXml) {
+  return ForwardToStore("UpdateServicesXml", session, statusXml,
+                        [&](ServiceManager& store) { return store.UpdateServicesXml(servicesXml, statusXml); });
+}
+
+bool ServerManagerProxy::AddService(const std::string& session, const std::string& source, const std::string& name,
+                                    const std::string& properties, const std::string& providers,
+                                    std::string& statusXml) {
+  return ForwardToStore("AddService", session, statusXml, [&](ServiceManager& store) {
+    return store.AddService(source, name, properties, providers, statusXml);
+  });
+}
+
+bool ServerManagerProxy::RemoveService(const std::string& session, const std::string& service,
+                                       const std::string& providers, std::string& statusXml) {
+  return ForwardToStore("RemoveService", session, statusXml,
+                        [&](ServiceManager& store) { return store.RemoveService(service, providers, statusXml); });
+}
+
+bool ServerManagerProxy::StartService(const std::string& session, const std::string& service, std::string& statusXml) {
+  return ForwardToStore("StartService", session, statusXml,
+                        [&](ServiceManager& store) { return store.StartService(service, statusXml); });
+}
+
+bool ServerManagerProxy::StopService(const std::string& session, const std::string& service, std::string& statusXml) {
+  return ForwardToStore("StopService", session, statusXml,
+                        [&](ServiceManager& store) { return store.StopService(service, statusXml); });
+}
+
+bool ServerManagerProxy::RefreshService(const std::string& session, const std::string& service,
+                                        std::string& statusXml) {
+  return ForwardToStore("RefreshService", session, statusXml,
+                        [&](ServiceManager& store) { return store.RefreshService(service, statusXml); });
+}
+
+bool ServerManagerProxy::RefreshAllServices(const std::string& session, std::string& statusXml) {
+  return ForwardToStore("RefreshAllServices", session, statusXml,
+                        [&](ServiceManager& store) { return store.RefreshAllServices(statusXml); });
+}
+
+std::string ServerManagerProxy::GetServiceName(const std::string& session, const std::string& service,
+                                               std::string& statusXml) {
+  return Run("GetServiceName", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    std::string stored, message;
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+    } else if (server_ == nullptr || !server_->GetServiceName(service, stored, message)) {
+      Fail(status, kStoreNoSuchService, message, statusXml);
+    }
+    return stored;
+  });
+}
+
+std::string ServerManagerProxy::GetServerConfigXml(const std::string& session, std::string& statusXml) {
+  return Run("GetServerConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return std::string();
+    }
+    GU::XmlDocument document;
+    if (document.LoadFile(configFile_) && document.SelectNode("/Pictora", 0)) {
+      return xmlDeclaration_ + document.GetNodeXml();
+    }
+    status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", configFile_.c_str()));
+    status.AddAll(document.GetStatus());
+    statusXml = status.ToXml(false);
+    return std::string();
+  });
+}
+
+bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const std::string& configXml,
+                                               std::string& statusXml) {
+  return Run("UpdateServerConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    GU::XmlDocument update;
+    if (!update.LoadXml(configXml)) {
+      status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");
+      status.AddAll(update.GetStatus());
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    configElements_.Merge(GU::NodesToList(update, "//Config/*"));
+    allowListElements_.Merge(GU::NodesToList(update, "//LicenseManager/*"));
+    if (!SaveConfigurationLocked(status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    if (server_ != nullptr) server_->Synchronize(configXml);
+    return true;
+  });
+}
+
+std::string ServerManagerProxy::ProviderPath(const std::string& name) const {
+  return homeFolder_ + GU::Format("Server/%s.PTPConfig", name.c_str());
+}
+
+std::string ServerManagerProxy::GetServiceProviderConfigXml(const std::string& session, const std::string& name,
+                                                            std::string& statusXml) {
+  return Run("GetServiceProviderConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return std::string();
+    }
+    if (!SafeProviderName(name, status, statusXml)) return std::string();
+    const std::string path = ProviderPath(name);
+    GU::XmlDocument document;
+    if (!document.LoadFile(path) || !document.SelectNode("//", 0)) {
+      status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", path.c_str()));
+      status.AddAll(document.GetStatus());
+      statusXml = status.ToXml(false);
+      return std::string();
+    }
+    const std::string declaration = document.GetNodeText("");
+    GU::ElementList config = GU::NodesToList(document, "//Config/*");
+    // Where the provider finds this server; handed out, never stored.
+    config["ServerHost"] = Global::LocalAddress();
+    config["ServerPort"] = serverEndpoint_;
+    return GU::Format("<?xml %s?><ServiceProvider><Config>%s</Config></ServiceProvider>", declaration.c_str(),
+                      GU::ListToXml(config).c_str());
+  });
+}
+
+bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& session, const std::string& name,
+                                                        const std::string& configXml, std::string& statusXml) {
+  return Run("UpdateServiceProviderConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    if (!SafeProviderName(name, status, statusXml)) return false;
+    const std::string path = ProviderPath(name);
+    const auto failWith = [&](GU::XmlDocument& document, const std::string& message) {
+      status.Add(kFacadeProviderUpdateFailed, message);
+      status.AddAll(document.GetStatus());
+      statusXml = status.ToXml(false);
+      return false;
+    };
+    GU::XmlDocument existing;
+    if (!existing.LoadFile(path) || !existing.SelectNode("//", 0)) {
+      return failWith(existing, GU::Format("Failed to update serviceprovider configuration. The xml file is invalid: "
+                                           "'%s'",
+                                           path.c_str()));
+    }
+    const std::string declaration = existing.GetNodeXml();
+    GU::ElementList config = GU::NodesToList(existing, "//Config/*");
+    GU::XmlDocument update;
+    if (!update.LoadXml(configXml)) return failWith(update, "Failed to update service xml. The xml is invalid");
+    config.Merge(GU::NodesToList(update, "//Config/*"));
+    GU::XmlDocument merged;
+    if (!merged.LoadXml(GU::Format("%s<Pictora><ServiceProvider><Config>%s</Config></ServiceProvider></Pictora>",
+                                   declaration.c_str(), GU::ListToXml(config).c_str()))) {
+      return failWith(merged, "Failed to update serviceprovider configuration.");
+    }
+    try {
+      merged.Save(path);
+    } catch (const GU::XmlSaveError&) {
+      return failWith(merged, GU::Format("Failed to save xml to file: '%s'", path.c_str()));
+    }
+    std::string host, endpoint, ignored;
+    if (server_ != nullptr && calls_ != nullptr &&
+        server_->GetServiceProviderHostAndPort(name, host, endpoint, ignored)) {
+      calls_->RefreshConfiguration(host, endpoint);
+    }
+    return true;
+  });
+}
+
+bool ServerManagerProxy::CreateServiceProvider(const std::string& session, const std::string& machine,
+                                               const std::string& endpoint, const std::string& name,
+                                               std::string& statusXml) {
+  return Run("CreateServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    if (!SafeProviderName(name, status, statusXml)) return false;
+    const std::vector<std::string> parts = GU::Tokenize(machine, ",;");
+    const CallerMachine names{parts.size() > 0 ? parts[0] : std::string(), parts.size() > 1 ? parts[1] : std::string(),
+                              parts.size() > 2 ? parts[2] : std::string()};
+    if (AllowListAdmits(AllowList(configFile_, "ServiceProviderAllowList"), names, Global::LocalIdentities())) {
+      return providerManager_.CreateServiceProvider(names.machineName, endpoint, name, statusXml);
+    }
+    GU::Status refusal("");
+    refusal.Add(kFacadeCreateRefused,
+                GU::Format("You cannot create a service provider on '%s'. %s\nMachine '%s' is not on the allowed list "
+                           "of service providers.",
+                           names.machineName.c_str(), statusXml.c_str(), names.machineName.c_str()));
+    statusXml = refusal.ToXml(false);
+    return false;
+  });
+}
+
+bool ServerManagerProxy::DeleteServiceProvider(const std::string&, const std::string& name, std::string& statusXml) {
+  return Run("DeleteServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!SafeProviderName(name, status, statusXml)) return false;
+    notRunning_.Remove(name);
+    return providerManager_.DeleteServiceProvider(name, statusXml);
+  });
+}
+
+bool ServerManagerProxy::StartServiceProvider(const std::string& session, const std::string& name,
+                                              std::string& statusXml) {
+  return Run("StartServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    if (!SafeProviderName(name, status, statusXml)) return false;
+    const std::string path = providerManager_.ConfigurationPath(name);
+    if (!GU::FileExists(path)) {
+      return Fail(status, kFacadeProviderFileMissing,
+                  GU::Format("The ServiceProvider configuration file '%s'  does not exist.", path.c_str()), statusXml);
+    }
+    Global::NameValueMap config;
+    if (config.LoadFile(path, "//Pictora/ServiceProvider/Config") == 0) {
+      return Fail(status, kFacadeProviderFileInvalid,
+                  GU::Format("The file '%s' is not a valid xml format.", path.c_str()), statusXml);
+    }
+    const bool started = providerManager_.StartServiceProvider(name, GU::Trim(config.Get("HostMachine")),
+                                                               GU::Trim(config.Get("Endpoint")), statusXml);
+    if (started) {
+      notRunning_.Remove(name);
+    } else {
+      notRunning_.Set(name, statusXml);
+    }
+    if (GU::ParseBool(config.Get("State"), true) != started) {
+      config["State"] = started ? "On" : "Off";
+      RewriteProviderFile(path, config);  // a failed rewrite is not reported
+    }
+    return started;
+  });
+}
+
+bool ServerManagerProxy::StopServiceProvider(const std::string& session, const std::string& name,
+                                             std::string& statusXml) {
+  return Run("StopServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+    if (!ValidateLocked(session, status)) {
+      statusXml = status.ToXml(false);
+      return false;
+    }
+    if (!SafeProviderName(name, status, statusXml)) return false;
+    std::string host, endpoint;
+    if (server_ == nullptr || !server_->GetServiceProviderHostAndPort(name, host, endpoint, statusXml)) return false;
+    return providerManager_.StopServiceProvider(name, statusXml, true);
+  });
+}
+
+std::string ServerManagerProxy::GetServiceProviderInfo(const GU::ElementList& config) {
+  if (calls_ == nullptr) return std::string();
+  return calls_->GetInfo(config.GetValue("HostMachine"), config.GetValue("Endpoint"), "Detailed");
+}
+
+}  // namespace Korvane::Pictora::ServerCore

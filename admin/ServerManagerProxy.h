@@ -1,0 +1,111 @@
+// The management facade: the one object behind the management procedures. Administration tools
+// open a management session (only from a machine on the allow list), and every further call
+// carries its identifier. The facade checks the session and answers itself (the server
+// configuration file, the provider configuration files) or hands the call to the service store,
+// the provider administration or the running core.
+//
+// Every operation starts a status record of its own, named "ServerManagerProxy.<operation>",
+// and writes it as status XML into its status argument when it fails.
+//
+// Thread safety: management calls arrive on many threads; facadeLock_ is held around each
+// operation. Lock order: facadeLock_ before the core's locks (an operation may call into the
+// core); the core calls back into the facade only through IManagementInfo, whose two operations
+// take no facade lock (the not-running table has a lock of its own, always taken last).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "admin/NotRunningTable.h"
+#include "admin/ServiceManager.h"
+#include "admin/ServiceProviderManager.h"
+#include "global/Object.h"
+#include "servercore/CallerIdentity.h"
+#include "servercore/IManagementInfo.h"
+#include "servercore/IProviderCalls.h"
+#include "servercore/IServer.h"
+#include "util/CriticalSection.h"
+#include "util/ElementList.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+class ServerManagerProxy : public Global::Object, public IManagementInfo {
+ public:
+  // calls: how the facade and the service store reach providers (not owned).
+  explicit ServerManagerProxy(IProviderCalls* calls);
+  ~ServerManagerProxy() override = default;
+
+  // Once, after the core has started. Starts the providers marked on and merges the extra
+  // allow-list entries (from the command line) into the configuration file.
+  bool Init(IServer* server, const std::string& extraAllowList);
+
+  bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& status);
+  bool CloseSession(const std::string& sessionId, std::string& status);
+  std::string GetServerInfo(const CallerIdentity& caller, const std::string& session, std::string& status);
+  std::string GetServiceProvidersInfo(const std::string& session, std::string& status);
+
+  std::string GetServicesXml(const std::string& session, std::string& status);
+  bool UpdateServicesXml(const std::string& session, const std::string& servicesXml, std::string& status);
+  bool AddService(const std::string& session, const std::string& source, const std::string& name,
+                  const std::string& properties, const std::string& providers, std::string& status);
+  bool RemoveService(const std::string& session, const std::string& service, const std::string& providers,
+                     std::string& status);
+  bool StartService(const std::string& session, const std::string& service, std::string& status);
+  bool StopService(const std::string& session, const std::string& service, std::string& status);
+  bool RefreshService(const std::string& session, const std::string& service, std::string& status);
+  bool RefreshAllServices(const std::string& session, std::string& status);
+  // The stored spelling of a service name; empty text when the core does not know it.
+  std::string GetServiceName(const std::string& session, const std::string& service, std::string& status);
+
+  std::string GetServerConfigXml(const std::string& session, std::string& status);
+  bool UpdateServerConfigXml(const std::string& session, const std::string& configXml, std::string& status);
+  std::string GetServiceProviderConfigXml(const std::string& session, const std::string& name, std::string& status);
+  bool UpdateServiceProviderConfigXml(const std::string& session, const std::string& name, const std::string& configXml,
+                                      std::string& status);
+
+  bool CreateServiceProvider(const std::string& session, const std::string& machine, const std::string& endpoint,
+                             const std::string& name, std::string& status);
+  // Takes no session: any caller may delete a provider's configuration file.
+  bool DeleteServiceProvider(const std::string& session, const std::string& name, std::string& status);
+  bool StartServiceProvider(const std::string& session, const std::string& name, std::string& status);
+  bool StopServiceProvider(const std::string& session, const std::string& name, std::string& status);
+
+  // IManagementInfo: for the core's server-manager report. No facade lock.
+  std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
+  std::map<std::string, std::string> NotRunningProviders() override { return notRunning_.Copy(); }
+
+ private:
+  // Runs an operation under the facade lock; anything it throws adds 901375 and answers
+  // `failure` without touching the status argument.
+  template <typename Result, typename Body>
+  Result Run(const char* operation, Result failure, Body body) EXCLUDES(facadeLock_);
+
+  // The service operations: the session checked, the call handed to the store.
+  template <typename Call>
+  bool ForwardToStore(const char* operation, const std::string& session, std::string& statusXml, Call call);
+  bool ValidateLocked(const std::string& session, GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
+  // The configuration file rebuilt from what the facade holds, loaded and saved over the file.
+  bool SaveConfigurationLocked(GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
+  std::string ProviderPath(const std::string& name) const;
+
+  IProviderCalls* const calls_;
+  const std::string homeFolder_;
+  const std::string servicesFile_;
+  const std::string configFile_;
+  NotRunningTable notRunning_;
+
+  GeneralUtilityLib::ActiveCriticalSection facadeLock_;
+  IServer* server_ GUARDED_BY(facadeLock_) = nullptr;
+  std::string serverEndpoint_ GUARDED_BY(facadeLock_);
+  std::vector<std::string> sessions_ GUARDED_BY(facadeLock_);
+  ServiceProviderManager providerManager_ GUARDED_BY(facadeLock_);
+  ServiceManager serviceManager_ GUARDED_BY(facadeLock_);
+  // What the configuration file held at Init, with every update merged in.
+  GeneralUtilityLib::ElementList configElements_ GUARDED_BY(facadeLock_);
+  GeneralUtilityLib::ElementList allowListElements_ GUARDED_BY(facadeLock_);
+  std::string xmlDeclaration_ GUARDED_BY(facadeLock_);
+  std::string extraDefinitions_ GUARDED_BY(facadeLock_);
+};
+
+}  // namespace Korvane::Pictora::ServerCore

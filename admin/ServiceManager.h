@@ -1,0 +1,62 @@
+// The service store: the services file and the administration of services. Every operation
+// reads the file afresh, changes its own copy of the service records, writes the file back whole
+// (to a temporary file renamed over it) and only then tells the providers concerned, so a
+// failing provider never keeps a change out of the file.
+//
+// A record holds Name (normal form), Source, State ("On"/"Off"), Properties (markup) and
+// ServiceProviders (names followed by ";"; empty: every configured provider).
+//
+// Every operation starts a status record of its own and writes it as status XML into its status
+// argument when it fails. Not thread-safe: the management facade serialises it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "admin/ProviderServiceCalls.h"
+#include "admin/ServiceProviderManager.h"
+#include "global/NameValueMap.h"
+#include "global/Object.h"
+#include "servercore/IServer.h"
+#include "util/Status.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+class ServiceManager : public Global::Object {
+ public:
+  bool Init(const std::string& servicesFile, ServiceProviderManager* providers, IServer* server, IProviderCalls* calls);
+
+  // "<?xml ...?>" and the file's Pictora element; empty text (and status) when it cannot be read.
+  std::string GetServicesXml(std::string& status);
+  // Replaces the whole file; no provider is told.
+  bool UpdateServicesXml(const std::string& servicesXml, std::string& status);
+  bool AddService(const std::string& source, const std::string& name, const std::string& properties,
+                  const std::string& providers, std::string& status);
+  // Takes the service off the providers named (empty: every configured one); a record left
+  // without provider is deleted.
+  bool RemoveService(const std::string& name, const std::string& providers, std::string& status);
+  bool StartService(const std::string& name, std::string& status);
+  bool StopService(const std::string& name, std::string& status);
+  bool RefreshService(const std::string& name, std::string& status);
+  bool RefreshAllServices(std::string& status);
+
+ private:
+  using ServiceRecords = std::vector<Global::NameValueMap>;
+
+  bool ReadRecords(ServiceRecords& records, GeneralUtilityLib::Status& status) const;
+  bool SaveRecords(const ServiceRecords& records, std::uint32_t failureCode, const char* failureMessage,
+                   GeneralUtilityLib::Status& status) const;
+  bool SaveServicesXml(const std::string& text, GeneralUtilityLib::Status& status) const;
+  // The names of a provider list; every configured provider for an empty one.
+  std::vector<std::string> Expand(const std::string& providers) const;
+  // Starts or stops a service on the providers its new record adds or drops.
+  void Update(const Global::NameValueMap& from, const Global::NameValueMap& to);
+  bool SetState(const std::string& name, bool on, std::string& statusXml);
+
+  std::string servicesFile_;
+  ServiceProviderManager* providers_ = nullptr;
+  IServer* server_ = nullptr;
+  ProviderServiceCalls calls_{nullptr, nullptr};
+};
+
+}  // namespace Korvane::Pictora::ServerCore

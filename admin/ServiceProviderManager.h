@@ -1,0 +1,55 @@
+// The configured service providers: one configuration file each in the Server folder. Creates
+// a provider (a file with the defaults, switched off, its machine and port not taken by another
+// provider), deletes it, records it as stopped, lists the names, and at start-up tries to start
+// every provider marked on.
+//
+// Starting a provider needs a mechanism this server does not have: every start fails, the
+// provider is written "Off" and recorded as not running.
+//
+// Every operation that fails writes status XML into its status argument (deletion's last step
+// writes the system's plain error text). Not thread-safe: the management facade serialises it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "admin/NotRunningTable.h"
+#include "global/NameValueMap.h"
+#include "global/Object.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+class ServiceProviderManager : public Global::Object {
+ public:
+  ServiceProviderManager();
+  ~ServiceProviderManager() override;
+
+  // home: the installation's home folder ("\" and "/" alike); starts the providers marked on.
+  bool Init(const std::string& homeFolder, const std::string& serverEndpoint, NotRunningTable* notRunning);
+
+  bool CreateServiceProvider(const std::string& machine, const std::string& endpoint, const std::string& name,
+                             std::string& status);
+  bool DeleteServiceProvider(const std::string& name, std::string& status);
+  // Whether the provider now runs (never, here); status says why not.
+  bool StartServiceProvider(const std::string& name, const std::string& host, const std::string& endpoint,
+                            std::string& status);
+  // Checks the file; with recordState a provider marked on is written "Off". The provider's
+  // machine is not contacted.
+  bool StopServiceProvider(const std::string& name, std::string& status, bool recordState);
+  void StopAllServiceProviders(std::string& status);
+
+  std::string ConfigurationPath(const std::string& name) const;
+  bool ProviderNames(std::vector<std::string>& names, std::string& error) const;
+  const std::string& ProvidersFolder() const { return providersFolder_; }
+
+ private:
+  // The file's Config values, read through any of the three paths writers use.
+  bool ReadConfig(const std::string& path, const char* configPath, Global::NameValueMap& config) const;
+
+  std::string providersFolder_;
+  Global::NameValueMap defaultConfig_;
+  std::string localAddress_;
+  std::string serverEndpoint_;
+};
+
+}  // namespace Korvane::Pictora::ServerCore
