@@ -36,6 +36,12 @@ _NAME_BUFFER = (('Session', STR), ('Name', STR), ('Size', NDRLONG), ('ErrText', 
 _SESSION_BUFFER = (('Session', STR), ('Size', NDRLONG), ('ErrText', STR))
 _BUFFER = (('Buffer', CharBuf), ('ErrText', STR), ('Result', NDRLONG))
 _CALLER_ERR = (('Caller', STR), ('ErrText', STR))
+# The management procedures name their last in/out text Status.
+_STATUS_SMALL = (('Status', STR), ('Result', NDRSMALL))
+_SESSION_STATUS = (('Session', STR), ('Status', STR))
+_SESSION_TEXT_STATUS = (('Session', STR), ('Text', STR), ('Status', STR))
+_SESSION_SIZE_STATUS = (('Session', STR), ('Size', NDRLONG), ('Status', STR))
+_BUFFER_STATUS = (('Buffer', CharBuf), ('Status', STR), ('Result', NDRLONG))
 
 SERVER_PROCEDURES = (
     ('GetVersion', 0, (('Version', STR),), (('Version', STR), ('Result', NDRSMALL))),
@@ -62,6 +68,34 @@ SERVER_PROCEDURES = (
     ('Reserved22', 22, _NAME_BUFFER, _BUFFER),
     ('Reserved23', 23, _NAME_BUFFER, _BUFFER),
     ('SetStopFlag', 24, (('Text1', STR), ('Text2', STR)), _SMALL),
+    ('ManagerOpenSession', 25, (('Info', STR), ('SessionId', STR), ('Status', STR)),
+     (('SessionId', STR), ('Status', STR), ('Result', NDRSMALL))),
+    ('ManagerCloseSession', 26, _SESSION_STATUS, _STATUS_SMALL),
+    ('GetServerInfo', 27, _SESSION_SIZE_STATUS, _BUFFER_STATUS),
+    ('CreateServiceProvider', 28, (('Session', STR), ('Machine', STR), ('Endpoint', STR), ('Name', STR),
+                                   ('Status', STR)), _STATUS_SMALL),
+    ('DeleteServiceProvider', 29, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('StartServiceProvider', 30, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('StopServiceProvider', 31, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('GetServerConfigXml', 32, _SESSION_SIZE_STATUS, _BUFFER_STATUS),
+    ('UpdateServerConfigXml', 33, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('GetServiceProviderConfigXml', 34, (('Session', STR), ('Text', STR), ('Size', NDRLONG), ('Status', STR)),
+     _BUFFER_STATUS),
+    ('UpdateServiceProviderConfigXml', 35, (('Session', STR), ('Text', STR), ('Xml', STR), ('Status', STR)),
+     _STATUS_SMALL),
+    ('GetServiceProvidersInfo', 36, _SESSION_SIZE_STATUS, _BUFFER_STATUS),
+    ('GetServicesXml', 37, _SESSION_SIZE_STATUS, _BUFFER_STATUS),
+    ('UpdateServicesXml', 38, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('ManagerAddService', 39, (('Session', STR), ('Source', STR), ('Name', STR), ('Properties', STR),
+                               ('Providers', STR), ('Status', STR)), _STATUS_SMALL),
+    ('ManagerRemoveService', 40, (('Session', STR), ('Text', STR), ('Providers', STR), ('Status', STR)),
+     _STATUS_SMALL),
+    ('StartService', 41, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('StopService', 42, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('GetServiceName', 43, (('Session', STR), ('Text', STR), ('Name', STR), ('Status', STR)),
+     (('Name', STR), ('Status', STR), ('Result', NDRSMALL))),
+    ('RefreshService', 44, _SESSION_TEXT_STATUS, _STATUS_SMALL),
+    ('RefreshAllServices', 45, _SESSION_STATUS, _STATUS_SMALL),
     ('GetServicesForServiceProvider', 46, _NAME_BUFFER, _BUFFER),
     ('GetServiceProviderConfiguration', 47, _NAME_BUFFER, _BUFFER),
 )

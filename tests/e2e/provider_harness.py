@@ -228,6 +228,7 @@ class PyProvider(RawPduServer):
         self.silent = silent
         self.info_text = info_text
         self.calls = []
+        self.commands = []  # (procedure name, request) of every start, stop and refresh received
         super().__init__(backlog=16)
 
     def register(self, server, name, services=('Images/Thumbs',)):
@@ -274,6 +275,18 @@ class PyProvider(RawPduServer):
             answer['Buffer'] = text.ljust(size, b'\x00') if size >= len(text) else b'\x00' * size
             answer['ErrText'] = request['ErrText']
             answer['Result'] = 0 if size >= len(text) else len(text)
+        elif opnum in self.COMMANDS:
+            request = getattr(w, self.COMMANDS[opnum])(stub)
+            self.commands.append((self.COMMANDS[opnum], request))
+            answer = getattr(w, self.COMMANDS[opnum] + 'Response')()
+            answer['ErrText'], answer['Result'] = request['ErrText'], 1
         else:
             return b'\x01'
         return answer.getData()
+
+    COMMANDS = {17: 'ProviderRefreshService', 23: 'ProviderStartService', 24: 'ProviderStopService',
+                25: 'ProviderRefreshAllServices', 26: 'ProviderRefreshConfiguration'}
+
+    def commanded(self, name):
+        """The requests of that procedure received so far."""
+        return [request for command, request in self.commands if command == name]

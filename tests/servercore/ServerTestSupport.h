@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,20 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   bool GetLoad(const std::string& host, const std::string& endpoint, double& load) override;
   std::string GetInfo(const std::string& host, const std::string& endpoint,
                       const std::string& level) override;
+  // Start and stop commands are recorded as "start <name> at <endpoint>" / "stop ..."; the ones
+  // to endpoints in `refusing` fail.
+  bool StartService(const std::string&, const std::string& endpoint, const std::string&, const std::string& name,
+                    const std::string&) override {
+    return Record("start " + name + " at " + endpoint, endpoint);
+  }
+  bool StopService(const std::string&, const std::string& endpoint, const std::string& name) override {
+    return Record("stop " + name + " at " + endpoint, endpoint);
+  }
+  std::vector<std::string> TakeCommands() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(commands_, {});
+  }
+  std::set<std::string> refusing;
 
   void SetLoad(const std::string& endpoint, double load) { Locked([&] { loads_[endpoint] = load; }); }
   void SetDead(const std::string& endpoint) { Locked([&] { loads_.erase(endpoint); }); }  // load query fails
@@ -62,7 +78,14 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   std::map<std::string, double> loads_;
   std::map<std::string, PingResult> pings_;
   std::map<std::string, std::string> infos_;
+  std::vector<std::string> commands_;
   int pingCount_ = 0;
+
+  bool Record(const std::string& command, const std::string& endpoint) {
+    std::lock_guard lock(mutex_);
+    commands_.push_back(command);
+    return refusing.count(endpoint) == 0;
+  }
 };
 
 class FakeManagementInfo : public IManagementInfo {

@@ -1,0 +1,126 @@
+// The administration's rules that the wire tests do not show: which providers the service store
+// tells, the provider files' states, and how the facade merges allow lists and configuration.
+#include <gmock/gmock.h>
+
+#include "admin/ServerManagerProxy.h"
+#include "tests/servercore/ServerTestSupport.h"
+#include "util/FileUtil.h"
+#include "util/TextUtil.h"
+
+namespace Korvane::Pictora::ServerCore::Testing {
+namespace {
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class AdminTest : public ServerCoreTest {
+ protected:
+  void SetUp() override {
+    ServerCoreTest::SetUp();
+    WriteFile(ServerFolder() + "Pictora.PTSConfig",
+              "<?xml version=\"1.0\" standalone=\"yes\"?><Pictora><X_DEF><XAD_Path>x</XAD_Path></X_DEF><Server>"
+              "<Config><Endpoint>4000</Endpoint><CreateLogs>false</CreateLogs><LicenseManager>"
+              "<ServerManagerAllowList>one;Two</ServerManagerAllowList></LicenseManager></Config></Server></Pictora>");
+    // A and B are configured; A is marked on (no State), B off.
+    WriteFile(ServerFolder() + "A.PTPConfig", ProviderFile("hA", "eA", ""));
+    WriteFile(ServerFolder() + "B.PTPConfig", ProviderFile("hB", "eB", "<State>Off</State>"));
+    WriteServices(ServiceEntry("Old", "On", "A;") + ServiceEntry("Everywhere", "On", ""));
+    StartServer();
+    RegisterProvider("A", "eA");
+    RegisterProvider("B", "eB");
+    // Built now: its paths come from the test's home folder.
+    facade_ = std::make_unique<ServerManagerProxy>(&calls_);
+    facade_->Init(server_.get(), "three,TWO");
+    session_ = Open("<SessionInfo><Application>servermanager</Application><MachineName>ONE</MachineName>"
+                    "</SessionInfo>");
+  }
+
+  static std::string ProviderFile(const std::string& host, const std::string& endpoint, const std::string& extra) {
+    return "<?xml version=\"1.0\" standalone=\"yes\"?><Pictora><ServiceProvider><Config><HostMachine>" + host +
+           "</HostMachine><Endpoint>" + endpoint + "</Endpoint>" + extra + "</Config></ServiceProvider></Pictora>";
+  }
+
+  std::string Open(const std::string& info) {
+    std::string id, status;
+    EXPECT_TRUE(facade_->OpenSession(info, id, status)) << status;
+    return id;
+  }
+
+  std::unique_ptr<ServerManagerProxy> facade_;
+  std::string session_;
+  std::string status_;
+};
+
+TEST_F(AdminTest, InitMergesTheExtraAllowListAndStopsProvidersThatCannotStart) {
+  EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.PTSConfig"),
+              HasSubstr("<ServerManagerAllowList>one;Two;three</ServerManagerAllowList>"));
+  // A was marked on: its start failed, it is written off and recorded as not running.
+  EXPECT_THAT(ReadFile(ServerFolder() + "A.PTPConfig"), HasSubstr("<State>Off</State>"));
+  EXPECT_THAT(facade_->NotRunningProviders().at("A"), HasSubstr("00DB02"));
+  EXPECT_EQ(facade_->NotRunningProviders().count("B"), 0u);
+  // Sessions are found ignoring letter case.
+  EXPECT_EQ(facade_->GetServicesXml(GeneralUtilityLib::ToUpper(session_), status_).empty(), false);
+}
+
+TEST_F(AdminTest, ReAddingAServiceTellsOnlyTheProvidersItGains) {
+  ASSERT_TRUE(facade_->AddService(session_, "src-Old", "old", "", "B", status_)) << status_;
+  EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.Services"), HasSubstr("<ServiceProviders>A;B;</ServiceProviders>"));
+  EXPECT_THAT(calls_.TakeCommands(), ElementsAre("start Old at eB"));
+
+  EXPECT_FALSE(facade_->AddService(session_, "src-Everywhere", "Everywhere", "", "B", status_));
+  EXPECT_THAT(status_, HasSubstr("It already exists on all the ServiceProviders"));
+  // An empty provider list means every configured provider.
+  ASSERT_TRUE(facade_->StartService(session_, "Everywhere", status_));
+  EXPECT_THAT(calls_.TakeCommands(), ElementsAre("start Everywhere at eA", "start Everywhere at eB"));
+}
+
+TEST_F(AdminTest, RemovingAServiceFromAProviderThatCannotBeToldDropsItFromTheRegistry) {
+  AddServices("A", "<Service><Name>Old</Name></Service>");
+  calls_.refusing.insert("eA");
+  ASSERT_TRUE(facade_->RemoveService(session_, "Old", "", status_)) << status_;
+  EXPECT_THAT(calls_.TakeCommands(), ElementsAre("stop Old at eA", "stop Old at eB"));
+  EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.Services"), ::testing::Not(HasSubstr("<Name>Old</Name>")));
+  EXPECT_EQ(server_->GetServices("A"), "<Pictora>\n</Pictora>\n");
+}
+
+TEST_F(AdminTest, ProviderFiles) {
+  ServiceProviderManager providers;
+  providers.Init(Home(), "4000", nullptr);
+  std::string status;
+  EXPECT_FALSE(providers.CreateServiceProvider(" HB ", "eB ", "C", status));
+  EXPECT_THAT(status, HasSubstr("The port 'eB ' has been taken by another ServiceProvider on ' HB '."));
+  EXPECT_TRUE(providers.CreateServiceProvider("elsewhere", "eB", "C", status));
+
+  WriteFile(ServerFolder() + "Bad.PTPConfig", "<Pictora>");
+  EXPECT_FALSE(providers.DeleteServiceProvider("Bad", status));
+  EXPECT_THAT(status, HasSubstr("00DB05"));
+  EXPECT_TRUE(GeneralUtilityLib::FileExists(ServerFolder() + "Bad.PTPConfig"));
+
+  // Stopping records "Off" where the file says on (or nothing); an "Off" file is left alone.
+  WriteFile(ServerFolder() + "D.PTPConfig", ProviderFile("hD", "eD", ""));
+  const std::string offFile = ReadFile(ServerFolder() + "B.PTPConfig");
+  EXPECT_TRUE(providers.StopServiceProvider("D", status, true));
+  EXPECT_TRUE(providers.StopServiceProvider("B", status, true));
+  EXPECT_THAT(ReadFile(ServerFolder() + "D.PTPConfig"), HasSubstr("<State>Off</State>"));
+  EXPECT_EQ(ReadFile(ServerFolder() + "B.PTPConfig"), offFile);
+}
+
+TEST_F(AdminTest, ConfigurationUpdatesMergeIntoWhatTheFacadeHolds) {
+  ASSERT_TRUE(facade_->UpdateServerConfigXml(
+      session_, "<Pictora><Server><Config><CreateLogs></CreateLogs><Extra>1</Extra></Config></Server></Pictora>",
+      status_))
+      << status_;
+  const std::string saved = ReadFile(ServerFolder() + "Pictora.PTSConfig");
+  EXPECT_THAT(saved, HasSubstr("<Endpoint>4000</Endpoint>"));  // omitted: kept
+  EXPECT_THAT(saved, HasSubstr("<CreateLogs></CreateLogs>"));   // empty: stored empty
+  EXPECT_THAT(saved, HasSubstr("<Extra>1</Extra>"));
+  EXPECT_THAT(saved, HasSubstr("<X_DEF><XAD_Path>x</XAD_Path></X_DEF>"));
+
+  ServerManagerProxy uninitialised(&calls_);
+  EXPECT_EQ(uninitialised.GetServerInfo({}, session_, status_), "");
+  EXPECT_THAT(status_, HasSubstr("00DC02"));
+  EXPECT_THAT(calls_.TakeCommands(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::ServerCore::Testing
