@@ -7,7 +7,7 @@
 #include "host/CommandLine.h"
 #include "host/LivenessClock.h"
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 namespace {
 constexpr std::chrono::milliseconds kLoopSleep{300};
@@ -18,9 +18,9 @@ ServerService::ServerService() = default;
 ServerService::~ServerService() = default;
 
 bool ServerService::OnInit(int argumentCount, char** arguments) {
-  const Host::CommandLine line = Host::ParseCommandLine(argumentCount, arguments);
+  const CommandLine line = ParseCommandLine(argumentCount, arguments);
   extraAllowList_ = line.extraAllowList;
-  host_ = std::make_unique<Host::ServerHost>();
+  host_ = std::make_unique<ServerHost>();
   const long code = host_->Start(line.endpoint);
   if (code == 0) return true;
   SetStartFailure(code, host_->StatusText());
@@ -32,7 +32,7 @@ void ServerService::OnStop() { stopRequested_.store(true); }
 
 void ServerService::Run(int, char**) {
   host_->StartFacade(extraAllowList_);
-  Host::LivenessClock clock(Host::LivenessClock::ConfiguredPeriod(), std::time(nullptr));
+  LivenessClock clock(LivenessClock::ConfiguredPeriod(), std::time(nullptr));
   for (;;) {
     if (clock.Due(std::time(nullptr))) {
       host_->Core().Manage();
@@ -45,4 +45,4 @@ void ServerService::Run(int, char**) {
   host_.reset();
 }
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

@@ -11,7 +11,7 @@
 #include "host/ServerHost.h"
 #include "host/WinServiceBase.h"
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 class ServerService : public WinServiceBase {
  public:
@@ -26,9 +26,9 @@ class ServerService : public WinServiceBase {
   void Run(int argumentCount, char** arguments) override;
 
  private:
-  std::unique_ptr<Host::ServerHost> host_;
+  std::unique_ptr<ServerHost> host_;
   std::string extraAllowList_;
   std::atomic<bool> stopRequested_{false};
 };
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

@@ -31,8 +31,8 @@ int RunService(int argc, char** argv) {
   // Under systemd standard error goes to the journal, so reports reach it too.
   Global::ConsoleReportHandler journal;
   Global::GetGlobalReporter()->AttachHandler(&journal);
-  GeneralUtilityLib::ServerService service;
-  if (!service.Start(GeneralUtilityLib::ServerService::kServiceName, argc, argv)) {
+  Host::ServerService service;
+  if (!service.Start(Host::ServerService::kServiceName, argc, argv)) {
     std::fprintf(stderr,
                  "pictora-server runs as a systemd service (unit korvane-pictora.service); "
                  "to run it by hand use: pictora-server -console [extraAllowList] [endpoint]\n");
