@@ -3,8 +3,8 @@
 #include <chrono>
 #include <ctime>
 #include <thread>
+#include <utility>
 
-#include "host/CommandLine.h"
 #include "host/LivenessClock.h"
 
 namespace Korvane::Pictora::Host {
@@ -13,15 +13,13 @@ namespace {
 constexpr std::chrono::milliseconds kLoopSleep{300};
 }
 
-ServerService::ServerService() = default;
+ServerService::ServerService(CommandLine line) : line_(std::move(line)) {}
 
 ServerService::~ServerService() = default;
 
-bool ServerService::OnInit(int argumentCount, char** arguments) {
-  const CommandLine line = ParseCommandLine(argumentCount, arguments);
-  extraAllowList_ = line.extraAllowList;
+bool ServerService::OnInit(int, char**) {
   host_ = std::make_unique<ServerHost>();
-  const long code = host_->Start(line.endpoint);
+  const long code = host_->Start(line_.endpoint);
   if (code == 0) return true;
   SetStartFailure(code, host_->StatusText());
   host_.reset();
@@ -31,7 +29,7 @@ bool ServerService::OnInit(int argumentCount, char** arguments) {
 void ServerService::OnStop() { stopRequested_.store(true); }
 
 void ServerService::Run(int, char**) {
-  host_->StartFacade(extraAllowList_);
+  host_->StartFacade(line_.extraAllowList);
   LivenessClock clock(LivenessClock::ConfiguredPeriod(), std::time(nullptr));
   for (;;) {
     if (clock.Due(std::time(nullptr))) {

@@ -1,5 +1,5 @@
 // The server as a systemd service: OnInit builds and starts the server (core published, Init
-// listening), Run drives the main loop until the stop control, then closes the server. The
+// listening, on the endpoint of the parsed command line), Run drives the main loop until the stop control, then closes the server. The
 // core's stop flag (remote procedure 24) is not looked at here: only the service manager stops
 // a service.
 #pragma once
@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "host/CommandLine.h"
 #include "host/ServerHost.h"
 #include "host/WinServiceBase.h"
 
@@ -17,7 +18,7 @@ class ServerService : public WinServiceBase {
  public:
   static constexpr const char* kServiceName = "KorvanePictora";
 
-  ServerService();
+  explicit ServerService(CommandLine line);
   ~ServerService() override;
 
  protected:
@@ -27,7 +28,7 @@ class ServerService : public WinServiceBase {
 
  private:
   std::unique_ptr<ServerHost> host_;
-  std::string extraAllowList_;
+  const CommandLine line_;
   std::atomic<bool> stopRequested_{false};
 };
 
