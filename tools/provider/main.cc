@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dcerpc/Server.h"
 #include "global/MachineIdentity.h"
@@ -27,19 +30,14 @@ Tools::StandInSettings SettingsFrom(const Tools::ProviderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  auto parsed = Tools::ParseProviderOptions(argc, argv, error);
-  if (!parsed) {
-    std::fprintf(stderr, "%s\n%s", error.c_str(), Tools::kProviderUsage);
-    return 2;
-  }
+  int exitStatus = 0;
+  auto parsed = Tools::ParseProviderOptions(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                                            exitStatus);
+  if (!parsed) return exitStatus;
   Tools::ProviderOptions options = *parsed;
   if (options.hostMachine.empty()) options.hostMachine = Korvane::Pictora::Global::LocalHostName();
   std::optional<DceRpc::Binding> server;
-  if (!options.server.empty() && !(server = Tools::TcpBindingFor(options.server))) {
-    std::fprintf(stderr, "bad --server (HOST:PORT expected): %s\n", options.server.c_str());
-    return 2;
-  }
+  if (!options.server.empty()) server = Tools::TcpBindingFor(options.server);
   // Before the runtime's threads exist, so that they leave SIGINT and SIGTERM to the main loop.
   Korvane::Pictora::Host::StopSignals::Block();
   Korvane::Pictora::Host::StopSignals stopSignals;
