@@ -73,7 +73,6 @@ def serve(units_file, log):
 
     NAME = 'org.freedesktop.systemd1'
     MANAGER = 'org.freedesktop.systemd1.Manager'
-    UNIT = 'org.freedesktop.systemd1.Unit'
     PROPERTIES = 'org.freedesktop.DBus.Properties'
     with open(units_file) as f:
         units = json.load(f)
@@ -97,19 +96,11 @@ def serve(units_file, log):
             super().__init__(bus, object_path(name))
             self.name = name
 
-        def properties(self):
-            u = units[self.name]
-            return {'Id': self.name, 'Description': u['description'], 'FragmentPath': u.get('file', ''),
-                    'ActiveState': u.get('state', 'inactive')}
-
         @dbus.service.method(PROPERTIES, in_signature='ss', out_signature='v')
         def Get(self, interface, prop):
-            record('Get', self.name, prop)
-            return self.properties()[prop]
-
-        @dbus.service.method(PROPERTIES, in_signature='s', out_signature='a{sv}')
-        def GetAll(self, interface):
-            return self.properties()
+            u = units[self.name]
+            return {'Description': u['description'], 'FragmentPath': u.get('file', ''),
+                    'ActiveState': u.get('state', 'inactive')}[prop]
 
     class Manager(dbus.service.Object):
         @dbus.service.method(MANAGER, out_signature='a(ssssssouso)')
