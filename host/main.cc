@@ -1,7 +1,7 @@
 // pictora-server: the Korvane Pictora Server process.
 //   pictora-server -console [extraAllowList] [endpoint]   in the foreground
 //   pictora-server <extraAllowList> [endpoint]            as a systemd service
-//   pictora-server -uninstall                             remove the service
+//   pictora-server -uninstall                             remove the product's systemd units
 //   pictora-server --help | --version
 #include <signal.h>
 #include <sys/resource.h>
