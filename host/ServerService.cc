@@ -3,25 +3,23 @@
 #include <chrono>
 #include <ctime>
 #include <thread>
+#include <utility>
 
-#include "host/CommandLine.h"
 #include "host/LivenessClock.h"
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 namespace {
 constexpr std::chrono::milliseconds kLoopSleep{300};
 }
 
-ServerService::ServerService() = default;
+ServerService::ServerService(CommandLine line) : line_(std::move(line)) {}
 
 ServerService::~ServerService() = default;
 
-bool ServerService::OnInit(int argumentCount, char** arguments) {
-  const Host::CommandLine line = Host::ParseCommandLine(argumentCount, arguments);
-  extraAllowList_ = line.extraAllowList;
-  host_ = std::make_unique<Host::ServerHost>();
-  const long code = host_->Start(line.endpoint);
+bool ServerService::OnInit(int, char**) {
+  host_ = std::make_unique<ServerHost>();
+  const long code = host_->Start(line_.endpoint);
   if (code == 0) return true;
   SetStartFailure(code, host_->StatusText());
   host_.reset();
@@ -31,8 +29,8 @@ bool ServerService::OnInit(int argumentCount, char** arguments) {
 void ServerService::OnStop() { stopRequested_.store(true); }
 
 void ServerService::Run(int, char**) {
-  host_->StartFacade(extraAllowList_);
-  Host::LivenessClock clock(Host::LivenessClock::ConfiguredPeriod(), std::time(nullptr));
+  host_->StartFacade(line_.extraAllowList);
+  LivenessClock clock(LivenessClock::ConfiguredPeriod(), std::time(nullptr));
   for (;;) {
     if (clock.Due(std::time(nullptr))) {
       host_->Core().Manage();
@@ -45,4 +43,4 @@ void ServerService::Run(int, char**) {
   host_.reset();
 }
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

@@ -1,5 +1,5 @@
 // The server as a systemd service: OnInit builds and starts the server (core published, Init
-// listening), Run drives the main loop until the stop control, then closes the server. The
+// listening, on the endpoint of the parsed command line), Run drives the main loop until the stop control, then closes the server. The
 // core's stop flag (remote procedure 24) is not looked at here: only the service manager stops
 // a service.
 #pragma once
@@ -8,16 +8,17 @@
 #include <memory>
 #include <string>
 
+#include "host/CommandLine.h"
 #include "host/ServerHost.h"
 #include "host/WinServiceBase.h"
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 class ServerService : public WinServiceBase {
  public:
   static constexpr const char* kServiceName = "KorvanePictora";
 
-  ServerService();
+  explicit ServerService(CommandLine line);
   ~ServerService() override;
 
  protected:
@@ -26,9 +27,9 @@ class ServerService : public WinServiceBase {
   void Run(int argumentCount, char** arguments) override;
 
  private:
-  std::unique_ptr<Host::ServerHost> host_;
-  std::string extraAllowList_;
+  std::unique_ptr<ServerHost> host_;
+  const CommandLine line_;
   std::atomic<bool> stopRequested_{false};
 };
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

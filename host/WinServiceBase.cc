@@ -10,7 +10,7 @@
 
 #include "host/StopSignals.h"
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 namespace {
 
@@ -38,7 +38,7 @@ bool WinServiceBase::Start(const std::string& serviceName, int argumentCount, ch
   arguments_ = arguments;
   runningAsService_ = true;
 
-  Host::StopSignals signals;
+  StopSignals signals;
   std::thread serviceThread([this] {
     ServiceMain(argumentCount_, arguments_);
     serviceEnded_.store(true);
@@ -102,4 +102,4 @@ void WinServiceBase::RunWatchdog(const std::atomic<bool>& stop) {
   }
 }
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace Korvane::Pictora::GeneralUtilityLib {
+namespace Korvane::Pictora::Host {
 
 class WinServiceBase {
  public:
@@ -67,4 +67,4 @@ class WinServiceBase {
   std::atomic<bool> serviceEnded_{false};
 };
 
-}  // namespace Korvane::Pictora::GeneralUtilityLib
+}  // namespace Korvane::Pictora::Host

@@ -1,7 +1,8 @@
 // pictora-server: the Korvane Pictora Server process.
 //   pictora-server -console [extraAllowList] [endpoint]   in the foreground
 //   pictora-server <extraAllowList> [endpoint]            as a systemd service
-//   pictora-server -uninstall                             remove the service
+//   pictora-server -uninstall                             remove the product's systemd units
+//   pictora-server --help | --version
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -13,6 +14,8 @@
 #include "host/ConsoleMode.h"
 #include "host/ServerService.h"
 #include "host/StopSignals.h"
+#include "host/SystemdBusUnits.h"
+#include "host/Uninstaller.h"
 
 namespace {
 
@@ -27,12 +30,12 @@ void RaiseFileLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-int RunService(int argc, char** argv) {
+int RunService(const Host::CommandLine& line, int argc, char** argv) {
   // Under systemd standard error goes to the journal, so reports reach it too.
   Global::ConsoleReportHandler journal;
   Global::GetGlobalReporter()->AttachHandler(&journal);
-  GeneralUtilityLib::ServerService service;
-  if (!service.Start(GeneralUtilityLib::ServerService::kServiceName, argc, argv)) {
+  Host::ServerService service(line);
+  if (!service.Start(Host::ServerService::kServiceName, argc, argv)) {
     std::fprintf(stderr,
                  "pictora-server runs as a systemd service (unit korvane-pictora.service); "
                  "to run it by hand use: pictora-server -console [extraAllowList] [endpoint]\n");
@@ -41,16 +44,27 @@ int RunService(int argc, char** argv) {
   return service.ExitStatus();
 }
 
+int RunUninstall() {
+  Host::UninstallResult result;
+  try {
+    Host::SystemdBusUnits units;
+    result = Host::Uninstaller(units).Run();
+  } catch (const Host::UnitManagerError& error) {
+    result.failures.push_back(error.what());
+  }
+  std::printf("%s\n", result.Line().c_str());
+  return result.ExitStatus();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Host::CommandLine line = Host::ParseCommandLine(argc, argv);
   switch (line.mode) {
     case Host::RunMode::kNothing:
-      return 0;
+      return line.exitStatus;
     case Host::RunMode::kUninstall:
-      std::printf("Uninstall is not available in this build of pictora-server.\n");
-      return 0;
+      return RunUninstall();
     case Host::RunMode::kConsole:
     case Host::RunMode::kService:
       break;
@@ -59,7 +73,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   // Before any thread exists, so that every thread leaves the stop signals to the host.
   Host::StopSignals::Block();
-  if (line.mode == Host::RunMode::kService) return RunService(argc, argv);
+  if (line.mode == Host::RunMode::kService) return RunService(line, argc, argv);
   Host::StopSignals signals;
   return Host::RunConsoleMode(line, signals);
 }

@@ -4,10 +4,11 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libpugixml-dev uuid-dev libsystemd-dev
+  libpugixml-dev uuid-dev libsystemd-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3-impacket python3-pytest
+  dbus-daemon python3-dbus python3-gi
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a warnings-as-errors build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the concurrency tests, a clang
-# build of the whole tree with its thread-safety analysis as errors, and a short run of each
-# fuzz target from that build. Any failing step fails the script.
+# Builds and runs every test: a warnings-as-errors build, the Debian package's install and purge
+# cycle (tools/package-check.sh), an AddressSanitizer + UndefinedBehaviorSanitizer build, a
+# ThreadSanitizer build of the concurrency tests, a clang build of the whole tree with its
+# thread-safety analysis as errors, and a short run of each fuzz target from that build. Any
+# failing step fails the script.
 #
 # PICTORA_FUZZ_SECONDS: time per fuzz target (default 45).
 # PICTORA_SANITIZER_TIME_SCALE: how much longer timing-sensitive tests may take under the
@@ -21,6 +22,13 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTORA
 cmake --build build/release -j "$jobs"
 step "tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+step "Debian package (contents, install, console run, purge)"
+if [ "$(id -u)" -eq 0 ]; then
+  PICTORA_JOBS=$jobs tools/package-check.sh
+else
+  sudo PICTORA_JOBS="$jobs" tools/package-check.sh
+fi
 
 step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPICTORA_WERROR=ON -DPICTORA_SANITIZE=ON \

@@ -29,18 +29,26 @@ def test_provider_registers_again_after_a_server_restart(tmp_path):
         server.stop()
 
 
-def test_cli_answers_and_fails_with_a_nonzero_status(tmp_path):
+def test_cli_answers_refuses_and_cannot_reach_with_distinct_statuses(tmp_path):
     server = Server(str(tmp_path)).start()
     try:
         version = cli(server, 'version')
         assert version.returncode == 0 and version.stdout.strip()
-        assert cli(server, 'info', 'nonsense').returncode == 2
-        detailed = cli(server, 'info', 'detailed')
+        detailed = cli(server, 'info', 'Detailed')
         assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
     finally:
         server.stop()
     unreachable = cli(server, 'version')
-    assert unreachable.returncode == 1 and '1722' in unreachable.stderr
+    assert unreachable.returncode == 3 and '1722' in unreachable.stderr
+    # Past its memory limit the server refuses new sessions: an answer, not a lost connection.
+    starved = Server(str(tmp_path), port=server.port)
+    starved.env['PICTORA_MEMORY_LIMIT_MB'] = '1'
+    starved.start()
+    try:
+        refused = cli(starved, 'providers')
+        assert refused.returncode == 1 and 'could not open a session' in refused.stderr, refused.stderr
+    finally:
+        starved.stop()
 
 
 def test_cli_over_the_local_channel(tmp_path):
@@ -57,6 +65,6 @@ def test_cli_over_the_local_channel(tmp_path):
         assert version.returncode == 0, version.stderr
         basic = cli(server, 'info', pipe='KorvanePictora')
         assert basic.returncode == 0 and '<Basic>' in basic.stdout
-        assert cli(server, 'version').returncode == 1  # no TCP endpoint
+        assert cli(server, 'version').returncode == 3  # no TCP endpoint
     finally:
         server.stop()

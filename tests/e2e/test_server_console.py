@@ -126,8 +126,6 @@ def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():
 
 @pytest.mark.parametrize('args,stdout,stderr', [
     ([], '', ''),
-    (['-UNINSTALL'], 'not available', ''),
-    (['--uninstall'], 'not available', ''),
     (['some-allow-list'], '', 'systemd'),
 ])
 def test_forms_that_start_no_server(args, stdout, stderr):

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,19 +24,39 @@ TEST(CommandLineTest, ModesAndTheirWords) {
       {{"server", "-console"}, RunMode::kConsole, "", ""},
       {{"server", "--CONSOLE", "hostA;hostB"}, RunMode::kConsole, "hostA;hostB", ""},
       {{"server", "-Console", "", "4000", "extra"}, RunMode::kConsole, "", "4000"},
+      {{"server", "-console", "-x", "--help"}, RunMode::kConsole, "-x", "--help"},  // values, not options
       {{"server", "-UNINSTALL"}, RunMode::kUninstall, "", ""},
       {{"server", "--uninstall", "ignored"}, RunMode::kUninstall, "", ""},
       {{"server", ""}, RunMode::kService, "", ""},
-      {{"server", "hostA", "4001"}, RunMode::kService, "hostA", "4001"},
+      {{"server", "hostA", "4001", "extra"}, RunMode::kService, "hostA", "4001"},
       {{"server", "console"}, RunMode::kService, "console", ""},  // no dash: just a word
       {{"server", "---console"}, RunMode::kService, "---console", ""},
+      {{"server", "--bogus", "-v"}, RunMode::kService, "--bogus", "-v"},
   };
   for (const Case& c : cases) {
-    const CommandLine line = ParseCommandLine(c.words);
+    std::ostringstream out, err;
+    const CommandLine line = ParseCommandLine(c.words, out, err);
     SCOPED_TRACE(c.words.size() > 1 ? c.words[1] : "(none)");
     EXPECT_EQ(line.mode, c.mode);
     EXPECT_EQ(line.extraAllowList, c.allowList);
     EXPECT_EQ(line.endpoint, c.endpoint);
+    EXPECT_EQ(line.exitStatus, 0);
+    EXPECT_EQ(out.str() + err.str(), "");
+  }
+}
+
+TEST(CommandLineTest, HelpAndVersionPrintAndStartNothing) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"server", "--help"}, "pictora-server -console [extraAllowList] [endpoint]"},
+      {{"server", "-h", "extra"}, "pictora-server -uninstall"},
+      {{"server", "--version"}, PICTORA_VERSION "\n"},
+  };
+  for (const auto& [words, expected] : cases) {
+    std::ostringstream out, err;
+    const CommandLine line = ParseCommandLine(words, out, err);
+    EXPECT_EQ(line.mode, RunMode::kNothing) << words[1];
+    EXPECT_EQ(line.exitStatus, 0) << words[1];
+    EXPECT_NE(out.str().find(expected), std::string::npos) << out.str();
   }
 }
 

@@ -1,10 +1,16 @@
 // The pieces of the client tool and the stand-in provider that run without a server.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "rpc/ProviderProcedureShapes.h"
+#include "tools/cli/CliApp.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/provider/ProviderOptions.h"
 #include "tools/provider/StandInProvider.h"
@@ -13,11 +19,13 @@
 namespace Korvane::Pictora::Tools {
 namespace {
 
-std::optional<ProviderOptions> Parse(std::vector<std::string> words, std::string& error) {
-  words.insert(words.begin(), "pictora-provider");
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  return ParseProviderOptions(static_cast<int>(argv.size()), argv.data(), error);
+std::optional<ProviderOptions> Parse(const std::vector<std::string>& words, std::string& error) {
+  std::ostringstream out, err;
+  int status = -1;
+  auto options = ParseProviderOptions(words, out, err, status);
+  EXPECT_EQ(status, options ? 0 : kProviderUsageExit);
+  error = err.str();
+  return options;
 }
 
 TEST(ProviderOptionsTest, AcceptsEveryOption) {
@@ -36,6 +44,7 @@ TEST(ProviderOptionsTest, AcceptsEveryOption) {
   EXPECT_EQ(options->reregisterMin.count(), 100);
   EXPECT_EQ(options->reregisterMax.count(), 400);
   EXPECT_TRUE(options->refusePing && options->silent);
+  EXPECT_FALSE(Parse({}, error)->load);
 }
 
 TEST(ProviderOptionsTest, RefusesBadValues) {
@@ -43,12 +52,45 @@ TEST(ProviderOptionsTest, RefusesBadValues) {
       {"--port", "65536"},   {"--port", "x"},         {"--load", "nan"},
       {"--load", ""},        {"--update-ms", "5"},    {"--reregister-delay-ms", "400:100"},
       {"--reregister-delay-ms", "100"}, {"--name"},   {"--unknown", "1"},
-      {"--name", ""},
+      {"--name", ""},        {"--server", "nocolon"}, {"--service", "A", "B"},
   };
   for (const auto& words : bad) {
     std::string error;
     EXPECT_FALSE(Parse(words, error)) << words[0];
     EXPECT_FALSE(error.empty());
+  }
+}
+
+// Exit statuses that need no server: usage errors, help, and a server that is not there.
+TEST(CliTest, ExitStatusWithoutAnAnswer) {
+  int closedPort = 0;
+  {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    closedPort = ntohs(address.sin_port);
+    close(probe);  // bound, never listening: connections are refused
+  }
+  const std::string unreachable = "127.0.0.1:" + std::to_string(closedPort);
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{}, kExitUsage},
+      {{"nonsense"}, kExitUsage},
+      {{"version", "extra"}, kExitUsage},
+      {{"info", "bogus"}, kExitUsage},
+      {{"services"}, kExitUsage},
+      {{"--server", "nocolon", "version"}, kExitUsage},
+      {{"--pipe", "P", "--server", "h:1", "version"}, kExitUsage},
+      {{"--help"}, kExitOk},
+      {{"--server", unreachable, "version"}, kExitUnreachable},
+      {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
+  };
+  for (const auto& [words, status] : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(words, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
   }
 }
 

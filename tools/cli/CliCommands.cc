@@ -16,16 +16,6 @@ namespace Korvane::Pictora::Tools {
 namespace Op = Rpc::ServerOp;
 namespace GU = GeneralUtilityLib;
 
-const char* const kCliUsage =
-    "usage: pictora-cli [--server HOST:PORT | --pipe NAME] COMMAND\n"
-    "commands:\n"
-    "  version                         the server's version\n"
-    "  info [basic|detailed|client]    the server's information report (default basic)\n"
-    "  providers-for SERVICE [--xml]   providers running SERVICE, least loaded first\n"
-    "  providers                       the registered providers\n"
-    "  services PROVIDER               the services a provider registered\n"
-    "  stop                            asks a server in console mode to stop\n";
-
 namespace {
 
 constexpr const char* kApplication = "PictoraCli";
@@ -35,15 +25,7 @@ int Fail(std::ostream& err, const std::string& what, const std::string& errorTex
   std::string readable = ReadableFailure(errorText);
   if (!readable.empty()) err << ":\n" << readable;
   err << "\n";
-  return 1;
-}
-
-// The report kind the server knows for a word of the command line; empty when unknown.
-std::string ReportKind(const std::string& word) {
-  if (GU::Equals(word, "basic", true)) return "Basic";
-  if (GU::Equals(word, "detailed", true)) return "Detailed";
-  if (GU::Equals(word, "client", true)) return "ServerInfoForClient";
-  return {};
+  return kExitRefused;
 }
 
 // Opens a session, runs `body`, closes the session whatever happened.
@@ -51,7 +33,7 @@ template <typename Body>
 int WithSession(ServerClient& client, std::ostream& err, Body body) {
   std::string error;
   if (!client.OpenSession(SessionInfoXml(kApplication), error)) return Fail(err, "could not open a session", error);
-  int status = 1;
+  int status = kExitRefused;
   try {
     status = body();
   } catch (...) {
@@ -68,6 +50,8 @@ int PrintReply(const BufferReply& reply, const std::string& what, std::ostream& 
   if (reply.text.empty() || reply.text.back() != '\n') out << "\n";
   return 0;
 }
+
+}  // namespace
 
 int Version(ServerClient& client, std::ostream& out, std::ostream& err) {
   std::string version;
@@ -94,7 +78,23 @@ int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std
   });
 }
 
-}  // namespace
+int Providers(ServerClient& client, std::ostream& out, std::ostream& err) {
+  return WithSession(client, err, [&] {
+    return PrintReply(client.SessionBuffer(Op::kGetServiceProviders), "providers", out, err);
+  });
+}
+
+int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err) {
+  return WithSession(client, err, [&] {
+    return PrintReply(client.NameBuffer(Op::kGetServices, client.SessionId(), provider), "services", out, err);
+  });
+}
+
+int Stop(ServerClient& client, std::ostream& out, std::ostream& err) {
+  if (!client.SetStopFlag()) return Fail(err, "the server refused to stop", "");
+  out << "stop requested\n";
+  return 0;
+}
 
 std::string ReadableFailure(const std::string& errorText) {
   std::string text = GU::Trim(errorText);
@@ -119,41 +119,6 @@ std::string ProvidersTable(const std::string& answerXml) {
   }
   if (count == 0) table << "(no provider runs this service)\n";
   return table.str();
-}
-
-int RunCliCommand(ServerClient& client, const std::vector<std::string>& words, std::ostream& out,
-                  std::ostream& err) {
-  const std::string command = words.empty() ? std::string() : words[0];
-  const size_t arguments = words.size() - (words.empty() ? 0 : 1);
-  try {
-    if (command == "version" && arguments == 0) return Version(client, out, err);
-    if (command == "info" && arguments <= 1) {
-      std::string kind = ReportKind(arguments == 1 ? words[1] : "basic");
-      if (!kind.empty()) return Info(client, kind, out, err);
-    }
-    if (command == "providers-for" && (arguments == 1 || (arguments == 2 && words[2] == "--xml")))
-      return ProvidersFor(client, words[1], arguments == 2, out, err);
-    if (command == "providers" && arguments == 0) {
-      return WithSession(client, err, [&] {
-        return PrintReply(client.SessionBuffer(Op::kGetServiceProviders), "providers", out, err);
-      });
-    }
-    if (command == "services" && arguments == 1) {
-      return WithSession(client, err, [&] {
-        return PrintReply(client.NameBuffer(Op::kGetServices, client.SessionId(), words[1]), "services", out, err);
-      });
-    }
-    if (command == "stop" && arguments == 0) {
-      if (!client.SetStopFlag()) return Fail(err, "the server refused to stop", "");
-      out << "stop requested\n";
-      return 0;
-    }
-  } catch (const DceRpc::RpcError& error) {
-    err << "cannot talk to the server: " << error.what() << " (status " << error.status() << ")\n";
-    return 1;
-  }
-  err << kCliUsage;
-  return 2;
 }
 
 }  // namespace Korvane::Pictora::Tools

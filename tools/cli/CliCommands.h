@@ -1,14 +1,30 @@
-// The commands of pictora-cli, each writing its answer to `out` and failures to `err`.
-// Each returns the process exit status: 0 done, 1 the server refused or could not be reached.
+// The commands of pictora-cli, each writing its answer to `out` and failures to `err` and
+// returning the process exit status: kExitOk, or kExitRefused when the server answered with a
+// failure (or with an answer that does not parse). Transport failures propagate as
+// DceRpc::RpcError; the caller turns them into kExitUnreachable.
 #pragma once
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "tools/common/ServerClient.h"
 
 namespace Korvane::Pictora::Tools {
+
+enum CliExit : int {
+  kExitOk = 0,
+  kExitRefused = 1,      // the server answered with a failure
+  kExitUsage = 2,        // the command line was wrong (CLI11 says why)
+  kExitUnreachable = 3,  // no connection, or the call failed on the way (status 1722, 1818, ...)
+};
+
+int Version(ServerClient& client, std::ostream& out, std::ostream& err);
+// `kind` is the server's report name: Basic, Detailed or ServerInfoForClient.
+int Info(ServerClient& client, const std::string& kind, std::ostream& out, std::ostream& err);
+int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std::ostream& out, std::ostream& err);
+int Providers(ServerClient& client, std::ostream& out, std::ostream& err);
+int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err);
+int Stop(ServerClient& client, std::ostream& out, std::ostream& err);
 
 // A failure text for people: status XML becomes its readable lines, other text stays as it is.
 std::string ReadableFailure(const std::string& errorText);
@@ -16,11 +32,5 @@ std::string ReadableFailure(const std::string& errorText);
 // The providers-for answer as a table, least loaded first (the server's order); empty text when
 // the answer does not parse.
 std::string ProvidersTable(const std::string& answerXml);
-
-// Runs `words` (the command and its arguments). Exit status 2 for a command it does not know.
-int RunCliCommand(ServerClient& client, const std::vector<std::string>& words, std::ostream& out,
-                  std::ostream& err);
-
-extern const char* const kCliUsage;
 
 }  // namespace Korvane::Pictora::Tools

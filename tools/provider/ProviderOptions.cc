@@ -1,17 +1,17 @@
 #include "tools/provider/ProviderOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/common/ServerClient.h"
+
 namespace Korvane::Pictora::Tools {
 
-const char* const kProviderUsage =
-    "usage: pictora-provider [--name NAME] [--server HOST:PORT] [--host HOSTMACHINE] [--port PORT]\n"
-    "                        [--load LOAD] [--service NAME]... [--update-ms MS]\n"
-    "                        [--reregister-delay-ms MIN:MAX] [--refuse-ping] [--silent]\n";
-
 namespace {
+
+constexpr long kMaxMilliseconds = 3600000;
 
 bool ParseLong(const std::string& text, long minimum, long maximum, long& value) {
   if (text.empty()) return false;
@@ -23,69 +23,84 @@ bool ParseLong(const std::string& text, long minimum, long maximum, long& value)
   return true;
 }
 
-bool ParseLoad(const std::string& text, double& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  double parsed = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
-}
+const CLI::Validator kNotEmpty(
+    [](const std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); }, "",
+    "not empty");
 
-bool ParseRange(const std::string& text, ProviderOptions& options) {
-  size_t colon = text.find(':');
-  long low = 0;
-  long high = 0;
-  if (colon == std::string::npos || !ParseLong(text.substr(0, colon), 0, 3600000, low) ||
-      !ParseLong(text.substr(colon + 1), low, 3600000, high))
-    return false;
-  options.reregisterMin = std::chrono::milliseconds(low);
-  options.reregisterMax = std::chrono::milliseconds(high);
-  return true;
-}
+const CLI::Validator kHostPort(
+    [](const std::string& text) { return TcpBindingFor(text) ? std::string() : std::string("HOST:PORT expected"); },
+    "", "host and port");
 
-// Applies one option that takes a value; false when the value is bad.
-bool ApplyValue(const std::string& option, const std::string& value, ProviderOptions& options) {
-  long number = 0;
-  if (option == "--name") options.name = value;
-  else if (option == "--server") options.server = value;
-  else if (option == "--host") options.hostMachine = value;
-  else if (option == "--service") options.services.push_back(value);
-  else if (option == "--port") {
-    if (!ParseLong(value, 0, 65535, number)) return false;
-    options.port = static_cast<int>(number);
-  } else if (option == "--load") {
-    double load = 0;
-    if (!ParseLoad(value, load)) return false;
-    options.load = load;
-  } else if (option == "--update-ms") {
-    if (!ParseLong(value, 10, 3600000, number)) return false;
-    options.updatePeriod = std::chrono::milliseconds(number);
-  } else if (option == "--reregister-delay-ms") {
-    return ParseRange(value, options);
-  } else {
-    return false;
-  }
-  return !value.empty();
-}
+const CLI::Validator kFinite(
+    [](const std::string& text) {
+      char* end = nullptr;
+      const double value = std::strtod(text.c_str(), &end);
+      return !text.empty() && *end == '\0' && std::isfinite(value) ? std::string() : std::string("a number expected");
+    },
+    "", "finite number");
 
 }  // namespace
 
-std::optional<ProviderOptions> ParseProviderOptions(int argc, char** argv, std::string& error) {
+std::optional<ProviderOptions> ParseProviderOptions(const std::vector<std::string>& words, std::ostream& out,
+                                                    std::ostream& err, int& exitStatus) {
   ProviderOptions options;
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    if (option == "--refuse-ping") {
-      options.refusePing = true;
-    } else if (option == "--silent") {
-      options.silent = true;
-    } else if (i + 1 < argc && ApplyValue(option, argv[i + 1], options)) {
-      ++i;
-    } else {
-      error = "bad or incomplete option: " + option;
-      return std::nullopt;
-    }
+  CLI::App app("A stand-in Pictora service provider for demos and tests: serves the provider interface on a\n"
+               "TCP port of its own and, given --server, registers itself and its services there.",
+               "pictora-provider");
+  app.set_version_flag("--version", PICTORA_VERSION);
+  app.add_option("--name", options.name, "the provider's name (default " + options.name + ")")->check(kNotEmpty);
+  app.add_option("--server", options.server, "the server to register with; without it, serve only")
+      ->type_name("HOST:PORT")
+      ->check(kHostPort);
+  app.add_option("--host", options.hostMachine, "the address the server calls back (default: host name)")
+      ->type_name("HOSTMACHINE")
+      ->check(kNotEmpty);
+  app.add_option("--port", options.port, "the TCP port to serve, 0-65535 (default 0: any free port)")
+      ->type_name("PORT")
+      ->check(CLI::Range(0, 65535).description(""));
+  double load = 0;
+  CLI::Option* loadOption =
+      app.add_option("--load", load, "a fixed load to report (default: from recent calls)")
+          ->check(kFinite);
+  app.add_option("--service", options.services, "a service to register besides those the server names;\nrepeatable")
+      ->type_name("NAME")
+      ->allow_extra_args(false)
+      ->check(kNotEmpty);
+  long updateMs = options.updatePeriod.count();
+  app.add_option("--update-ms", updateMs, "how often to send the update, 10-3600000 (default 10000)")
+      ->type_name("MS")
+      ->check(CLI::Range(10L, kMaxMilliseconds).description(""));
+  std::string delay;
+  app.add_option("--reregister-delay-ms", delay,
+                 "the random wait before registering again once the server forgot us\n"
+                 "(default 1000:10000)")
+      ->type_name("MIN:MAX")
+      ->check(CLI::Validator(
+          [&options](const std::string& text) -> std::string {
+            const size_t colon = text.find(':');
+            long low = 0;
+            long high = 0;
+            if (colon == std::string::npos || !ParseLong(text.substr(0, colon), 0, kMaxMilliseconds, low) ||
+                !ParseLong(text.substr(colon + 1), low, kMaxMilliseconds, high))
+              return "MIN:MAX expected, 0 <= MIN <= MAX <= 3600000";
+            options.reregisterMin = std::chrono::milliseconds(low);
+            options.reregisterMax = std::chrono::milliseconds(high);
+            return {};
+          },
+          "", "range"));
+  app.add_flag("--refuse-ping", options.refusePing, "answer every ping with access denied (for tests)");
+  app.add_flag("--silent", options.silent, "accept calls but never answer them (for tests)");
+
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    exitStatus = app.exit(error, out, err) == 0 ? 0 : kProviderUsageExit;
+    return std::nullopt;
   }
+  if (*loadOption) options.load = load;
+  options.updatePeriod = std::chrono::milliseconds(updateMs);
+  exitStatus = 0;
   return options;
 }
 

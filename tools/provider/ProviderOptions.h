@@ -1,8 +1,9 @@
-// The command line of pictora-provider.
+// The command line of pictora-provider (CLI11).
 #pragma once
 
 #include <chrono>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,12 @@ struct ProviderOptions {
   std::chrono::milliseconds reregisterMax{10000};
 };
 
-// Parses argv; on a bad or missing value returns nullopt and sets error.
-std::optional<ProviderOptions> ParseProviderOptions(int argc, char** argv, std::string& error);
+// Exit status after a command line that is wrong.
+inline constexpr int kProviderUsageExit = 2;
 
-extern const char* const kProviderUsage;
+// Parses `words` (without the program name). Nullopt when there is nothing to run: help or
+// version was printed to `out` (exitStatus 0) or a usage error to `err` (kProviderUsageExit).
+std::optional<ProviderOptions> ParseProviderOptions(const std::vector<std::string>& words, std::ostream& out,
+                                                    std::ostream& err, int& exitStatus);
 
 }  // namespace Korvane::Pictora::Tools

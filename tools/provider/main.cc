@@ -1,14 +1,16 @@
 // pictora-provider: a stand-in service provider for demos and tests. Serves the provider
 // interface on its own TCP port and, given --server, lives with that server as a provider does.
-#include <signal.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dcerpc/Server.h"
 #include "global/MachineIdentity.h"
+#include "host/StopSignals.h"
 #include "tools/common/ServerClient.h"
 #include "tools/provider/ProviderLog.h"
 #include "tools/provider/ProviderOptions.h"
@@ -21,25 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// SIGINT and SIGTERM are taken only by the main loop's sigtimedwait; the runtime's threads,
-// created after this, inherit the blocked mask.
-sigset_t BlockStopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  return signals;
-}
-
-// Waits until `until` or a stop signal; true on a stop signal.
-bool WaitForStop(const sigset_t& signals, Clock::time_point until) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-  if (left.count() < 1) left = std::chrono::milliseconds(1);
-  timespec timeout{static_cast<time_t>(left.count() / 1000), static_cast<long>(left.count() % 1000) * 1000000};
-  return sigtimedwait(&signals, nullptr, &timeout) > 0;
-}
-
 Tools::StandInSettings SettingsFrom(const Tools::ProviderOptions& options) {
   return {options.name, options.hostMachine, options.load, options.refusePing, options.silent};
 }
@@ -47,20 +30,17 @@ Tools::StandInSettings SettingsFrom(const Tools::ProviderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  auto parsed = Tools::ParseProviderOptions(argc, argv, error);
-  if (!parsed) {
-    std::fprintf(stderr, "%s\n%s", error.c_str(), Tools::kProviderUsage);
-    return 2;
-  }
+  int exitStatus = 0;
+  auto parsed = Tools::ParseProviderOptions(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                                            exitStatus);
+  if (!parsed) return exitStatus;
   Tools::ProviderOptions options = *parsed;
   if (options.hostMachine.empty()) options.hostMachine = Korvane::Pictora::Global::LocalHostName();
   std::optional<DceRpc::Binding> server;
-  if (!options.server.empty() && !(server = Tools::TcpBindingFor(options.server))) {
-    std::fprintf(stderr, "bad --server (HOST:PORT expected): %s\n", options.server.c_str());
-    return 2;
-  }
-  const sigset_t stopSignals = BlockStopSignals();
+  if (!options.server.empty()) server = Tools::TcpBindingFor(options.server);
+  // Before the runtime's threads exist, so that they leave SIGINT and SIGTERM to the main loop.
+  Korvane::Pictora::Host::StopSignals::Block();
+  Korvane::Pictora::Host::StopSignals stopSignals;
 
   Tools::StandInProvider provider(SettingsFrom(options));
   provider.SetServices(options.services);
@@ -84,7 +64,8 @@ int main(int argc, char** argv) {
   if (server) registration = std::make_unique<Tools::Registration>(options, *server, provider, endpoint);
   for (;;) {
     Clock::time_point next = registration ? registration->Step() : Clock::now() + std::chrono::hours(1);
-    if (WaitForStop(stopSignals, next)) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
+    if (stopSignals.Wait(std::max(left, std::chrono::milliseconds(1)))) break;
   }
   Tools::ProviderLog(options.name, "stopping");
   if (registration) registration->Leave();

@@ -1,0 +1,114 @@
+#include "tools/cli/CliApp.h"
+
+#include <strings.h>
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <utility>
+
+#include "dcerpc/Status.h"
+#include "tools/cli/CliCommands.h"
+
+namespace Korvane::Pictora::Tools {
+
+namespace {
+
+constexpr const char* kExitStatuses =
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  refused: the server answered with a failure\n"
+    "  2  bad usage\n"
+    "  3  unreachable: no connection to the server, or the call failed on the way";
+
+std::string CheckHostPort(const std::string& text) {
+  return TcpBindingFor(text) ? std::string() : "HOST:PORT expected (\"[v6 address]:PORT\" for IPv6)";
+}
+
+// The report word of the command line, any letter case, becomes the server's report name.
+std::string ToReportKind(std::string& word) {
+  static const std::pair<const char*, const char*> kKinds[] = {
+      {"basic", "Basic"}, {"detailed", "Detailed"}, {"client", "ServerInfoForClient"}};
+  for (const auto& [name, kind] : kKinds) {
+    if (strcasecmp(word.c_str(), name) == 0) {
+      word = kind;
+      return {};
+    }
+  }
+  return "basic, detailed or client expected";
+}
+
+}  // namespace
+
+void AddQueryCommands(CLI::App& app, CliAction& action, std::ostream& out, std::ostream& err) {
+  // Captured by the callbacks below, which run after parsing while `app` is alive.
+  auto kind = std::make_shared<std::string>("Basic");
+  auto name = std::make_shared<std::string>();
+  auto xml = std::make_shared<bool>(false);
+
+  app.add_subcommand("version", "the server's version")->callback([&] {
+    action = [&](ServerClient& client) { return Version(client, out, err); };
+  });
+
+  CLI::App* info = app.add_subcommand("info", "the server's information report");
+  info->add_option("kind", *kind, "basic (default), detailed or client")
+      ->type_name("")
+      ->transform(CLI::Validator(ToReportKind, "", "report kind"));
+  info->callback([&, kind] { action = [&, kind](ServerClient& client) { return Info(client, *kind, out, err); }; });
+
+  CLI::App* providersFor = app.add_subcommand("providers-for", "providers running SERVICE, least loaded first");
+  providersFor->add_option("SERVICE", *name, "the service's name")->required();
+  providersFor->add_flag("--xml", *xml, "print the server's document as it is");
+  providersFor->callback([&, name, xml] {
+    action = [&, name, xml](ServerClient& client) { return ProvidersFor(client, *name, *xml, out, err); };
+  });
+
+  app.add_subcommand("providers", "the registered providers")->callback([&] {
+    action = [&](ServerClient& client) { return Providers(client, out, err); };
+  });
+
+  CLI::App* services = app.add_subcommand("services", "the services a provider registered");
+  services->add_option("PROVIDER", *name, "the provider's name")->required();
+  services->callback([&, name] {
+    action = [&, name](ServerClient& client) { return Services(client, *name, out, err); };
+  });
+
+  app.add_subcommand("stop", "asks a server in console mode to stop")->callback([&] {
+    action = [&](ServerClient& client) { return Stop(client, out, err); };
+  });
+}
+
+int RunCli(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+  CLI::App app("Asks a Korvane Pictora server questions.", "pictora-cli");
+  app.set_version_flag("--version", PICTORA_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();  // --server and --pipe may also follow the command
+  app.footer(kExitStatuses);
+
+  std::string server = "localhost:3982";
+  std::string pipe;
+  CLI::Option* serverOption = app.add_option("--server", server, "the server's TCP endpoint (default " + server + ")")
+                                  ->type_name("HOST:PORT")
+                                  ->check(CLI::Validator(CheckHostPort, "", "HOST:PORT"));
+  app.add_option("--pipe", pipe, "the server's local channel instead (e.g. KorvanePictora)")
+      ->type_name("NAME")
+      ->excludes(serverOption);
+
+  CliAction action;
+  AddQueryCommands(app, action, out, err);
+
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error, out, err) == 0 ? kExitOk : kExitUsage;
+  }
+  ServerClient client(pipe.empty() ? *TcpBindingFor(server) : PipeBindingFor(pipe));
+  try {
+    return action(client);
+  } catch (const DceRpc::RpcError& error) {
+    err << "cannot talk to the server: " << error.what() << " (status " << error.status() << ")\n";
+    return kExitUnreachable;
+  }
+}
+
+}  // namespace Korvane::Pictora::Tools

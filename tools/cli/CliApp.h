@@ -1,0 +1,31 @@
+// The command line of pictora-cli (CLI11): where the server is (--server HOST:PORT or --pipe
+// NAME) and one command as a subcommand. Parsing picks the command; it runs only once the whole
+// line has parsed, against a client built from the chosen binding.
+//
+// The server's management procedures will come as subcommands of an `admin` group, added by a
+// function like AddQueryCommands on `app.add_subcommand("admin", ...)`.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/common/ServerClient.h"
+
+namespace CLI {
+class App;
+}
+
+namespace Korvane::Pictora::Tools {
+
+// Runs pictora-cli with `words` (without the program name); the process exit status (CliExit).
+int RunCli(const std::vector<std::string>& words, std::ostream& out, std::ostream& err);
+
+// The command chosen by parsing, run with a client of the server.
+using CliAction = std::function<int(ServerClient&)>;
+
+// Adds the commands that ask the server questions (and stop); the chosen one lands in `action`.
+void AddQueryCommands(CLI::App& app, CliAction& action, std::ostream& out, std::ostream& err);
+
+}  // namespace Korvane::Pictora::Tools
