@@ -6,8 +6,7 @@ import socket
 import time
 
 import pictora_wire as w
-from server_process import ServerProcess, port_open, wait_until
-from timing import scaled
+from server_process import ServerProcess, port_open, scaled
 
 
 class NotifySocket:
@@ -47,9 +46,7 @@ def test_ready_then_stopping_on_sigterm_and_a_clean_exit():
         assert notify.wait_for('READY=1')
         assert port_open(server.port)  # ready means listening
         # A remote stop request does not stop a service.
-        req = w.SetStopFlag()
-        req['Text1'], req['Text2'] = w.z(''), w.z('')
-        assert w.connect_tcp(server.port).request(req, checkError=False)['Result'] == 1
+        assert w.call(w.connect_tcp(server.port), w.SetStopFlag, Text1='', Text2='')['Result'] == 1
         time.sleep(0.8)
         assert server.process.poll() is None
         started = time.monotonic()

@@ -1,0 +1,179 @@
+"""Real providers against the real server: stand-in provider processes (our runtime) and
+providers on impacket's NDR types. Clients get a service's providers least loaded first; the
+liveness pass drops the dead and only them; a silent provider costs at most one call time-out;
+a forgotten provider registers again."""
+import signal
+import threading
+import time
+
+import pytest
+
+import pictora_wire as w
+from pictora_wire import PyProvider, endpoints_in_order
+from server_process import Provider, ServerProcess, cli, scaled, wait_until
+
+# Grows with the time scale, so that the bounds below still tell one time-out from two.
+CALL_TIMEOUT_MS = int(scaled(1500))
+
+
+@pytest.fixture
+def running():
+    """Whatever a test starts, ended at its end, last first."""
+    items = []
+    yield items
+    for item in reversed(items):
+        item.stop() if isinstance(item, Provider) else item.close()
+
+
+@pytest.fixture
+def server_with(running):
+    def start(services=('Images/Thumbs',), config='', liveness_seconds=None):
+        server = ServerProcess(liveness_seconds=liveness_seconds)
+        running.append(server)
+        server.write_services(*services)
+        server.write_configuration(config)
+        return server.start()
+    return start
+
+
+def start_providers(server, running, *specs):
+    """(name, load, kind) with kind 'runtime' (pictora-provider) or 'impacket' (PyProvider)."""
+    providers = []
+    for name, load, kind in specs:
+        if kind == 'impacket':
+            provider = PyProvider(load=load)
+            provider.register(server, name)
+        else:
+            provider = Provider(server, name, load).wait_registered()
+        running.append(provider)
+        providers.append(provider)
+    return providers
+
+
+@pytest.mark.parametrize('kind', ['runtime', 'impacket'])
+def test_three_providers_come_back_least_loaded_first(server_with, running, kind):
+    server = server_with()
+    seven, two, five = start_providers(server, running, ('Seven', 0.7, 'runtime'), ('Two', 0.2, 'runtime'),
+                                       ('Five', 0.5, kind))
+    order = [('Two', two.port), ('Five', five.port), ('Seven', seven.port)]
+    assert w.providers_for(server.port) == w.expected_answer(order)
+    table = cli(server, 'providers-for', 'Images/Thumbs')
+    assert table.returncode == 0, table.stderr
+    rows = [line.split() for line in table.stdout.splitlines()[1:]]
+    assert [(r[0], r[1], int(r[3])) for r in rows] == [(str(i + 1), n, p) for i, (n, p) in enumerate(order)]
+
+
+def test_stopped_providers_leave_the_list(server_with, running):
+    server = server_with(liveness_seconds=1)
+    keep, leaving, dead = start_providers(server, running, ('Keep', 0.3, 'runtime'), ('Leaving', 0.4, 'runtime'),
+                                          ('Dead', 0.1, 'runtime'))
+    # SIGTERM: the provider unregisters itself.
+    assert leaving.stop(signal.SIGTERM) == 0
+    server.log.wait_for("Unregistered Service 'Images/Thumbs' from 'Leaving'")
+    server.log.wait_for('Removed serviceProvider: Leaving')
+    leaving.log.wait_for('unregistered')
+    # SIGKILL: gone without unregistering, so the next liveness pass drops it.
+    dead.stop(signal.SIGKILL)
+    server.log.wait_for(r"No response from ServiceProvider: 'Dead'; error: .*\. Unregistering it\.", 15)
+    server.log.wait_for('Removed serviceProvider: Dead')
+    assert endpoints_in_order(w.providers_for(server.port)) == [keep.port]
+    assert "No response from ServiceProvider: 'Keep'" not in server.log.text()
+    assert "No response from ServiceProvider: 'Leaving'" not in server.log.text()
+
+
+def test_providers_that_refuse_or_ignore_the_ping_stay(server_with, running):
+    """A remote error or a time-out is no proof of death. A provider that does not answer the
+    load query ranks as if its load were 1.0."""
+    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>500</RpcCallTimeoutMs>')
+    # The stand-in provider refuses with access denied (5); the impacket one with an
+    # unspecified fault, which the server sees as 1726.
+    refusing = Provider(server, 'Refusing', 0.4, ['--refuse-ping']).wait_registered()
+    high, = start_providers(server, running, ('High', 1.5, 'runtime'))
+    denying, silent = PyProvider(load=0.6, ping_fault=0x1C000012), PyProvider(load=0.1, silent=True)
+    running.extend([refusing, denying, silent])
+    denying.register(server, 'Denying')
+    silent.register(server, 'Silent')
+
+    assert wait_until(lambda: min(denying.calls.count(0), silent.calls.count(0)) >= 2, 20), 'two liveness passes'
+    refusing.log.wait_for('(ping refused[\\s\\S]*){2}', 15)
+    assert 'No response from ServiceProvider' not in server.log.text()
+    answer = w.providers_for(server.port)
+    assert endpoints_in_order(answer) == [refusing.port, denying.port, silent.port, high.port]
+
+
+@pytest.mark.parametrize('kind', ['runtime', 'impacket'])
+def test_silent_provider_costs_at_most_the_call_timeout(server_with, running, kind):
+    server = server_with(services=('Images/Thumbs', ('Images/Other', 'Answering')),
+                         config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
+    if kind == 'runtime':
+        silent = Provider(server, 'Silent', 0.1, ['--silent']).wait_registered()
+    else:
+        silent = PyProvider(load=0.1, silent=True)
+        silent.register(server, 'Silent')
+    answering = PyProvider(load=0.3)
+    running.extend([silent, answering])
+    answering.register(server, 'Answering', services=('Images/Other',))
+    timeout = CALL_TIMEOUT_MS / 1000
+    outcome = {}
+
+    def lookup():
+        dce = w.connect_tcp(server.port, timeout=30)
+        sid = w.session(dce)
+        outcome['started'] = time.monotonic()
+        outcome['answer'] = w.lookup(dce, sid, 'Images/Thumbs')
+        outcome['took'] = time.monotonic() - outcome['started']
+
+    lockless = w.connect_tcp(server.port, timeout=30)
+    slow = threading.Thread(target=lookup)
+    slow.start()
+    # The lookup's session is open (which needs the registry lock) and its request on its way.
+    assert wait_until(lambda: 'started' in outcome, 10)
+    time.sleep(scaled(0.3))
+    # A call that needs no registry lock (46) is answered while the lookup waits for the
+    # provider; one that waited for the lock would come back only after the time-out.
+    resp = w.call(lockless, w.GetServicesForServiceProvider, Session='', Name='Silent', Size=100000, ErrText='e')
+    assert '<Name>Images/Thumbs</Name>' in w.buffer_text(resp)
+    assert time.monotonic() - outcome['started'] < timeout - 0.1
+    assert 'took' not in outcome
+    # The lookup holds the registry lock across the load queries, so a call that needs the
+    # lock (opening a session) waits for it, and is answered once the time-out has passed.
+    other = w.connect_tcp(server.port, timeout=30)
+    other_session = w.session(other)
+    assert time.monotonic() - outcome['started'] >= timeout - 0.1
+    slow.join(30)
+    assert not slow.is_alive()
+    # The silent provider is listed after at most one time-out.
+    assert endpoints_in_order(outcome['answer']) == [silent.port]
+    assert timeout - 0.1 <= outcome['took'] < 2 * timeout
+
+    # Once the slow lookup has let the registry lock go, other lookups wait for no time-out.
+    began = time.monotonic()
+    assert endpoints_in_order(w.lookup(other, other_session, 'Images/Other')) == [answering.port]
+    assert time.monotonic() - began < timeout - 0.1
+
+
+def test_provider_registers_again_after_a_server_restart(server_with, running):
+    server = server_with()
+    provider, = start_providers(server, running, ('Faithful', 0.25, 'runtime'))
+    assert endpoints_in_order(w.providers_for(server.port)) == [provider.port]
+    assert server.stop() == 0
+    server.start()  # same home and port, no registrations
+    provider.log.wait_for('the server no longer knows this provider; registering again', 15)
+    provider.wait_registered(count=2)
+    assert endpoints_in_order(w.providers_for(server.port)) == [provider.port]
+    sessions = [line.split()[-4] for line in provider.log.text().splitlines() if 'registered with session' in line]
+    assert len(sessions) == 2 and sessions[0] != sessions[1]
+
+
+def test_cli_answers_and_fails_with_a_nonzero_status(server_with):
+    server = server_with()
+    version = cli(server, 'version')
+    assert version.returncode == 0 and version.stdout.strip()
+    assert cli(server, 'info', 'nonsense').returncode == 2
+    detailed = cli(server, 'info', 'detailed')
+    assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
+    unknown = cli(server, 'providers-for', 'No/Such')
+    assert unknown.returncode == 0 and 'no provider runs this service' in unknown.stdout
+    server.stop()
+    unreachable = cli(server, 'version')
+    assert unreachable.returncode == 1 and '1722' in unreachable.stderr
