@@ -1,7 +1,6 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -29,14 +28,9 @@ std::string StatusXml(std::uint32_t id, const std::string& message, const std::s
 
 // The line without its leading "YYYY-MM-DD HH:MM:SS.mmm ".
 std::string WithoutTime(const std::string& line) {
-  constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd.ddd ";
-  bool timed = line.size() >= kShape.size();
-  for (std::size_t i = 0; timed && i < kShape.size(); ++i) {
-    timed = kShape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0
-                             : line[i] == kShape[i];
-  }
-  EXPECT_TRUE(timed) << line;
-  return line.substr(std::min(line.size(), kShape.size()));
+  EXPECT_THAT(line.substr(0, 24),
+              testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} "));
+  return line.size() < 24 ? line : line.substr(24);
 }
 
 TEST(ReporterTest, FansOutToEveryAttachedHandlerOnce) {
@@ -51,7 +45,6 @@ TEST(ReporterTest, FansOutToEveryAttachedHandlerOnce) {
   EXPECT_EQ(reporter.Report("two"), 1);
   EXPECT_EQ(first.reports, std::vector<std::string>{"one"});
   EXPECT_EQ(second.reports, (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(GetGlobalReporter(), GetGlobalReporter());
 }
 
 TEST(ObjectTest, ReportsReachTheStatusReporterAsOneEntryStatusXml) {
