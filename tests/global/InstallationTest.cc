@@ -34,15 +34,6 @@ TEST_F(InstallationTest, FoldersFollowHomeAndSpecialFolders) {
   }
 }
 
-TEST_F(InstallationTest, FoldersWithoutHomeAreRelativeNames) {
-  WriteRegistry("Version=2.1.0.7\n");
-  EXPECT_EQ(InstallationFolder(1), "");
-  EXPECT_EQ(InstallationFolder(15), "");
-  EXPECT_EQ(InstallationFolder(13), "XADefs/GeoTransformers/");
-  EXPECT_EQ(InstallationFolder(20), "Bin/");
-  EXPECT_EQ(InstallationFolder(kHomeFolder), Data());
-}
-
 TEST_F(InstallationTest, ReadsValuesLikeRegistryValues) {
   EXPECT_EQ(InstalledVersion(), "0.0.0.0");  // no file at all
   WriteRegistry("# Home=/commented\n\n   hOmE   =   /srv/with blanks   \r\nno separator\n"
