@@ -11,10 +11,10 @@
 // stands for the live session's identifier, which the fuzzer could never guess. The seeds in
 // fuzz/corpus/fuzz_server_procedures are stub-mode inputs.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +26,7 @@
 #include "rpc/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -39,11 +40,7 @@ constexpr unsigned kCallsPerCore = 4096;
 class Harness {
  public:
   Harness() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-server-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ::abort();
-    root_ = pattern;
-    ::setenv("PICTORA_COMMON_APPDATA", root_.c_str(), 1);
-    ::setenv("PICTORA_REGISTRY_FILE", (root_ + "/pictora.conf").c_str(), 1);
+    if (root_.Path().empty()) ::abort();
     definition_ = Rpc::ServerInterfaceDefinition([this] { return core_.get(); });
     for (auto& [opnum, procedure] : definition_.procedures) {
       procedure.handler = [this, spec = procedure.spec, inner = procedure.handler](
@@ -55,11 +52,6 @@ class Harness {
       };
     }
     Restart();
-  }
-  ~Harness() {
-    core_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
 
   void Run(const uint8_t* data, size_t size) {
@@ -88,7 +80,7 @@ class Harness {
   void Restart() {
     core_.reset();
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(root_, ignored))
+    for (const auto& entry : std::filesystem::directory_iterator(root_.Path(), ignored))
       std::filesystem::remove_all(entry.path(), ignored);
     core_ = std::make_unique<ServerCore::ServerImpl>(ServerCore::ServerImpl::Seams{&listener_, &calls_, nullptr, nullptr});
     if (core_->Init("") != 0) ::abort();
@@ -135,7 +127,9 @@ class Harness {
     }
   }
 
-  std::string root_;
+  TestSupport::TempFolder root_;
+  TestSupport::ScopedEnv appData_{"PICTORA_COMMON_APPDATA", root_.Path()};
+  TestSupport::ScopedEnv registry_{"PICTORA_REGISTRY_FILE", root_ / "pictora.conf"};
   TestSupport::QuietListener listener_;
   TestSupport::AnsweringProviderCalls calls_;  // every provider alive, nothing leaves the process
   std::unique_ptr<ServerCore::ServerImpl> core_;

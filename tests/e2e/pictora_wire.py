@@ -130,8 +130,9 @@ def name_data(dce, cls, sid, name, data, err=ERR, nul=True):
 
 
 def provider_xml(endpoint, load=0, name=''):
+    name = name and '<Name>%s</Name>' % name
     return ('<ServiceProvider><Config>%s<HostMachine>127.0.0.1</HostMachine><Endpoint>%s</Endpoint></Config>'
-            '<Dynamic><Load>%s</Load></Dynamic></ServiceProvider>' % (name and '<Name>%s</Name>' % name, endpoint, load))
+            '<Dynamic><Load>%s</Load></Dynamic></ServiceProvider>' % (name, endpoint, load))
 
 
 def services_xml(*names):

@@ -109,7 +109,7 @@ class ServerProcess:
             self.env['PICTORA_TEST_LIVENESS_SECONDS'] = str(liveness_seconds)
         self.env.update(extra_env or {})
         self.process = None
-        self.out, self.log = LogFile(os.path.join(self.root, 'stdout.txt')), LogFile(os.path.join(self.root, 'stderr.txt'))
+        self.out, self.log = (LogFile(os.path.join(self.root, name)) for name in ('stdout.txt', 'stderr.txt'))
         self.stdout = self.stderr = ''
 
     def write_server_file(self, name, text):
