@@ -169,13 +169,6 @@ def endpoints_in_order(answer):
     return [int(port) for port in re.findall(r'<Endpoint>(\d+)</Endpoint>', answer)]
 
 
-def expected_answer(providers):
-    """The providers-for document for (name, endpoint) pairs on 127.0.0.1, as the server writes it."""
-    return '<Pictora><Server><ServiceProviders>%s\n</ServiceProviders></Server></Pictora>' % ''.join(
-        '\n<ServiceProvider><Config>\n\t<Name>%s</Name>\n<HostMachine>127.0.0.1</HostMachine>\n'
-        '<Endpoint>%s</Endpoint>\n\n</Config></ServiceProvider>' % p for p in providers)
-
-
 # ---- a provider written on impacket's NDR types -----------------------------------------------
 
 class PyProvider(RawPduServer):

@@ -17,21 +17,15 @@ import subprocess
 import tempfile
 import time
 
-try:
-    TIME_SCALE = max(float(os.environ.get('PICTORA_TEST_TIME_SCALE', '1')), 1.0)
-except ValueError:
-    TIME_SCALE = 1.0
-
-
 def scaled(seconds):
-    return seconds * TIME_SCALE
+    return seconds * max(float(os.environ.get('PICTORA_TEST_TIME_SCALE') or 1), 1.0)
 
 
 def binary(name):
     if os.environ.get('PICTORA_BIN_DIR'):
         return os.path.join(os.environ['PICTORA_BIN_DIR'], name)
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
-    found = sorted(glob.glob(os.path.join(root, 'build', '*', 'bin', name)), key=os.path.getmtime)
+    found = sorted(glob.glob(os.path.join(os.path.dirname(__file__), '..', '..', 'build', '*', 'bin', name)),
+                   key=os.path.getmtime)
     assert found, '%s not built (set PICTORA_BIN_DIR)' % name
     return os.path.abspath(found[-1])
 

@@ -56,7 +56,7 @@ def test_three_providers_come_back_least_loaded_first(server_with, running, kind
     seven, two, five = start_providers(server, running, ('Seven', 0.7, 'runtime'), ('Two', 0.2, 'runtime'),
                                        ('Five', 0.5, kind))
     order = [('Two', two.port), ('Five', five.port), ('Seven', seven.port)]
-    assert w.providers_for(server.port) == w.expected_answer(order)
+    assert endpoints_in_order(w.providers_for(server.port)) == [port for _, port in order]
     table = cli(server, 'providers-for', 'Images/Thumbs')
     assert table.returncode == 0, table.stderr
     rows = [line.split() for line in table.stdout.splitlines()[1:]]
@@ -102,7 +102,7 @@ def test_providers_that_refuse_or_ignore_the_ping_stay(server_with, running):
 
 
 @pytest.mark.parametrize('kind', ['runtime', 'impacket'])
-def test_silent_provider_costs_at_most_the_call_timeout(server_with, running, kind):
+def test_silent_provider_costs_at_most_the_call_timeout_and_does_not_hold_up_a_stop(server_with, running, kind):
     server = server_with(services=('Images/Thumbs', ('Images/Other', 'Answering')),
                          config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
     if kind == 'runtime':
@@ -150,6 +150,23 @@ def test_silent_provider_costs_at_most_the_call_timeout(server_with, running, ki
     began = time.monotonic()
     assert endpoints_in_order(w.lookup(other, other_session, 'Images/Other')) == [answering.port]
     assert time.monotonic() - began < timeout - 0.1
+
+    # Lookups wait for the silent provider again and more calls queue for the lock when the
+    # operator stops the server: the close must not wait for calls that wait for the close.
+    def client(work):
+        try:
+            work(w.connect_tcp(server.port, timeout=60))
+        except Exception:
+            pass  # cut off by the stop: expected
+
+    lookups = lambda dce: [w.lookup(dce, other_session, 'Images/Thumbs') for _ in range(3)]  # noqa: E731
+    for work in [lookups] * 2 + [w.session] * 20:
+        threading.Thread(target=client, args=(work,), daemon=True).start()
+        time.sleep(0.01)
+    time.sleep(0.5)
+    server.send_keys('q')
+    assert server.finish(timeout=40) == 0
+    assert 'Shutting down Server running at endpoint' in server.stderr
 
 
 def test_provider_registers_again_after_a_server_restart(server_with, running):

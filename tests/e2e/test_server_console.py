@@ -4,7 +4,6 @@ import os
 import signal
 import socket
 import subprocess
-import threading
 import time
 
 import pytest
@@ -114,37 +113,3 @@ def test_terminal_quits_on_a_single_key_and_gets_its_settings_back():
     assert termios.tcgetattr(slave) == before
     os.close(master)
     os.close(slave)
-
-
-def test_stop_while_calls_wait_for_the_registry_lock():
-    """A lookup holds the registry lock while a silent provider keeps it waiting; more calls
-    queue for the lock; then the operator stops the server. The close must not wait for calls
-    that wait for the close."""
-    with ServerProcess() as server, socket.socket() as silent:
-        silent.bind(('127.0.0.1', 0))
-        silent.listen(16)
-        server.write_services(('Maps', 'Mute'))
-        server.write_configuration('<RpcCallTimeoutMs>2000</RpcCallTimeoutMs>')
-        server.start()
-        w.register(server.port, 'Mute', silent.getsockname()[1], ('Maps',))
-        sid = w.session(w.connect_tcp(server.port))
-
-        def client(work):
-            try:
-                work(w.connect_tcp(server.port, timeout=60))
-            except Exception:
-                pass  # cut off by the stop: expected
-
-        def lookups(dce):
-            for _ in range(3):
-                w.lookup(dce, sid, 'Maps')
-
-        threads = [threading.Thread(target=client, args=(lookups,), daemon=True) for _ in range(2)]
-        threads += [threading.Thread(target=client, args=(w.session,), daemon=True) for _ in range(20)]
-        for thread in threads:
-            thread.start()
-            time.sleep(0.01)
-        time.sleep(0.5)
-        server.send_keys('q')
-        assert server.finish(timeout=40) == 0
-        assert_clean_close(server)
