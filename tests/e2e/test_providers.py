@@ -2,6 +2,7 @@
 providers on impacket's NDR types. Clients get a service's providers least loaded first; the
 liveness pass drops the dead and only them; a silent provider costs at most one call time-out;
 a forgotten provider registers again."""
+import re
 import signal
 import threading
 import time
@@ -37,14 +38,17 @@ def server_with(running):
 
 
 def start_providers(server, running, *specs):
-    """(name, load, kind) with kind 'runtime' (pictora-provider) or 'impacket' (PyProvider)."""
+    """(name, load, kind): kind 'runtime' is a pictora-provider process ('refuse-ping' and
+    'silent': one with that option); 'impacket' a PyProvider, 'impacket-fault' one that answers
+    the ping with an unspecified fault (the server sees 1726), 'impacket-silent' one that never
+    answers."""
     providers = []
     for name, load, kind in specs:
-        if kind == 'impacket':
-            provider = PyProvider(load=load)
+        if kind.startswith('impacket'):
+            provider = PyProvider(load, 0x1C000012 if kind == 'impacket-fault' else None, kind == 'impacket-silent')
             provider.register(server, name)
         else:
-            provider = Provider(server, name, load).wait_registered()
+            provider = Provider(server, name, load, [] if kind == 'runtime' else ['--' + kind]).wait_registered()
         running.append(provider)
         providers.append(provider)
     return providers
@@ -63,55 +67,37 @@ def test_three_providers_come_back_least_loaded_first(server_with, running, kind
     assert [(r[0], r[1], int(r[3])) for r in rows] == [(str(i + 1), n, p) for i, (n, p) in enumerate(order)]
 
 
-def test_stopped_providers_leave_the_list(server_with, running):
-    server = server_with(liveness_seconds=1)
-    keep, leaving, dead = start_providers(server, running, ('Keep', 0.3, 'runtime'), ('Leaving', 0.4, 'runtime'),
-                                          ('Dead', 0.1, 'runtime'))
-    # SIGTERM: the provider unregisters itself.
+def test_liveness_drops_the_dead_and_only_them(server_with, running):
+    """SIGTERM: a provider unregisters itself. SIGKILL: the next liveness pass drops it. A remote
+    error or a time-out answering the ping is no proof of death. A provider that does not answer
+    the load query ranks as if its load were 1.0."""
+    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>500</RpcCallTimeoutMs>')
+    # The stand-in provider refuses the ping with access denied (5).
+    keep, leaving, dead, refusing, high, denying, silent = start_providers(
+        server, running, ('Keep', 0.3, 'runtime'), ('Leaving', 0.3, 'runtime'), ('Dead', 0.1, 'runtime'),
+        ('Refusing', 0.4, 'refuse-ping'), ('High', 1.5, 'runtime'), ('Denying', 0.6, 'impacket-fault'),
+        ('Silent', 0.1, 'impacket-silent'))
     assert leaving.stop(signal.SIGTERM) == 0
     server.log.wait_for("Unregistered Service 'Images/Thumbs' from 'Leaving'")
     server.log.wait_for('Removed serviceProvider: Leaving')
     leaving.log.wait_for('unregistered')
-    # SIGKILL: gone without unregistering, so the next liveness pass drops it.
     dead.stop(signal.SIGKILL)
     server.log.wait_for(r"No response from ServiceProvider: 'Dead'; error: .*\. Unregistering it\.", 15)
     server.log.wait_for('Removed serviceProvider: Dead')
-    assert endpoints_in_order(w.providers_for(server.port)) == [keep.port]
-    assert "No response from ServiceProvider: 'Keep'" not in server.log.text()
-    assert "No response from ServiceProvider: 'Leaving'" not in server.log.text()
-
-
-def test_providers_that_refuse_or_ignore_the_ping_stay(server_with, running):
-    """A remote error or a time-out is no proof of death. A provider that does not answer the
-    load query ranks as if its load were 1.0."""
-    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>500</RpcCallTimeoutMs>')
-    # The stand-in provider refuses with access denied (5); the impacket one with an
-    # unspecified fault, which the server sees as 1726.
-    refusing = Provider(server, 'Refusing', 0.4, ['--refuse-ping']).wait_registered()
-    high, = start_providers(server, running, ('High', 1.5, 'runtime'))
-    denying, silent = PyProvider(load=0.6, ping_fault=0x1C000012), PyProvider(load=0.1, silent=True)
-    running.extend([refusing, denying, silent])
-    denying.register(server, 'Denying')
-    silent.register(server, 'Silent')
-
     assert wait_until(lambda: min(denying.calls.count(0), silent.calls.count(0)) >= 2, 20), 'two liveness passes'
     refusing.log.wait_for('(ping refused[\\s\\S]*){2}', 15)
-    assert 'No response from ServiceProvider' not in server.log.text()
-    answer = w.providers_for(server.port)
-    assert endpoints_in_order(answer) == [refusing.port, denying.port, silent.port, high.port]
+    assert re.findall("No response from ServiceProvider: '(\\w+)'", server.log.text()) == ['Dead']
+    answer = endpoints_in_order(w.providers_for(server.port))
+    assert answer == [keep.port, refusing.port, denying.port, silent.port, high.port]
 
 
 @pytest.mark.parametrize('kind', ['runtime', 'impacket'])
 def test_silent_provider_costs_at_most_the_call_timeout_and_does_not_hold_up_a_stop(server_with, running, kind):
     server = server_with(services=('Images/Thumbs', ('Images/Other', 'Answering')),
                          config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
-    if kind == 'runtime':
-        silent = Provider(server, 'Silent', 0.1, ['--silent']).wait_registered()
-    else:
-        silent = PyProvider(load=0.1, silent=True)
-        silent.register(server, 'Silent')
+    silent, = start_providers(server, running, ('Silent', 0.1, 'silent' if kind == 'runtime' else 'impacket-silent'))
     answering = PyProvider(load=0.3)
-    running.extend([silent, answering])
+    running.append(answering)
     answering.register(server, 'Answering', services=('Images/Other',))
     timeout = CALL_TIMEOUT_MS / 1000
     outcome = {}

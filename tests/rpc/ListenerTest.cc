@@ -58,15 +58,5 @@ TEST_F(ListenerTest, FailuresCarryTheRuntimeStatusAndText) {
   }
 }
 
-TEST(BindToEndpointTest, NothingForTextsThatMakeNoBinding) {
-  EXPECT_TRUE(BindToEndpoint("127.0.0.1", "3982", "ncacn_ip_tcp").has_value());
-  const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"", "3982", "ncacn_ip_tcp"}, {"127.0.0.1", "", "ncacn_ip_tcp"}, {"127.0.0.1", "port", "ncacn_ip_tcp"},
-      {"127.0.0.1", "3982", "ncacn_nope"}};
-  for (const auto& [address, endpoint, protocol] : cases) {
-    EXPECT_FALSE(BindToEndpoint(address, endpoint, protocol).has_value()) << address << "|" << endpoint << protocol;
-  }
-}
-
 }  // namespace
 }  // namespace Korvane::Pictora::Rpc

@@ -87,57 +87,38 @@ TEST_F(ProviderCallsTest, LoadIsWhatTheProviderWritesAndUntouchedOnFailure) {
   }
 }
 
-// The provider's side of the information request: a buffer reply of `text`.
-FakeProvider::Body InfoReply(std::string text) {
-  return [text](Arguments& a) {
-    int32_t need = static_cast<int32_t>(text.size() + 1);
-    if (a.Long(1) < need) return a.SetResultLong(need);
-    a.SetText(2, text + '\0');
-    a.SetResultLong(0);
-  };
-}
-
-TEST_F(ProviderCallsTest, InformationFitsTheFirstBufferOrIsFetchedOnceMore) {
-  // 39999 characters and the NUL fill the first buffer exactly; one more needs the second call.
-  for (size_t length : {size_t{10}, size_t{39999}, size_t{40000}, size_t{65000}}) {
-    FakeProvider provider;
-    const std::string text = "<I>" + std::string(length - 7, 'x') + "</I>";
-    const std::string port = provider.On(Op::kGetInfo, InfoReply(text)).Start();
-    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), text) << length;
-
-    const std::vector<FakeProvider::Call> seen = provider.Calls();
-    ASSERT_EQ(seen.size(), length < 40000 ? 1u : 2u) << length;
-    EXPECT_EQ(seen[0].args.Text(0), "Detailed");
-    EXPECT_EQ(seen[0].args.Long(1), 40000);
-    if (seen.size() == 2) {
-      EXPECT_EQ(seen[1].args.Long(1), static_cast<int32_t>(text.size() + 2));  // needed size + 1
-    }
-    for (const FakeProvider::Call& call : seen) EXPECT_EQ(call.args.Text(3), std::string(3999, 'A'));
-    DceRpc::ClearClientConnectionPool();
-  }
-}
-
-TEST_F(ProviderCallsTest, InformationIsEmptyForAnyOtherOutcome) {
+// The information request: a buffer reply, the first buffer 40000 bytes, a second call with the
+// size asked for (+ 1) when that is larger. Anything else gives empty text.
+TEST_F(ProviderCallsTest, InformationIsFetchedInAtMostTwoCalls) {
+  const auto text = [](size_t length) { return "<I>" + std::string(length - 7, 'x') + "</I>"; };
   struct Case {
-    const char* name;
-    std::vector<int32_t> results;  // what the provider returns on each call
-    size_t expectedCalls;
+    std::vector<int32_t> results;  // the provider's result on each call; 0: the text of `length`
+    size_t length;
+    size_t calls;
   };
-  const std::vector<Case> cases = {
-      {"failure", {-1}, 1},
-      {"size below the first buffer", {100}, 1},
-      {"second answer still a size", {50000, 50000}, 2},
-      {"second answer a failure", {50000, -1}, 2},
-      {"absurd size", {0x7fffffff}, 1},
+  const Case cases[] = {
+      {{0}, 10, 1}, {{0}, 39999, 1},  // 39999 characters and the NUL fill the first buffer exactly
+      {{40001, 0}, 40000, 2}, {{65001, 0}, 65000, 2},
+      {{-1}, 0, 1}, {{100}, 0, 1}, {{50000, 50000}, 0, 2}, {{50000, -1}, 0, 2},
+      {{0x7fffffff}, 0, 1},  // no sane report is that large: no second call
   };
   for (const Case& c : cases) {
     FakeProvider provider;
     size_t call = 0;
     const std::string port = provider.On(Op::kGetInfo, [&](Arguments& a) {
-      a.SetResultLong(c.results[std::min(call++, c.results.size() - 1)]);
+      const int32_t result = c.results[std::min(call++, c.results.size() - 1)];
+      if (result == 0) a.SetText(2, text(c.length) + '\0');
+      a.SetResultLong(result);
     }).Start();
-    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), "") << c.name;
-    EXPECT_EQ(provider.Calls().size(), c.expectedCalls) << c.name;
+    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), c.length == 0 ? "" : text(c.length)) << c.length;
+    const std::vector<FakeProvider::Call> seen = provider.Calls();
+    ASSERT_EQ(seen.size(), c.calls) << c.length;
+    EXPECT_EQ(seen[0].args.Text(0), "Detailed");
+    EXPECT_EQ(seen[0].args.Long(1), 40000);
+    if (seen.size() == 2) {
+      EXPECT_EQ(seen[1].args.Long(1), c.results[0] + 1);  // the size asked for + 1
+    }
+    for (const FakeProvider::Call& seenCall : seen) EXPECT_EQ(seenCall.args.Text(3), std::string(3999, 'A'));
     DceRpc::ClearClientConnectionPool();
   }
   EXPECT_EQ(calls_.GetInfo("127.0.0.1", ClosedPort(), "Detailed"), "");
