@@ -1,15 +1,11 @@
 // Drives the server's procedure table (a real ServerImpl behind rpc/ServerInterface, listener
-// and provider calls stubbed) with fuzzed procedure numbers and argument values, so that the
-// XML parsing of session, provider and services texts, the buffer reply and the cut texts all
-// see hostile input.
-//
-// Input: the last byte picks the procedure number (modulo 50), the one before it the mode. In
-// stub mode (odd mode byte; bit 1 = big-endian) the bytes before them are a request stub for the
-// runtime's NDR decoder; in argument mode they fill each parameter of the procedure's shape in
-// turn and the runtime's encoder writes the stub. Either way the
-// call runs through the runtime's call executor, as a real request does. A text argument "@"
-// stands for the live session's identifier, which the fuzzer could never guess. The seeds in
-// fuzz/corpus/fuzz_server_procedures are stub-mode inputs.
+// and provider calls stubbed) with fuzzed procedure numbers and arguments, so that the XML
+// parsing of session, provider and services texts, the buffer reply and the cut texts all see
+// hostile input. The last byte picks the procedure (modulo 50), the one before it the mode: an
+// odd mode byte takes the rest as a request stub (bit 1: big-endian), the seeds' form; an even
+// one fills the procedure's parameters in turn and encodes them. Either way the call runs
+// through the runtime's call executor. A text argument "@" stands for the live session's
+// identifier, which the fuzzer could never guess.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>

@@ -1,4 +1,6 @@
-// ProviderCalls against a provider served in process by the runtime.
+// ProviderCalls against a provider served in process by the runtime. The server calls Ping and
+// GetLoad; GetInfo is kept for the administration facade to come (a hostile provider's answers
+// bounded here). The service commands, unused until then, are not tested.
 #include "rpc/ProviderCalls.h"
 
 #include <gtest/gtest.h>
@@ -122,42 +124,6 @@ TEST_F(ProviderCallsTest, InformationIsFetchedInAtMostTwoCalls) {
     DceRpc::ClearClientConnectionPool();
   }
   EXPECT_EQ(calls_.GetInfo("127.0.0.1", ClosedPort(), "Detailed"), "");
-}
-
-TEST_F(ProviderCallsTest, ServiceCallsSendTheirTextsAndReturnTheProvidersAnswer) {
-  const std::string A(3999, 'A');
-  struct Case {
-    uint16_t opnum;
-    std::function<bool(ProviderCalls&, const std::string&)> call;
-    std::vector<std::string> texts;  // what the provider must receive, in order
-  };
-  const std::vector<Case> cases = {
-      {Op::kStartService,
-       [](ProviderCalls& c, const std::string& p) { return c.StartService("127.0.0.1", p, "src", "Img/One", "<P/>"); },
-       {"Pictora", "src", "Img/One", "<P/>", A}},
-      {Op::kStopService, [](ProviderCalls& c, const std::string& p) { return c.StopService("127.0.0.1", p, "Img/One"); },
-       {"Pictora", "Img/One", A}},
-      {Op::kRefreshService,
-       [](ProviderCalls& c, const std::string& p) { return c.RefreshService("127.0.0.1", p, "<Service/>"); },
-       {"<Service/>", A}},
-      {Op::kRefreshAllServices, [](ProviderCalls& c, const std::string& p) { return c.RefreshAllServices("127.0.0.1", p); },
-       {"Pictora", A}},
-      {Op::kRefreshConfiguration,
-       [](ProviderCalls& c, const std::string& p) { return c.RefreshConfiguration("127.0.0.1", p); }, {"Pictora", A}},
-  };
-  for (const Case& c : cases) {
-    for (int8_t answer : {int8_t{1}, int8_t{0}}) {
-      FakeProvider provider;
-      const std::string port = provider.On(c.opnum, [answer](Arguments& a) { a.SetResultSmall(answer); }).Start();
-      EXPECT_EQ(c.call(calls_, port), answer == 1) << c.opnum;
-      const std::vector<FakeProvider::Call> seen = provider.Calls();
-      ASSERT_EQ(seen.size(), 1u);
-      EXPECT_EQ(seen[0].opnum, c.opnum);
-      for (size_t i = 0; i < c.texts.size(); ++i) EXPECT_EQ(seen[0].args.Text(i), c.texts[i]) << c.opnum << " #" << i;
-      DceRpc::ClearClientConnectionPool();
-    }
-    EXPECT_FALSE(c.call(calls_, ClosedPort())) << c.opnum;
-  }
 }
 
 }  // namespace
