@@ -85,7 +85,7 @@ class ServerProcess:
     """One server process in its own installation. Use as a context manager; the folder is
     removed afterwards."""
 
-    def __init__(self, extra_env=None, liveness_seconds=None):
+    def __init__(self, extra_env=None):
         self.root = tempfile.mkdtemp(prefix='pictora-e2e-')
         self.port = free_port()
         appdata, pipe_dir, docs = (os.path.join(self.root, name) for name in ('appdata', 'pipe', 'docs'))
@@ -99,12 +99,9 @@ class ServerProcess:
         self.env = dict(os.environ, PICTORA_COMMON_APPDATA=appdata, PICTORA_REGISTRY_FILE=registry,
                         PICTORA_PIPE_DIR=pipe_dir, PICTORA_DOCUMENTS=docs)
         self.env.pop('NOTIFY_SOCKET', None)
-        if liveness_seconds is not None:
-            self.env['PICTORA_TEST_LIVENESS_SECONDS'] = str(liveness_seconds)
         self.env.update(extra_env or {})
         self.process = None
         self.out, self.log = (LogFile(os.path.join(self.root, name)) for name in ('stdout.txt', 'stderr.txt'))
-        self.stdout = self.stderr = ''
 
     def write_server_file(self, name, text):
         with open(os.path.join(self.server_folder, name), 'w') as f:

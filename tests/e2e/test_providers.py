@@ -28,8 +28,8 @@ def running():
 
 @pytest.fixture
 def server_with(running):
-    def start(services=('Images/Thumbs',), config='', liveness_seconds=None):
-        server = ServerProcess(liveness_seconds=liveness_seconds)
+    def start(services=('Images/Thumbs',), config='', liveness_seconds=60):
+        server = ServerProcess({'PICTORA_TEST_LIVENESS_SECONDS': str(liveness_seconds)})
         running.append(server)
         server.write_services(*services)
         server.write_configuration(config)

@@ -32,12 +32,14 @@ class FakeProvider {
   std::string Start() {
     DceRpc::InterfaceDefinition definition{ProviderInterfaceId(), {}};
     for (uint16_t opnum = 0; opnum < ProviderOp::kCount; ++opnum) {
-      definition.procedures[opnum] = {ProviderSpecs::ForOpnum(opnum), [this, opnum](const DceRpc::CallContext&,
-                                                                                    DceRpc::Arguments& args) {
-                                        Record(opnum, args);
-                                        const auto body = bodies_.find(opnum);
-                                        body != bodies_.end() ? body->second(args) : args.SetResultSmall(1);
-                                      }};
+      definition.procedures[opnum] = {
+          ProviderSpecs::ForOpnum(opnum), [this, opnum](const DceRpc::CallContext&, DceRpc::Arguments& args) {
+            std::unique_lock lock(mutex_);
+            calls_.push_back({opnum, args});
+            lock.unlock();
+            const auto body = bodies_.find(opnum);
+            body != bodies_.end() ? body->second(args) : args.SetResultSmall(1);
+          }};
     }
     if (!server_.RegisterInterface(std::move(definition)) || !server_.Listen("ncacn_ip_tcp", "0").ok()) return {};
     return std::to_string(server_.TcpPort());
@@ -49,11 +51,6 @@ class FakeProvider {
   }
 
  private:
-  void Record(uint16_t opnum, const DceRpc::Arguments& args) {
-    std::lock_guard lock(mutex_);
-    calls_.push_back({opnum, args});
-  }
-
   std::map<uint16_t, Body> bodies_;  // set before Start
   DceRpc::Server server_;
   std::mutex mutex_;
