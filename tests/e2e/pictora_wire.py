@@ -75,19 +75,17 @@ for _name, _opnum, _request, _response in PROCEDURES:
 ERR = 'E' * 4000  # callers send room for the longest error text
 
 
-def connect_tcp(port, timeout=10):
-    trans = transport.DCERPCTransportFactory('ncacn_ip_tcp:127.0.0.1[%d]' % port)
-    trans.set_connect_timeout(timeout)
+def connect(where, timeout=10):
+    """A connection bound to the server interface: over TCP to a port, or over the named
+    channel's socket at a path."""
+    if isinstance(where, str):
+        trans = UnixSocketTransport(where, timeout)
+    else:
+        trans = transport.DCERPCTransportFactory('ncacn_ip_tcp:127.0.0.1[%d]' % where)
+        trans.set_connect_timeout(timeout)
     dce = trans.get_dce_rpc()
     dce.connect()
     dce.get_rpc_transport().get_socket().settimeout(timeout)
-    dce.bind(uuidtup_to_bin(SERVER_IF))
-    return dce
-
-
-def connect_unix(path, timeout=10):
-    dce = UnixSocketTransport(path, timeout).get_dce_rpc()
-    dce.connect()
     dce.bind(uuidtup_to_bin(SERVER_IF))
     return dce
 
@@ -142,7 +140,7 @@ def services_xml(*names):
 
 def register(server_port, name, endpoint, services=('Images/Thumbs',), load=0):
     """Registers provider `name` at 127.0.0.1:endpoint running `services`, as a provider does."""
-    dce = connect_tcp(server_port)
+    dce = connect(server_port)
     sid = session(dce, info='<SessionInfo><Application>PictoraProvider</Application></SessionInfo>')
     assert name_data(dce, AddServiceProvider, sid, name, provider_xml(endpoint, load, name))['Result'] == 1
     assert name_data(dce, AddServices, sid, name, services_xml(*services))['Result'] == 1
@@ -158,7 +156,7 @@ def lookup(dce, sid, service):
 
 def providers_for(server_port, service='Images/Thumbs'):
     """The lookup on a fresh connection and session."""
-    dce = connect_tcp(server_port, timeout=30)
+    dce = connect(server_port, timeout=30)
     try:
         return lookup(dce, session(dce), service)
     finally:
@@ -172,11 +170,8 @@ def endpoints_in_order(answer):
 # ---- a provider written on impacket's NDR types -----------------------------------------------
 
 class PyProvider(RawPduServer):
-    """The provider interface served by raw PDUs and impacket stubs (not our runtime).
-
-    ping_fault: answer the ping with a fault of this status. silent: accept connections and
-    requests, never answer.
-    """
+    """The provider interface served by raw PDUs and impacket stubs (not our runtime). ping_fault:
+    answer the ping with a fault of this status. silent: accept connections and calls, never answer."""
 
     def __init__(self, load=0.5, ping_fault=None, silent=False):
         self.load, self.ping_fault, self.silent = load, ping_fault, silent

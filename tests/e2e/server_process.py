@@ -139,9 +139,6 @@ class ServerProcess:
         self.process.stdin.write(text.encode())
         self.process.stdin.flush()
 
-    def signal(self, number=signal.SIGTERM):
-        self.process.send_signal(number)
-
     def finish(self, timeout=15):
         """Waits for the process to end (killing it after `timeout`); returns its exit code."""
         code = stop_process(self.process, None, timeout)
@@ -150,7 +147,7 @@ class ServerProcess:
         return code
 
     def stop(self):
-        self.signal()
+        self.process.send_signal(signal.SIGTERM)
         return self.finish()
 
     def __enter__(self):

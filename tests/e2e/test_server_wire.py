@@ -24,7 +24,7 @@ def server():
 
 @pytest.fixture
 def dce(server):
-    connection = w.connect_tcp(server.port)
+    connection = w.connect(server.port)
     yield connection
     connection.disconnect()
 
@@ -163,7 +163,7 @@ def test_procedure_numbers_not_served_are_out_of_range(dce, opnum):
 def test_at_its_memory_limit_the_server_refuses_new_sessions_and_keeps_answering():
     with ServerProcess(extra_env={'PICTORA_MEMORY_LIMIT_MB': '1'}) as s:  # below any real process
         s.start()
-        dce = w.connect_tcp(s.port)
+        dce = w.connect(s.port)
         for _ in range(3):
             resp = w.open_session(dce)
             assert resp['Result'] == 0

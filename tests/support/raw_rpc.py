@@ -154,27 +154,24 @@ class RawPduServer:
             threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
     def _serve(self, sock):
+        fragment, stub = 4280, b''
         with sock:
             try:
-                self._conversation(sock)
+                while True:
+                    pdu = read_pdu(sock)
+                    ptype, flags, call_id = pdu[2], pdu[3], struct.unpack('<I', pdu[12:16])[0]
+                    if ptype == BIND:
+                        fragment = self.on_bind(sock, pdu, call_id)
+                        if fragment is None:
+                            return
+                        continue
+                    if ptype != REQUEST:
+                        return
+                    stub += pdu[24:]
+                    if not flags & PFC_LAST:
+                        continue
+                    if not self.on_request(sock, call_id, struct.unpack('<H', pdu[22:24])[0], stub, fragment):
+                        return
+                    stub = b''
             except (ConnectionError, OSError):
                 pass
-
-    def _conversation(self, sock):
-        fragment, stub = 4280, b''
-        while True:
-            pdu = read_pdu(sock)
-            ptype, flags, call_id = pdu[2], pdu[3], struct.unpack('<I', pdu[12:16])[0]
-            if ptype == BIND:
-                fragment = self.on_bind(sock, pdu, call_id)
-                if fragment is None:
-                    return
-                continue
-            if ptype != REQUEST:
-                return
-            stub += pdu[24:]
-            if not flags & PFC_LAST:
-                continue
-            if not self.on_request(sock, call_id, struct.unpack('<H', pdu[22:24])[0], stub, fragment):
-                return
-            stub = b''
