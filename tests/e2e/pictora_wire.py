@@ -178,9 +178,6 @@ class PyProvider(RawPduServer):
         self.calls = []
         super().__init__(backlog=16)
 
-    def register(self, server, name, services=('Images/Thumbs',)):
-        register(server.port, name, self.port, services, self.load)
-
     def on_bind(self, sock, pdu, call_id):
         max_xmit, max_recv = struct.unpack('<HH', pdu[16:20])
         fragment = max(2048, min(max_xmit, max_recv, 5840)) & 0xFFF8

@@ -46,7 +46,7 @@ def start_providers(server, running, *specs):
     for name, load, kind in specs:
         if kind.startswith('impacket'):
             provider = PyProvider(load, 0x1C000012 if kind == 'impacket-fault' else None, kind == 'impacket-silent')
-            provider.register(server, name)
+            w.register(server.port, name, provider.port, load=load)
         else:
             provider = Provider(server, name, load, [] if kind == 'runtime' else ['--' + kind]).wait_registered()
         running.append(provider)
@@ -55,14 +55,22 @@ def start_providers(server, running, *specs):
 
 
 @pytest.mark.parametrize('kind', ['runtime', 'impacket'])
-def test_three_providers_come_back_least_loaded_first(server_with, running, kind):
+def test_three_providers_come_back_least_loaded_first_also_through_the_client_tool(server_with, running, kind):
     server = server_with()
     seven, two, five = start_providers(server, running, ('Seven', 0.7, 'runtime'), ('Two', 0.2, 'runtime'),
                                        ('Five', 0.5, kind))
     assert endpoints_in_order(w.providers_for(server.port)) == [two.port, five.port, seven.port]
-    # The client tool prints them in the server's order.
+    # The client tool prints them in the server's order, answers, and fails with a nonzero status.
     table = cli(server, 'providers-for', 'Images/Thumbs')
     assert [line.split()[1] for line in table.stdout.splitlines()[1:]] == ['Two', 'Five', 'Seven'], table.stderr
+    unknown = cli(server, 'providers-for', 'No/Such')
+    assert unknown.returncode == 0 and 'no provider runs this service' in unknown.stdout
+    detailed = cli(server, 'info', 'detailed')
+    assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
+    assert cli(server, 'info', 'nonsense').returncode == 2
+    server.stop()
+    unreachable = cli(server, 'version')
+    assert unreachable.returncode == 1 and '1722' in unreachable.stderr
 
 
 def test_liveness_drops_the_dead_and_only_them(server_with, running):
@@ -96,7 +104,7 @@ def test_silent_provider_costs_at_most_the_call_timeout_and_does_not_hold_up_a_s
     silent, = start_providers(server, running, ('Silent', 0.1, 'silent' if kind == 'runtime' else 'impacket-silent'))
     answering = PyProvider(load=0.3)
     running.append(answering)
-    answering.register(server, 'Answering', services=('Images/Other',))
+    w.register(server.port, 'Answering', answering.port, ('Images/Other',), load=0.3)
     timeout = CALL_TIMEOUT_MS / 1000
     outcome = {}
 
@@ -164,17 +172,3 @@ def test_provider_registers_again_after_a_server_restart(server_with, running):
     assert endpoints_in_order(w.providers_for(server.port)) == [provider.port]
     sessions = [line.split()[-4] for line in provider.log.text().splitlines() if 'registered with session' in line]
     assert len(sessions) == 2 and sessions[0] != sessions[1]
-
-
-def test_cli_answers_and_fails_with_a_nonzero_status(server_with):
-    server = server_with()
-    version = cli(server, 'version')
-    assert version.returncode == 0 and version.stdout.strip()
-    assert cli(server, 'info', 'nonsense').returncode == 2
-    detailed = cli(server, 'info', 'detailed')
-    assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
-    unknown = cli(server, 'providers-for', 'No/Such')
-    assert unknown.returncode == 0 and 'no provider runs this service' in unknown.stdout
-    server.stop()
-    unreachable = cli(server, 'version')
-    assert unreachable.returncode == 1 and '1722' in unreachable.stderr

@@ -13,10 +13,6 @@ import pictora_wire as w
 from server_process import ServerProcess, binary, cli, port_open, scaled, wait_until
 
 
-def assert_clean_close(server):
-    assert 'Shutting down Server running at endpoint' in server.stderr
-
-
 def test_end_of_input_is_no_stop_but_a_remote_stop_request_is():
     with ServerProcess() as server:
         server.start()
@@ -29,7 +25,7 @@ def test_end_of_input_is_no_stop_but_a_remote_stop_request_is():
         assert w.call(dce, w.SetStopFlag, Text1='whatever', Text2='')['Result'] == 1
         assert server.finish() == 0
         assert '\nStop command was issued' in server.stdout
-        assert_clean_close(server)
+        assert 'Shutting down Server running at endpoint' in server.stderr
         assert not port_open(server.port)
 
 
@@ -43,7 +39,7 @@ def test_key_or_signal_ends_console_mode_cleanly(stop):
             server.process.send_signal(stop)
         assert server.finish() == 0
         assert 'Stop command was issued' not in server.stdout
-        assert_clean_close(server)
+        assert 'Shutting down Server running at endpoint' in server.stderr
 
 
 def test_named_channel_with_authentication_on():
@@ -64,7 +60,7 @@ def test_named_channel_with_authentication_on():
         server.send_keys('q')
         assert server.finish() == 0
         assert not os.path.exists(server.pipe_path)
-        assert_clean_close(server)
+        assert 'Shutting down Server running at endpoint' in server.stderr
 
 
 def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():

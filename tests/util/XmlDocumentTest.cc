@@ -49,11 +49,9 @@ TEST_F(XmlDocumentTest, PositionsCountFromZero) {
       {"//Service/@Name", 1, "Name", "b"},
   };
   for (const auto& c : cases) {
-    XmlDocument document;
-    ASSERT_TRUE(document.LoadXml(kServices));
-    ASSERT_TRUE(document.SelectNode(c.xpath, c.index)) << c.xpath;
-    EXPECT_EQ(document.GetNodeName(), c.expectedName) << c.xpath;
-    EXPECT_EQ(document.GetNodeText(""), c.expectedText) << c.xpath;
+    ASSERT_TRUE(document_.SelectNode(c.xpath, c.index)) << c.xpath;
+    EXPECT_EQ(document_.GetNodeName(), c.expectedName) << c.xpath;
+    EXPECT_EQ(document_.GetNodeText(""), c.expectedText) << c.xpath;
   }
   EXPECT_EQ(document_.CountNodes("//ImageServices/*"), 3);
   EXPECT_EQ(document_.CountChildren("//ImageServices"), 4);  // the comment counts, blanks do not
