@@ -1,12 +1,10 @@
-"""The real programs as child processes: pictora-server in a throw-away installation (its own
-home, installation key, pipe folder and free loopback port, so runs never touch /var/lib, /etc
-or a fixed port), pictora-provider and pictora-cli, all from $PICTORA_BIN_DIR (else the newest
-build folder).
+"""The real programs as child processes, from $PICTORA_BIN_DIR (else the newest build folder):
+pictora-server in a throw-away installation (its own home, installation key, pipe folder and
+free loopback port, never /var/lib, /etc or a fixed port), pictora-provider and pictora-cli.
 
 PICTORA_TEST_TIME_SCALE (a factor, default 1) slows every wait for sanitizer builds and loaded
-machines; a test that bounds a duration by a time-out the program is configured with grows that
-time-out too, so "one time-out, not two" keeps its meaning at any factor.
-"""
+machines; a test that bounds a duration by a configured time-out grows that time-out too, so
+"one time-out, not two" keeps its meaning at any factor."""
 import glob
 import os
 import re

@@ -1,9 +1,6 @@
-// Stand-ins behind the server core's seams for programs that run a real core without a network:
-// a listener that starts and stops at once, and provider calls that succeed without leaving the
-// process. Override what a program needs to observe or vary. Free of any test framework, so
-// benchmarks and fuzz targets use them too.
-//
-// Thread safety: stateless; safe from any thread.
+// Stand-ins behind the server core's seams for a real core without a network (tests, benchmarks
+// and fuzz targets, so no test framework): a listener that starts and stops at once, and provider
+// calls that succeed without leaving the process. Stateless; safe from any thread.
 #pragma once
 
 #include <string>
