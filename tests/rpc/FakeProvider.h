@@ -2,6 +2,8 @@
 // it answers 1) and every call is recorded. Shared by the provider-call tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <map>
 #include <mutex>
@@ -41,7 +43,8 @@ class FakeProvider {
             body != bodies_.end() ? body->second(args) : args.SetResultSmall(1);
           }};
     }
-    if (!server_.RegisterInterface(std::move(definition)) || !server_.Listen("ncacn_ip_tcp", "0").ok()) return {};
+    EXPECT_TRUE(server_.RegisterInterface(std::move(definition)));
+    EXPECT_TRUE(server_.Listen("ncacn_ip_tcp", "0").ok());
     return std::to_string(server_.TcpPort());
   }
 
