@@ -82,8 +82,7 @@ def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():
     (['some-allow-list'], '', 'systemd'),
 ])
 def test_forms_that_start_no_server(args, stdout, stderr):
-    env = dict(os.environ)
-    env.pop('NOTIFY_SOCKET', None)
+    env = {name: value for name, value in os.environ.items() if name != 'NOTIFY_SOCKET'}
     done = subprocess.run([binary('pictora-server')] + args, env=env, stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=15, text=True)
     assert done.returncode == 0

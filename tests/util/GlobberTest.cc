@@ -25,11 +25,8 @@ class GlobberTest : public testing::Test {
   std::vector<std::string> Walk(const std::string& pattern) {
     std::vector<std::string> files;
     EXPECT_TRUE(globber_.SetPattern(tree_ / pattern)) << pattern;
-    for (int guard = 0; guard < 100; ++guard) {
-      const FindData* found = globber_.Next();
-      if (found == nullptr) break;
-      files.push_back(found->name);
-    }
+    const FindData* found;
+    while (files.size() < 100 && (found = globber_.Next()) != nullptr) files.push_back(found->name);
     return files;
   }
 
