@@ -77,7 +77,8 @@ def test_liveness_drops_the_dead_and_only_them(server_with, running):
     """SIGTERM: a provider unregisters itself. SIGKILL: the next liveness pass drops it. A remote
     error or a time-out answering the ping is no proof of death. A provider that does not answer
     the load query ranks as if its load were 1.0."""
-    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>500</RpcCallTimeoutMs>')
+    # Every load query of the final lookup must beat the time-out on a loaded machine too.
+    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
     # The stand-in provider refuses the ping with access denied (5).
     keep, leaving, dead, refusing, high, plain, denying, silent = start_providers(
         server, running, ('Keep', 0.3, 'runtime'), ('Leaving', 0.3, 'runtime'), ('Dead', 0.1, 'runtime'),
