@@ -7,7 +7,7 @@
 #
 # PICTORA_FUZZ_SECONDS: time per fuzz target (default 45).
 # PICTORA_SANITIZER_TIME_SCALE: how much longer timing-sensitive tests may take under the
-# sanitizers (default 3; see tests/e2e/timing.py).
+# sanitizers (default 3; see tests/e2e/server_process.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

@@ -1,20 +1,16 @@
 // Drives the server's procedure table (a real ServerImpl behind rpc/ServerInterface, listener
-// and provider calls stubbed) with fuzzed procedure numbers and argument values, so that the
-// XML parsing of session, provider and services texts, the buffer reply and the cut texts all
-// see hostile input.
-//
-// Input: the last byte picks the procedure number (modulo 50), the one before it the mode. In
-// stub mode (odd mode byte; bit 1 = big-endian) the bytes before them are a request stub for the
-// runtime's NDR decoder; in argument mode they fill each parameter of the procedure's shape in
-// turn and the runtime's encoder writes the stub. Either way the
-// call runs through the runtime's call executor, as a real request does. A text argument "@"
-// stands for the live session's identifier, which the fuzzer could never guess. The seeds in
-// fuzz/corpus/fuzz_server_procedures are stub-mode inputs.
+// and provider calls stubbed) with fuzzed procedure numbers and arguments, so that the XML
+// parsing of session, provider and services texts, the buffer reply and the cut texts all see
+// hostile input. The last byte picks the procedure (modulo 50), the one before it the mode: an
+// odd mode byte takes the rest as a request stub (bit 1: big-endian), the seeds' form; an even
+// one fills the procedure's parameters in turn and encodes them. Either way the call runs
+// through the runtime's call executor. A text argument "@" stands for the live session's
+// identifier, which the fuzzer could never guess.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +22,7 @@
 #include "rpc/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -39,11 +36,7 @@ constexpr unsigned kCallsPerCore = 4096;
 class Harness {
  public:
   Harness() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-server-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ::abort();
-    root_ = pattern;
-    ::setenv("PICTORA_COMMON_APPDATA", root_.c_str(), 1);
-    ::setenv("PICTORA_REGISTRY_FILE", (root_ + "/pictora.conf").c_str(), 1);
+    if (root_.Path().empty()) ::abort();
     definition_ = Rpc::ServerInterfaceDefinition([this] { return core_.get(); });
     for (auto& [opnum, procedure] : definition_.procedures) {
       procedure.handler = [this, spec = procedure.spec, inner = procedure.handler](
@@ -55,11 +48,6 @@ class Harness {
       };
     }
     Restart();
-  }
-  ~Harness() {
-    core_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
 
   void Run(const uint8_t* data, size_t size) {
@@ -88,7 +76,7 @@ class Harness {
   void Restart() {
     core_.reset();
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(root_, ignored))
+    for (const auto& entry : std::filesystem::directory_iterator(root_.Path(), ignored))
       std::filesystem::remove_all(entry.path(), ignored);
     core_ = std::make_unique<ServerCore::ServerImpl>(ServerCore::ServerImpl::Seams{&listener_, &calls_, nullptr, nullptr});
     if (core_->Init("") != 0) ::abort();
@@ -135,7 +123,9 @@ class Harness {
     }
   }
 
-  std::string root_;
+  TestSupport::TempFolder root_;
+  TestSupport::ScopedEnv appData_{"PICTORA_COMMON_APPDATA", root_.Path()};
+  TestSupport::ScopedEnv registry_{"PICTORA_REGISTRY_FILE", root_ / "pictora.conf"};
   TestSupport::QuietListener listener_;
   TestSupport::AnsweringProviderCalls calls_;  // every provider alive, nothing leaves the process
   std::unique_ptr<ServerCore::ServerImpl> core_;

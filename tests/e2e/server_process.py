@@ -1,11 +1,13 @@
-"""Runs the real pictora-server as a child process in a throw-away installation.
+"""The real programs as child processes, from $PICTORA_BIN_DIR (else the newest build folder):
+pictora-server in a throw-away installation (its own home, installation key, pipe folder and
+free loopback port, never /var/lib, /etc or a fixed port), pictora-provider and pictora-cli.
 
-Every run gets its own temporary home (PICTORA_COMMON_APPDATA), installation key, pipe folder
-and documents folder, and a free loopback port, so runs never touch /var/lib, /etc or a fixed
-port and can run side by side.
-"""
+PICTORA_TEST_TIME_SCALE (a factor, default 1) slows every wait for sanitizer builds and loaded
+machines; a test that bounds a duration by a configured time-out grows that time-out too, so
+"one time-out, not two" keeps its meaning at any factor."""
 import glob
 import os
+import re
 import shutil
 import signal
 import socket
@@ -13,31 +15,21 @@ import subprocess
 import tempfile
 import time
 
-from timing import scaled
-
-SERVER_BIN_VAR = 'PICTORA_SERVER_BIN'
-PIPE_NAME = 'KorvanePictora'
+def scaled(seconds):
+    return seconds * max(float(os.environ.get('PICTORA_TEST_TIME_SCALE') or 1), 1.0)
 
 
-def binary(name, variable=SERVER_BIN_VAR):
-    """$variable, else $PICTORA_BIN_DIR/name, else the newest build's."""
-    if os.environ.get(variable):
-        return os.path.abspath(os.environ[variable])
+def binary(name):
     if os.environ.get('PICTORA_BIN_DIR'):
         return os.path.join(os.environ['PICTORA_BIN_DIR'], name)
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
-    found = sorted(glob.glob(os.path.join(root, 'build', '*', 'bin', name)), key=os.path.getmtime)
-    if not found:
-        raise RuntimeError('%s not built (set %s)' % (name, variable))
+    found = sorted(glob.glob(os.path.join(os.path.dirname(__file__), '..', '..', 'build', '*', 'bin', name)),
+                   key=os.path.getmtime)
+    assert found, '%s not built (set PICTORA_BIN_DIR)' % name
     return os.path.abspath(found[-1])
 
 
-def server_binary():
-    return binary('pictora-server')
-
-
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+    with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
         return s.getsockname()[1]
 
@@ -45,8 +37,9 @@ def free_port():
 def wait_until(predicate, timeout, step=0.05):
     deadline = time.monotonic() + scaled(timeout)
     while time.monotonic() < deadline:
-        if predicate():
-            return True
+        value = predicate()
+        if value:
+            return value
         time.sleep(step)
     return predicate()
 
@@ -59,126 +52,138 @@ def port_open(port):
         return False
 
 
+def stop_process(process, sig=signal.SIGTERM, timeout=15):
+    """Sends `sig` (if any) unless the process has ended; kills it after `timeout`. Its exit code."""
+    if sig is not None and process.poll() is None:
+        process.send_signal(sig)
+    try:
+        process.wait(scaled(timeout))
+    except subprocess.TimeoutExpired:
+        process.kill()
+    return process.wait()
+
+
+class LogFile:
+    """A file a child process writes its output to."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def text(self):
+        with open(self.path, 'rb') as f:
+            return f.read().decode('latin-1')
+
+    def wait_for(self, pattern, timeout=10):
+        found = wait_until(lambda: re.search(pattern, self.text()), timeout)
+        assert found, 'no %r in:\n%s' % (pattern, self.text())
+        return found
+
+
 class ServerProcess:
-    """One server process. Use as a context manager; the folder is removed afterwards."""
+    """One server process in its own installation. Use as a context manager; the folder is
+    removed afterwards."""
 
     def __init__(self, extra_env=None):
         self.root = tempfile.mkdtemp(prefix='pictora-e2e-')
         self.port = free_port()
-        self.appdata = os.path.join(self.root, 'appdata')
-        self.pipe_dir = os.path.join(self.root, 'pipe')
-        for folder in (self.appdata, self.pipe_dir, os.path.join(self.root, 'docs')):
+        appdata, pipe_dir, docs = (os.path.join(self.root, name) for name in ('appdata', 'pipe', 'docs'))
+        self.pipe_path = os.path.join(pipe_dir, 'KorvanePictora')
+        self.server_folder = os.path.join(appdata, 'Korvane', 'Pictora', 'Server')
+        for folder in (self.server_folder, pipe_dir, docs):
             os.makedirs(folder)
-        self.registry = os.path.join(self.root, 'pictora.conf')
-        with open(self.registry, 'w') as f:
+        registry = os.path.join(self.root, 'pictora.conf')
+        with open(registry, 'w') as f:
             f.write('Version=1.0.0.0\n')
-        self.env = dict(os.environ)
-        self.env.update({
-            'PICTORA_COMMON_APPDATA': self.appdata,
-            'PICTORA_REGISTRY_FILE': self.registry,
-            'PICTORA_PIPE_DIR': self.pipe_dir,
-            'PICTORA_DOCUMENTS': os.path.join(self.root, 'docs'),
-        })
+        self.env = dict(os.environ, PICTORA_COMMON_APPDATA=appdata, PICTORA_REGISTRY_FILE=registry,
+                        PICTORA_PIPE_DIR=pipe_dir, PICTORA_DOCUMENTS=docs)
         self.env.pop('NOTIFY_SOCKET', None)
         self.env.update(extra_env or {})
         self.process = None
-        self.stdout = ''
-        self.stderr = ''
-
-    # ---- the installation -------------------------------------------------------------------
-
-    @property
-    def server_folder(self):
-        return os.path.join(self.appdata, 'Korvane', 'Pictora', 'Server')
-
-    @property
-    def pipe_path(self):
-        return os.path.join(self.pipe_dir, PIPE_NAME)
+        self.out, self.log = (LogFile(os.path.join(self.root, name)) for name in ('stdout.txt', 'stderr.txt'))
 
     def write_server_file(self, name, text):
-        os.makedirs(self.server_folder, exist_ok=True)
         with open(os.path.join(self.server_folder, name), 'w') as f:
             f.write(text)
 
-    def write_services(self, service_elements):
-        self.write_server_file(
-            'Pictora.Services',
-            '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n' +
-            service_elements + '</Services></Server></Pictora>\n')
+    def write_services(self, *services):
+        """A service is a name (meant for every provider) or (name, "Provider1;Provider2")."""
+        self.write_server_file('Pictora.Services', (
+            '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n%s</Services></Server></Pictora>\n'
+            % ''.join('<Service><Name>%s</Name><Source>src</Source><State>On</State><Properties></Properties>'
+                      '<ServiceProviders>%s</ServiceProviders></Service>\n'
+                      % ((s, '') if isinstance(s, str) else s) for s in services)))
 
-    def write_configuration(self, config_children):
-        self.write_server_file(
-            'Pictora.PTSConfig',
-            '<?xml version="1.0" standalone="yes"?><Pictora><Server><Config>' +
-            config_children + '</Config></Server></Pictora>')
+    def write_configuration(self, config_children=''):
+        """The configuration file with this server's port and the given elements. Without a
+        definitions block the command line's endpoint does not rewrite it."""
+        self.write_server_file('Pictora.PTSConfig', '<?xml version="1.0" standalone="yes"?><Pictora><Server>'
+                               '<Config><Endpoint>%d</Endpoint>%s</Config></Server></Pictora>'
+                               % (self.port, config_children))
 
-    # ---- the process --------------------------------------------------------------------------
-
-    def start(self, args=None, endpoint=True, wait_listening=True):
+    def start(self, args=None, wait_listening=True):
         if args is None:
-            args = ['-console', '', str(self.port)] if endpoint else ['-console']
+            args = ['-console', '', str(self.port)]
         # Files, not pipes: a chatty server must never block on output nobody reads yet.
-        self._out = open(os.path.join(self.root, 'stdout.txt'), 'w+b')
-        self._err = open(os.path.join(self.root, 'stderr.txt'), 'w+b')
-        self.process = subprocess.Popen(
-            [server_binary()] + args, env=self.env, stdin=subprocess.PIPE,
-            stdout=self._out, stderr=self._err)
+        with open(self.out.path, 'wb') as out, open(self.log.path, 'wb') as err:
+            self.process = subprocess.Popen([binary('pictora-server')] + args, env=self.env, stdin=subprocess.PIPE,
+                                            stdout=out, stderr=err)
         if wait_listening:
-            ok = wait_until(lambda: self.process.poll() is not None or port_open(self.port), 15)
-            assert ok and self.process.poll() is None, 'server did not start: %s' % (
-                self.finish(timeout=5),)
-        return self
-
-    def start_on_pipe(self):
-        """Starts with ActivateAuthentication on: the server listens only on the named channel."""
-        self.write_configuration('<Endpoint>%d</Endpoint><ActivateAuthentication>true'
-                                 '</ActivateAuthentication>' % self.port)
-        self.start(args=['-console'], wait_listening=False)
-        ok = wait_until(lambda: self.process.poll() is not None or os.path.exists(self.pipe_path), 15)
-        assert ok and self.process.poll() is None, 'server did not start: %s' % (
-            self.finish(timeout=5),)
+            ok = wait_until(lambda: self.process.poll() is not None or
+                            'Server listening at endpoint' in self.log.text(), 15)
+            assert ok and self.process.poll() is None, 'server did not start: %s' % self.log.text()
         return self
 
     def send_keys(self, text):
         self.process.stdin.write(text.encode())
         self.process.stdin.flush()
 
-    def signal(self, number=signal.SIGTERM):
-        self.process.send_signal(number)
-
     def finish(self, timeout=15):
         """Waits for the process to end (killing it after `timeout`); returns its exit code."""
-        try:
-            self.process.wait(timeout=scaled(timeout))
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        try:
-            self.process.stdin.close()
-        except OSError:
-            pass
-        self.stdout = self.read_output(self._out)
-        self.stderr = self.read_output(self._err)
-        return self.process.returncode
+        code = stop_process(self.process, None, timeout)
+        self.process.stdin.close()
+        self.stdout, self.stderr = self.out.text(), self.log.text()
+        return code
 
-    @staticmethod
-    def read_output(f):
-        f.flush()
-        f.seek(0)
-        return f.read().decode('latin-1')
-
-    def stderr_so_far(self):
-        return self.read_output(self._err)
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        return self.finish()
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
         if self.process is not None and self.process.poll() is None:
             self.process.kill()
-            self.finish()
-        for f in (getattr(self, '_out', None), getattr(self, '_err', None)):
-            if f is not None:
-                f.close()
+            self.process.wait()
         shutil.rmtree(self.root, ignore_errors=True)
-        return False
+
+
+class Provider:
+    """A pictora-provider process registered with `server`, its log in the server's folder."""
+
+    def __init__(self, server, name, load, extra=()):
+        command = [binary('pictora-provider'), '--name', name, '--server', '127.0.0.1:%d' % server.port,
+                   '--host', '127.0.0.1', '--load', str(load), '--update-ms', '300', '--reregister-delay-ms', '100:400']
+        self.log = LogFile(os.path.join(server.root, 'provider-%s.txt' % name))
+        with open(self.log.path, 'wb') as err:
+            self.process = subprocess.Popen(command + list(extra), stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=err)
+        self.port = int(self.log.wait_for(r'listening on port (\d+)').group(1))
+
+    def wait_registered(self, count=1):
+        assert wait_until(lambda: self.log.text().count("registered service 'Images/Thumbs'") >= count, 10), \
+            self.log.text()
+        return self
+
+    def stop(self, sig=signal.SIGTERM):
+        return stop_process(self.process, sig)
+
+
+def cli(server, *words, pipe=None):
+    """pictora-cli against `server`: over TCP, or over its local channel `pipe`."""
+    where = ['--pipe', pipe] if pipe else ['--server', '127.0.0.1:%d' % server.port]
+    return subprocess.run([binary('pictora-cli')] + where + list(words), capture_output=True, text=True,
+                          timeout=30, env=server.env)

@@ -52,7 +52,7 @@ def test_files_stay_whole_through_kills():
             writer = threading.Thread(target=rewrite_until_killed, args=(admin, stop))
             writer.start()
             time.sleep(rng.uniform(0.0, 0.25))
-            s.signal(signal.SIGKILL)
+            s.process.send_signal(signal.SIGKILL)
             s.finish()
             stop.set()
             # impacket keeps reading a socket its peer closed: wake it with an error instead.

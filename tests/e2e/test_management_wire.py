@@ -7,13 +7,11 @@ import socket
 import pytest
 
 import pictora_wire as w
-from provider_harness import PyProvider, WireClient, wait_for
-from server_process import ServerProcess
+from pictora_wire import PyProvider
+from server_process import ServerProcess, wait_until
 
 HOST = socket.gethostname()
 ROOM = 'S' * 4000  # what callers send as status: room for the longest status text
-SERVICES = ('<Service><Name>Maps</Name><Source>src-maps</Source><State>On</State><Properties></Properties>'
-            '<ServiceProviders>P1;P2;</ServiceProviders></Service>\n')
 P1_FILE = ('<?xml version="1.0" standalone="yes"?><Pictora><ServiceProvider><Config><HostMachine>127.0.0.1'
            '</HostMachine><Endpoint>%d</Endpoint><State>Off</State></Config></ServiceProvider></Pictora>')
 
@@ -27,7 +25,7 @@ class Admin:
     """One connection; `session` is a management session opened from `machine`."""
 
     def __init__(self, port, machine=HOST):
-        self.dce = w.connect_tcp(port)
+        self.dce = w.connect(port)
         self.session = self.open(session_info(machine))[1]
 
     def open(self, info):
@@ -60,13 +58,13 @@ class Admin:
 @pytest.fixture(scope='module')
 def server():
     with ServerProcess() as s:
-        s.write_services(SERVICES)
+        s.write_services(('Maps', 'P1;P2;'))
         providers = {name: PyProvider(load=0.5) for name in ('P1', 'P2')}
         s.write_server_file('P1.PTPConfig', P1_FILE % providers['P1'].port)
         # "admin1" on the command line joins the configured allow list.
         s.start(args=['-console', 'admin1', str(s.port)])
         for name, provider in providers.items():
-            provider.register(s, name, services=('Maps',))
+            w.register(s.port, name, provider.port, services=('Maps',))
         s.providers = providers
         yield s
         for provider in providers.values():
@@ -142,9 +140,9 @@ def test_service_store(server, admin):
     assert admin.ok(w.StopService, Text='imaging/new/thing')[0] == 1
     assert admin.ok(w.RefreshService, Text='Maps')[0] == 1
     assert admin.ok(w.RefreshAllServices)[0] == 1  # P1 is the one configured provider
-    wait_for(lambda: p1.commanded('ProviderRefreshAllServices'), 5, 'refresh all')
+    assert wait_until(lambda: p1.commanded('ProviderRefreshAllServices'), 5)
     assert len(p2.commanded('ProviderStopService')) == 1
-    assert '<Source>src-maps</Source>' in w.unz(p2.commanded('ProviderRefreshService')[0]['Xml'])
+    assert '<Source>src</Source>' in w.unz(p2.commanded('ProviderRefreshService')[0]['Xml'])
 
     answer = admin.call(w.GetServiceName, Text='maps', Name='x' * 20)
     assert (answer['Result'], w.unz(answer['Name'])) == (1, 'Maps')
@@ -187,7 +185,7 @@ def test_provider_administration(server, admin):
     assert '<ServerHost>' not in read(server, 'Render1.PTPConfig')
     assert admin.ok(w.UpdateServiceProviderConfigXml, Text='P1', Xml='<Config><NumCPU>8</NumCPU></Config>')[0] == 1
     assert '<NumCPU>8</NumCPU>' in read(server, 'P1.PTPConfig')
-    wait_for(lambda: server.providers['P1'].commanded('ProviderRefreshConfiguration'), 5, 'configuration refresh')
+    assert wait_until(lambda: server.providers['P1'].commanded('ProviderRefreshConfiguration'), 5)
 
     # No start mechanism: the start fails and the provider stays off.
     result, status = admin.ok(w.StartServiceProvider, Text='Render1')
@@ -214,17 +212,17 @@ def test_server_configuration(server, admin, tmp_path):
     after = read(server, 'Pictora.PTSConfig')
     assert '<Extra>1</Extra>' in after and '<Endpoint>%d</Endpoint>' % server.port in after
     # The log moves into the new folder's Server sub-folder.
-    WireClient(server).close()
-    admin.ok(w.StartService, Text='Nothing')
-    wait_for(lambda: os.path.isdir(os.path.join(logs, 'Server')) and os.listdir(os.path.join(logs, 'Server')), 5, 'log')
+    w.providers_for(server.port, 'Maps')
+    assert wait_until(lambda: os.path.isdir(os.path.join(logs, 'Server')) and os.listdir(os.path.join(logs, 'Server')), 5)
 
 
 def test_reports_and_status_texts(server, admin):
     answer = admin.call(w.GetServiceProvidersInfo, Size=100)
     assert (answer['Result'], w.unz(answer['Status'])) == (-1, '')
-    client = WireClient(server)
-    assert '<State>On</State>' in client._buffer_text(w.GetInfo, client.session, 'ServerManager')
-    client.close()
+    dce = w.connect(server.port)
+    report = w.call(dce, w.GetInfo, Session=w.session(dce), Name='ServerManager', Size=200000, ErrText='e')
+    assert '<State>On</State>' in w.buffer_text(report)
+    dce.disconnect()
     # A status beyond 4000 characters is cut in the middle.
     name = 'N' * 3000
     assert admin.ok(w.ManagerAddService, Source='a', Name=name, Properties='', Providers='P1')[0] == 1

@@ -3,12 +3,12 @@ import os
 import subprocess
 import tempfile
 
-from server_process import server_binary
+from server_process import binary
 from systemd_stand_in import PrivateBus
 
 
 def uninstall(bus_address):
-    return subprocess.run([server_binary(), '-Uninstall'], env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus_address),
+    return subprocess.run([binary("pictora-server"), '-Uninstall'], env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus_address),
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
 
 

@@ -19,31 +19,19 @@ class InstallationTest : public ::testing::Test {
   TestSupport::ScopedEnv documents_{"PICTORA_DOCUMENTS", temp_ / "docs/"};
 };
 
+// One folder of each kind: below the definitions, the home, the data and the documents
+// folders, the home as written, and numbers out of range. The server itself uses 9 and 12.
 TEST_F(InstallationTest, FoldersFollowHomeAndSpecialFolders) {
   WriteRegistry("Home=/opt\\korvane/app\n");
-  const std::string home = "/opt/korvane/app/", defs = home + "XADefs/";
+  const std::string home = "/opt/korvane/app/";
   const std::pair<int, std::string> expected[] = {
-      {0, defs},  {1, home},  {2, defs + "RPDef Generators/"},  {3, home + "RPDef Generators/"},
-      {4, defs + "Raster Formats/"},  {5, home + "Raster Formats/"},
-      {6, defs + "Raster Processes/"},  {7, home + "Raster Processes/"},
-      {8, temp_ / "appdata/Korvane/"},  {9, Data()},  {10, home + "Format Runtime Data/"},
-      {11, temp_ / "docs/Korvane/Pictora/"},  {12, Data() + "Logs/"},
-      {13, defs + "GeoTransformers/"},  {14, home + "Symbology/"},  {15, "/opt\\korvane/app/"},
-      {16, home + "Help/"},  {17, home + "Bitmaps/"},  {18, Data() + "Config/"},
-      {19, home + "pedata/"},  {20, home + "Bin/"},  {21, ""},  {-1, ""},
+      {0, home + "XADefs/"},  {13, home + "XADefs/GeoTransformers/"},  {1, home},  {20, home + "Bin/"},
+      {8, temp_ / "appdata/Korvane/"},  {9, Data()},  {12, Data() + "Logs/"},  {18, Data() + "Config/"},
+      {11, temp_ / "docs/Korvane/Pictora/"},  {15, "/opt\\korvane/app/"},  {21, ""},  {-1, ""},
   };
   for (const auto& [number, folder] : expected) {
     EXPECT_EQ(InstallationFolder(number), folder) << "folder " << number;
   }
-}
-
-TEST_F(InstallationTest, FoldersWithoutHomeAreRelativeNames) {
-  WriteRegistry("Version=2.1.0.7\n");
-  EXPECT_EQ(InstallationFolder(1), "");
-  EXPECT_EQ(InstallationFolder(15), "");
-  EXPECT_EQ(InstallationFolder(13), "XADefs/GeoTransformers/");
-  EXPECT_EQ(InstallationFolder(20), "Bin/");
-  EXPECT_EQ(InstallationFolder(kHomeFolder), Data());
 }
 
 TEST_F(InstallationTest, ReadsValuesLikeRegistryValues) {

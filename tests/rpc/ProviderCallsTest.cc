@@ -1,72 +1,24 @@
-// ProviderCalls against a provider served in process by the runtime.
+// ProviderCalls against a provider served in process by the runtime. The server calls Ping and
+// GetLoad; GetInfo is kept for the administration facade to come (a hostile provider's answers
+// bounded here). The service commands, unused until then, are not tested.
 #include "rpc/ProviderCalls.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
-#include <map>
-#include <mutex>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "dcerpc/Client.h"
-#include "dcerpc/Server.h"
-#include "rpc/ProviderProcedureShapes.h"
+#include "tests/rpc/FakeProvider.h"
 
 namespace Korvane::Pictora::Rpc {
 namespace {
 
 using DceRpc::Arguments;
 using ServerCore::PingResult;
+using Testing::FakeProvider;
 namespace Op = ProviderOp;
-
-// A provider whose procedures run the test's lambdas; every call is recorded.
-class FakeProvider {
- public:
-  using Body = std::function<void(Arguments&)>;
-
-  FakeProvider() {
-    for (uint16_t opnum = 0; opnum < Op::kCount; ++opnum) bodies_[opnum] = [](Arguments& a) { a.SetResultSmall(1); };
-  }
-  ~FakeProvider() { server_.StopListening(); }
-
-  void On(uint16_t opnum, Body body) { bodies_[opnum] = std::move(body); }
-
-  std::string Start() {
-    DceRpc::InterfaceDefinition definition{ProviderInterfaceId(), {}};
-    for (uint16_t opnum = 0; opnum < Op::kCount; ++opnum) {
-      definition.procedures[opnum] = {ProviderSpecs::ForOpnum(opnum),
-                                      [this, opnum](const DceRpc::CallContext&, Arguments& args) {
-                                        {
-                                          std::lock_guard lock(mutex_);
-                                          calls_.push_back({opnum, args});
-                                        }
-                                        bodies_[opnum](args);
-                                      }};
-    }
-    EXPECT_TRUE(server_.RegisterInterface(std::move(definition)));
-    EXPECT_TRUE(server_.Listen("ncacn_ip_tcp", "0").ok());
-    return std::to_string(server_.TcpPort());
-  }
-
-  struct Call {
-    uint16_t opnum;
-    Arguments args;
-  };
-  std::vector<Call> Calls() {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-
- private:
-  std::map<uint16_t, Body> bodies_;
-  DceRpc::Server server_;
-  std::mutex mutex_;
-  std::vector<Call> calls_;
-};
 
 // A port nobody listens on: bound, then closed.
 std::string ClosedPort() {
@@ -84,31 +36,23 @@ class ProviderCallsTest : public ::testing::Test {
   ProviderCalls calls_;
 };
 
-TEST_F(ProviderCallsTest, PingTellsAliveRefusedAndOtherErrorApart) {
-  struct Case {
-    const char* name;
-    FakeProvider::Body body;
-    PingResult expected;
+TEST_F(ProviderCallsTest, PingTellsAliveRefusedUnreachableAndOtherErrorApart) {
+  const std::pair<FakeProvider::Body, PingResult> answers[] = {
+      {[](Arguments& a) { a.SetResultSmall(1); }, PingResult::Alive},
+      {[](Arguments& a) { a.SetResultSmall(0); }, PingResult::Refused},
+      {[](Arguments&) { throw std::runtime_error("refused"); }, PingResult::OtherError},
   };
-  const std::vector<Case> cases = {
-      {"answers true", [](Arguments& a) { a.SetResultSmall(1); }, PingResult::Alive},
-      {"answers false", [](Arguments& a) { a.SetResultSmall(0); }, PingResult::Refused},
-      {"faults", [](Arguments&) { throw std::runtime_error("refused"); }, PingResult::OtherError},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [body, expected] : answers) {
     FakeProvider provider;
-    provider.On(Op::kPing, c.body);
-    std::string port = provider.Start();
+    const std::string port = provider.On(Op::kPing, body).Start();
     std::string errorText;
-    EXPECT_EQ(calls_.Ping("127.0.0.1", port, errorText), c.expected) << c.name;
-    EXPECT_EQ(errorText.empty(), c.expected != PingResult::OtherError) << c.name << ": " << errorText;
+    EXPECT_EQ(calls_.Ping("127.0.0.1", port, errorText), expected);
+    EXPECT_EQ(errorText.empty(), expected != PingResult::OtherError) << errorText;
   }
-}
-
-TEST_F(ProviderCallsTest, PingOfAnAbsentProviderIsUnreachable) {
-  const std::vector<std::pair<std::string, std::string>> targets = {
+  // Nobody there, or no address to call.
+  const std::pair<std::string, std::string> absent[] = {
       {"127.0.0.1", ClosedPort()}, {"", "4000"}, {"127.0.0.1", ""}, {"127.0.0.1", "not-a-port"}};
-  for (const auto& [host, endpoint] : targets) {
+  for (const auto& [host, endpoint] : absent) {
     std::string errorText;
     EXPECT_EQ(calls_.Ping(host, endpoint, errorText), PingResult::Unreachable) << host << ":" << endpoint;
     EXPECT_FALSE(errorText.empty());
@@ -116,11 +60,10 @@ TEST_F(ProviderCallsTest, PingOfAnAbsentProviderIsUnreachable) {
 }
 
 TEST_F(ProviderCallsTest, SilentProviderCostsOnlyTheCallTimeout) {
-  provider_.On(Op::kPing, [](Arguments& a) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    a.SetResultSmall(1);
-  });
-  std::string port = provider_.Start();
+  const std::string port = provider_.On(Op::kPing, [](Arguments& a) {
+                                      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                                      a.SetResultSmall(1);
+                                    }).Start();
   const DceRpc::ClientTimeouts saved = DceRpc::DefaultClientTimeouts();
   DceRpc::SetDefaultClientTimeouts({std::chrono::milliseconds(1000), std::chrono::milliseconds(300)});
   auto started = std::chrono::steady_clock::now();
@@ -138,7 +81,7 @@ TEST_F(ProviderCallsTest, LoadIsWhatTheProviderWritesAndUntouchedOnFailure) {
   faulting.On(Op::kGetLoad, [](Arguments&) { throw std::runtime_error("busy"); });
   double load = 1.0;
   EXPECT_TRUE(calls_.GetLoad("127.0.0.1", provider_.Start(), load));
-  EXPECT_DOUBLE_EQ(load, 0.25);
+  EXPECT_DOUBLE_EQ(load, 0.25);  // the value sent is the one the provider scales
   for (const std::string& port : {faulting.Start(), ClosedPort()}) {
     double untouched = 0.5;
     EXPECT_FALSE(calls_.GetLoad("127.0.0.1", port, untouched)) << port;
@@ -146,98 +89,41 @@ TEST_F(ProviderCallsTest, LoadIsWhatTheProviderWritesAndUntouchedOnFailure) {
   }
 }
 
-// The provider's side of the information request: a buffer reply of `text`.
-FakeProvider::Body InfoReply(std::string text) {
-  return [text](Arguments& a) {
-    int32_t need = static_cast<int32_t>(text.size() + 1);
-    if (a.Long(1) < need) return a.SetResultLong(need);
-    a.SetText(2, text + '\0');
-    a.SetResultLong(0);
-  };
-}
-
-TEST_F(ProviderCallsTest, InformationFitsTheFirstBufferOrIsFetchedOnceMore) {
-  // 39999 characters and the NUL fill the first buffer exactly; one more needs the second call.
-  for (size_t length : {size_t{10}, size_t{39999}, size_t{40000}, size_t{65000}}) {
-    FakeProvider provider;
-    const std::string text = "<I>" + std::string(length - 7, 'x') + "</I>";
-    provider.On(Op::kGetInfo, InfoReply(text));
-    std::string port = provider.Start();
-    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), text) << length;
-
-    std::vector<FakeProvider::Call> seen = provider.Calls();
-    ASSERT_EQ(seen.size(), length < 40000 ? 1u : 2u) << length;
-    EXPECT_EQ(seen[0].args.Text(0), "Detailed");
-    EXPECT_EQ(seen[0].args.Long(1), 40000);
-    EXPECT_EQ(seen[0].args.Text(3), std::string(3999, 'A'));
-    if (seen.size() == 2) {
-      EXPECT_EQ(seen[1].args.Long(1), static_cast<int32_t>(text.size() + 2));  // needed size + 1
-      EXPECT_EQ(seen[1].args.Text(3), std::string(3999, 'A'));
-    }
-    DceRpc::ClearClientConnectionPool();
-  }
-}
-
-TEST_F(ProviderCallsTest, InformationIsEmptyForAnyOtherOutcome) {
+// The information request: a buffer reply, the first buffer 40000 bytes, a second call with the
+// size asked for (+ 1) when that is larger. Anything else gives empty text.
+TEST_F(ProviderCallsTest, InformationIsFetchedInAtMostTwoCalls) {
+  const auto text = [](size_t length) { return "<I>" + std::string(length - 7, 'x') + "</I>"; };
   struct Case {
-    const char* name;
-    std::vector<int32_t> results;  // what the provider returns on each call
-    size_t expectedCalls;
+    std::vector<int32_t> results;  // the provider's result on each call; 0: the text of `length`
+    size_t length;
+    size_t calls;
   };
-  const std::vector<Case> cases = {
-      {"failure", {-1}, 1},
-      {"size below the first buffer", {100}, 1},
-      {"second answer still a size", {50000, 50000}, 2},
-      {"second answer a failure", {50000, -1}, 2},
-      {"absurd size", {0x7fffffff}, 1},
+  const Case cases[] = {
+      {{0}, 10, 1}, {{0}, 39999, 1},  // 39999 characters and the NUL fill the first buffer exactly
+      {{40001, 0}, 40000, 2}, {{65001, 0}, 65000, 2},
+      {{-1}, 0, 1}, {{100}, 0, 1}, {{50000, 50000}, 0, 2}, {{50000, -1}, 0, 2},
+      {{0x7fffffff}, 0, 1},  // no sane report is that large: no second call
   };
   for (const Case& c : cases) {
     FakeProvider provider;
     size_t call = 0;
-    provider.On(Op::kGetInfo, [&](Arguments& a) { a.SetResultLong(c.results[std::min(call++, c.results.size() - 1)]); });
-    std::string port = provider.Start();
-    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), "") << c.name;
-    EXPECT_EQ(provider.Calls().size(), c.expectedCalls) << c.name;
+    const std::string port = provider.On(Op::kGetInfo, [&](Arguments& a) {
+      const int32_t result = c.results[std::min(call++, c.results.size() - 1)];
+      if (result == 0) a.SetText(2, text(c.length) + '\0');
+      a.SetResultLong(result);
+    }).Start();
+    EXPECT_EQ(calls_.GetInfo("127.0.0.1", port, "Detailed"), c.length == 0 ? "" : text(c.length)) << c.length;
+    const std::vector<FakeProvider::Call> seen = provider.Calls();
+    ASSERT_EQ(seen.size(), c.calls) << c.length;
+    EXPECT_EQ(seen[0].args.Text(0), "Detailed");
+    EXPECT_EQ(seen[0].args.Long(1), 40000);
+    if (seen.size() == 2) {
+      EXPECT_EQ(seen[1].args.Long(1), c.results[0] + 1);  // the size asked for + 1
+    }
+    for (const FakeProvider::Call& seenCall : seen) EXPECT_EQ(seenCall.args.Text(3), std::string(3999, 'A'));
     DceRpc::ClearClientConnectionPool();
   }
   EXPECT_EQ(calls_.GetInfo("127.0.0.1", ClosedPort(), "Detailed"), "");
-}
-
-TEST_F(ProviderCallsTest, ServiceCallsSendTheirTextsAndReturnTheProvidersAnswer) {
-  const std::string A(3999, 'A');
-  struct Case {
-    uint16_t opnum;
-    std::function<bool(ProviderCalls&, const std::string&)> call;
-    std::vector<std::string> texts;  // what the provider must receive, in order
-  };
-  const std::vector<Case> cases = {
-      {Op::kStartService,
-       [](ProviderCalls& c, const std::string& p) { return c.StartService("127.0.0.1", p, "src", "Img/One", "<P/>"); },
-       {"Pictora", "src", "Img/One", "<P/>", A}},
-      {Op::kStopService, [](ProviderCalls& c, const std::string& p) { return c.StopService("127.0.0.1", p, "Img/One"); },
-       {"Pictora", "Img/One", A}},
-      {Op::kRefreshService,
-       [](ProviderCalls& c, const std::string& p) { return c.RefreshService("127.0.0.1", p, "<Service/>"); },
-       {"<Service/>", A}},
-      {Op::kRefreshAllServices, [](ProviderCalls& c, const std::string& p) { return c.RefreshAllServices("127.0.0.1", p); },
-       {"Pictora", A}},
-      {Op::kRefreshConfiguration,
-       [](ProviderCalls& c, const std::string& p) { return c.RefreshConfiguration("127.0.0.1", p); }, {"Pictora", A}},
-  };
-  for (const Case& c : cases) {
-    for (int8_t answer : {int8_t{1}, int8_t{0}}) {
-      FakeProvider provider;
-      provider.On(c.opnum, [answer](Arguments& a) { a.SetResultSmall(answer); });
-      std::string port = provider.Start();
-      EXPECT_EQ(c.call(calls_, port), answer == 1) << c.opnum;
-      std::vector<FakeProvider::Call> seen = provider.Calls();
-      ASSERT_EQ(seen.size(), 1u);
-      EXPECT_EQ(seen[0].opnum, c.opnum);
-      for (size_t i = 0; i < c.texts.size(); ++i) EXPECT_EQ(seen[0].args.Text(i), c.texts[i]) << c.opnum << " #" << i;
-      DceRpc::ClearClientConnectionPool();
-    }
-    EXPECT_FALSE(c.call(calls_, ClosedPort())) << c.opnum;
-  }
 }
 
 }  // namespace

@@ -14,12 +14,7 @@ TEST(ServerInterfaceTest, ServesExactlyTheProcedureNumbersOfThisLayer) {
   ServerCore::ServerImpl core;
   const auto definition = ServerInterfaceDefinition([&core] { return &core; });
   for (uint16_t opnum = 0; opnum < 60; ++opnum) {
-    const auto served = definition.procedures.find(opnum);
-    const DceRpc::ProcedureSpec* spec = FindServerProcedureSpec(opnum);
-    ASSERT_EQ(served != definition.procedures.end(), spec != nullptr) << opnum;
-    if (spec != nullptr) {
-      EXPECT_EQ(served->second.spec.params.size(), spec->params.size()) << opnum;
-    }
+    EXPECT_EQ(definition.procedures.count(opnum), FindServerProcedureSpec(opnum) != nullptr ? 1u : 0u) << opnum;
   }
   EXPECT_EQ(definition.procedures.size(), 45u);  // 0-4, 8-47
 }
@@ -40,9 +35,8 @@ TEST(ServerInterfaceTest, CallerIdentityFromTheCallContext) {
   pipe.groups = {100, 27};
   const auto local = ToCallerIdentity(pipe);
   EXPECT_TRUE(local.hasCredentials);
-  EXPECT_EQ(local.uid, 1001u);
-  EXPECT_EQ(local.gid, 100u);
-  EXPECT_EQ(local.supplementaryGroups, (std::vector<gid_t>{100, 27}));
+  EXPECT_EQ(std::make_tuple(local.uid, local.gid, local.supplementaryGroups),
+            std::make_tuple(1001u, 100u, std::vector<gid_t>{100, 27}));
 
   DceRpc::CallContext tcp;
   tcp.peerAddress = "10.1.2.3";

@@ -1,6 +1,6 @@
-// Test support shared by the C++ tests: a temporary folder removed with everything in it when
-// it goes out of scope, an environment variable set for the length of a scope, and a file read
-// whole. Header-only; included as "tests/support/TempFolder.h".
+// Shared by the C++ tests and the fuzz targets (no test framework): a temporary folder removed
+// with everything in it when it goes out of scope, an environment variable set for the length
+// of a scope, and a file read whole.
 #pragma once
 
 #include <stdlib.h>

@@ -115,8 +115,10 @@ def send_response(sock, call_id, stub, fragment, align=8, big_endian=False):
 
 class RawPduServer:
     """Listens on a free loopback port, one thread per connection. A connection reassembles
-    requests and hands each whole stub to on_request; binds go to on_bind. Any other PDU ends
-    the connection. Subclasses answer."""
+    requests; any PDU but a bind or a request ends it. Subclasses answer by defining
+    on_bind(sock, pdu, call_id), which returns the fragment size agreed (None ends the
+    connection), and on_request(sock, call_id, opnum, stub, fragment), which returns False to
+    end the connection."""
 
     def __init__(self, backlog=8):
         self._stop = threading.Event()
@@ -126,14 +128,6 @@ class RawPduServer:
         self.port = self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self._accept, daemon=True)
         self.thread.start()
-
-    def on_bind(self, sock, pdu, call_id):
-        """Answers the bind; returns the fragment size agreed, or None to end the connection."""
-        raise NotImplementedError
-
-    def on_request(self, sock, call_id, opnum, stub, fragment):
-        """Answers one call; returns False to end the connection."""
-        raise NotImplementedError
 
     def close(self):
         self._stop.set()
@@ -160,27 +154,24 @@ class RawPduServer:
             threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
     def _serve(self, sock):
+        fragment, stub = 4280, b''
         with sock:
             try:
-                self._conversation(sock)
+                while True:
+                    pdu = read_pdu(sock)
+                    ptype, flags, call_id = pdu[2], pdu[3], struct.unpack('<I', pdu[12:16])[0]
+                    if ptype == BIND:
+                        fragment = self.on_bind(sock, pdu, call_id)
+                        if fragment is None:
+                            return
+                        continue
+                    if ptype != REQUEST:
+                        return
+                    stub += pdu[24:]
+                    if not flags & PFC_LAST:
+                        continue
+                    if not self.on_request(sock, call_id, struct.unpack('<H', pdu[22:24])[0], stub, fragment):
+                        return
+                    stub = b''
             except (ConnectionError, OSError):
                 pass
-
-    def _conversation(self, sock):
-        fragment, stub = 4280, b''
-        while True:
-            pdu = read_pdu(sock)
-            ptype, flags, call_id = pdu[2], pdu[3], struct.unpack('<I', pdu[12:16])[0]
-            if ptype == BIND:
-                fragment = self.on_bind(sock, pdu, call_id)
-                if fragment is None:
-                    return
-                continue
-            if ptype != REQUEST:
-                return
-            stub += pdu[24:]
-            if not flags & PFC_LAST:
-                continue
-            if not self.on_request(sock, call_id, struct.unpack('<H', pdu[22:24])[0], stub, fragment):
-                return
-            stub = b''
