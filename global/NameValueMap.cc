@@ -23,12 +23,6 @@ unsigned char LowerAscii(char c) {
   return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 bool HasElementChild(const pugi::xml_node& node) {
   for (const pugi::xml_node& child : node.children()) {
     if (child.type() == pugi::node_element) return true;
@@ -112,30 +106,24 @@ bool CaseInsensitiveStringComparer::operator()(std::string_view a, std::string_v
 }
 
 std::string& NameValueMap::operator[](std::string_view name) {
-  for (Pair& pair : pairs_) {
-    if (EqualsIgnoreCase(pair.first, name)) return pair.second;
-  }
+  if (const std::optional<std::size_t> position = index_.Find(name)) return pairs_[*position].second;
+  index_.Add(name, pairs_.size());
   pairs_.emplace_back(std::string(name), std::string());
   return pairs_.back().second;
 }
 
 std::string NameValueMap::Get(std::string_view name) const {
-  for (const Pair& pair : pairs_) {
-    if (EqualsIgnoreCase(pair.first, name)) return pair.second;
-  }
-  return {};
+  const std::optional<std::size_t> position = index_.Find(name);
+  return position ? pairs_[*position].second : std::string();
 }
 
-bool NameValueMap::Contains(std::string_view name) const {
-  return std::any_of(pairs_.begin(), pairs_.end(),
-                     [&](const Pair& pair) { return EqualsIgnoreCase(pair.first, name); });
-}
+bool NameValueMap::Contains(std::string_view name) const { return index_.Find(name).has_value(); }
 
 bool NameValueMap::Erase(std::string_view name) {
-  auto found = std::find_if(pairs_.begin(), pairs_.end(),
-                            [&](const Pair& pair) { return EqualsIgnoreCase(pair.first, name); });
-  if (found == pairs_.end()) return false;
-  pairs_.erase(found);
+  const std::optional<std::size_t> position = index_.Find(name);
+  if (!position) return false;
+  pairs_.erase(pairs_.begin() + static_cast<std::ptrdiff_t>(*position));
+  index_.Rebuild(pairs_);
   return true;
 }
 
@@ -167,6 +155,7 @@ int NameValueMap::LoadSelected(GU::XmlDocument& document, std::string_view xpath
       if (child.type() == pugi::node_element) loaded[child.name()] = ChildValue(child);
     }
     pairs_ = std::move(loaded.pairs_);
+    index_ = std::move(loaded.index_);
     return 1;
   } catch (...) {
     return 0;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/NameIndex.h"
 #include "util/XmlDocument.h"
 
 namespace Korvane::Pictora::Global {
@@ -27,7 +28,10 @@ class NameValueMap {
   std::string Get(std::string_view name) const;
   bool Contains(std::string_view name) const;
   bool Erase(std::string_view name);
-  void Clear() { pairs_.clear(); }
+  void Clear() {
+    pairs_.clear();
+    index_.Clear();
+  }
   std::size_t Size() const { return pairs_.size(); }
   bool Empty() const { return pairs_.empty(); }
   const std::vector<Pair>& Pairs() const { return pairs_; }
@@ -48,6 +52,7 @@ class NameValueMap {
   int LoadSelected(GeneralUtilityLib::XmlDocument& document, std::string_view xpath);
 
   std::vector<Pair> pairs_;
+  GeneralUtilityLib::NameIndex index_;
 };
 
 }  // namespace Korvane::Pictora::Global

@@ -6,7 +6,10 @@ namespace Korvane::Pictora::GeneralUtilityLib {
 
 std::string& ElementList::operator[](std::string_view name) {
   const auto found = FindPair(name);
-  if (found == pairs_.end()) return pairs_.emplace_back(std::string(name), std::string()).second;
+  if (found == pairs_.end()) {
+    index_.Add(name, pairs_.size());
+    return pairs_.emplace_back(std::string(name), std::string()).second;
+  }
   found->second = Trim(found->second);
   return found->second;
 }
@@ -22,6 +25,7 @@ bool ElementList::Remove(std::string_view name) {
   const auto found = FindPair(name);
   if (found == pairs_.end()) return false;
   pairs_.erase(found);
+  index_.Rebuild(pairs_);
   return true;
 }
 
@@ -58,17 +62,13 @@ std::string ElementList::ToXml(std::string_view rootName) const {
 }
 
 std::vector<ElementList::Pair>::iterator ElementList::FindPair(std::string_view name) {
-  for (auto it = pairs_.begin(); it != pairs_.end(); ++it) {
-    if (Equals(it->first, name, true)) return it;
-  }
-  return pairs_.end();
+  const std::optional<std::size_t> position = index_.Find(name);
+  return position ? pairs_.begin() + static_cast<std::ptrdiff_t>(*position) : pairs_.end();
 }
 
 std::vector<ElementList::Pair>::const_iterator ElementList::FindPair(std::string_view name) const {
-  for (auto it = pairs_.begin(); it != pairs_.end(); ++it) {
-    if (Equals(it->first, name, true)) return it;
-  }
-  return pairs_.end();
+  const std::optional<std::size_t> position = index_.Find(name);
+  return position ? pairs_.begin() + static_cast<std::ptrdiff_t>(*position) : pairs_.end();
 }
 
 std::string ListToXml(const ElementList& list, std::string_view indent) {

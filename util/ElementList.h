@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/NameIndex.h"
+
 namespace Korvane::Pictora::GeneralUtilityLib {
 
 class ElementList {
@@ -21,7 +23,10 @@ class ElementList {
   Pair GetAt(std::size_t index) const;
   std::size_t Size() const { return pairs_.size(); }
   bool Empty() const { return pairs_.empty(); }
-  void Clear() { pairs_.clear(); }
+  void Clear() {
+    pairs_.clear();
+    index_.Clear();
+  }
   bool Contains(std::string_view name) const;
   bool Remove(std::string_view name);
 
@@ -44,6 +49,7 @@ class ElementList {
   std::vector<Pair>::const_iterator FindPair(std::string_view name) const;
 
   std::vector<Pair> pairs_;
+  NameIndex index_;
 };
 
 // indent + "<name>value</name>\n" for every pair in order; values are written as they stand.

@@ -18,6 +18,11 @@ constexpr unsigned kLoadErrorCodeBase = 0xC00CE500u;
 // A document with more than one top-level element; the parser itself accepts it.
 constexpr unsigned kMultipleRootsStatus = 0x20;
 constexpr const char* kMultipleRootsReason = "Only one top level element is allowed";
+// Texts come from peers: a document nested deeper than any the system exchanges is refused, so
+// that no walk over a peer's document can cost more than a bounded factor of its size.
+constexpr std::size_t kMaxNesting = 256;
+constexpr unsigned kTooDeepStatus = 0x21;
+constexpr const char* kTooDeepReason = "Elements are nested more than 256 levels deep";
 constexpr const char* kUndefinedError = "Undefined error;  Exception caught";
 
 constexpr unsigned kParseOptions =
@@ -180,6 +185,26 @@ long ChildCount(const pugi::xpath_node& selected) {
   return count;
 }
 
+// Whether any node lies more than `limit` levels below the document, walked without recursion.
+bool NestedDeeperThan(const pugi::xml_document& document, std::size_t limit) {
+  std::size_t depth = 1;
+  for (pugi::xml_node node = document.first_child(); node;) {
+    if (depth > limit) return true;
+    if (node.first_child()) {
+      node = node.first_child();
+      ++depth;
+      continue;
+    }
+    while (!node.next_sibling()) {
+      node = node.parent();
+      --depth;
+      if (!node || node == document) return false;
+    }
+    node = node.next_sibling();
+  }
+  return false;
+}
+
 struct TextPosition {
   unsigned long line = 1;
   unsigned long column = 1;
@@ -243,6 +268,11 @@ struct XmlDocument::Impl {
         content.data(), content.size(), kParseOptions, EncodingOf(content));
     if (!result) {
       failure = {kLoadErrorCodeBase + result.status, result.offset, result.description()};
+      document.reset();
+      return false;
+    }
+    if (NestedDeeperThan(document, kMaxNesting)) {
+      failure = {kLoadErrorCodeBase + kTooDeepStatus, 0, kTooDeepReason};
       document.reset();
       return false;
     }

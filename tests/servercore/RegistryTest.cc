@@ -205,6 +205,15 @@ TEST_F(RegistryTest, ServicesForAProviderFollowStateAndProviderList) {
   EXPECT_THAT(text, Not(HasSubstr("Stopped")));
 }
 
+// Every walk over a provider's text is linear: a service with very many different properties
+// would otherwise hold the registry lock for minutes.
+TEST_F(RegistryTest, AServiceWithManyPropertiesIsTakenInLinearTime) {
+  std::string properties;
+  for (int i = 0; i < 200000; ++i) properties += "<P" + std::to_string(i) + "/>";
+  AddServices("P1", "<Service><Name>Maps</Name>" + properties + "</Service>");
+  EXPECT_THAT(server_->GetServiceInfo("P1", "Maps"), HasSubstr("<P199999>"));
+}
+
 TEST_F(RegistryTest, AtTheMemoryLimitOnlyCallsThatFreeMemoryAreTaken) {
   resident_ = 9 * kMiB;
   auto refusal = [](const std::string& statusXml) {
