@@ -2,13 +2,17 @@
 // service runs only when it could read the service's file in the home folder's "Services"
 // folder ("Folder/Name" lives in "Services/Folder/Name"). A missing file means open to all.
 // On Linux the caller's uid and groups, from its connection to the named channel, are checked
-// against the file's mode bits and the search bits of its folders.
+// against the file's mode bits and the search bits of its folders. File names keep their letter
+// case here while service names do not: a check reads every file whose path matches the name
+// ignoring case, and the caller must be allowed to read each of them. A check never creates
+// anything; registering a service makes its folder and file.
 //
 // Thread-safe: no state but the authentication switch, set at start-up.
 #pragma once
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "servercore/CallerIdentity.h"
 
@@ -19,8 +23,8 @@ class AuthenticationFiles {
   void SetActive(bool active) { active_ = active; }
   bool Active() const { return active_; }
 
-  // Where the service's file lives; creates its folder. Empty text for a name that would lead
-  // out of the Services folder or reach the length limit.
+  // Where the service's file lives. Empty text for a name that would lead out of the Services
+  // folder or reach the length limit.
   std::string PathFor(const std::string& serviceName) const;
   // Creates the service's file, readable by all, unless it exists. True when authentication is
   // off or the file is there; on false failedPath names what could not be created.
@@ -31,6 +35,8 @@ class AuthenticationFiles {
 
  private:
   std::string Folder() const;
+  // The existing files whose path below the Services folder matches path's ignoring case.
+  std::vector<std::string> FilesMatching(const std::string& path) const;
 
   std::atomic<bool> active_{false};
 };

@@ -39,8 +39,11 @@ bool ServerImpl::GetServiceProvidersFor(const ISession& session, const CallerIde
     // Held while every candidate is asked for its load, so the answer reflects one moment.
     CriticalSectionLock lock(&registryLock_);
     PublishLocked(GU::Status("ServerCore.Server.GetServiceProviderFor"));
+    // The file the service's registered name denotes, however the caller spelled it.
+    auto allocation = registry_.Allocations().find(serviceName);
+    const std::string& checkedName = allocation != registry_.Allocations().end() ? allocation->first : serviceName;
     std::string message;
-    if (!authentication_.MayUse(caller, serviceName, message)) {
+    if (!authentication_.MayUse(caller, checkedName, message)) {
       xml = message;
       return false;
     }

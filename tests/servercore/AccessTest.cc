@@ -165,6 +165,22 @@ TEST_F(AuthenticationTest, OwnerGroupAndOtherDecide) {
   EXPECT_FALSE(Allowed(CallerIdentity::FromCredentials(stranger_, myGroup_), "Secure/Render"));
 }
 
+// File names keep their case, service names do not: any spelling of the name finds the file,
+// and a second file differing only in case cannot open what the first one closes.
+TEST_F(AuthenticationTest, EverySpellingOfTheNameMeetsTheFile) {
+  ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
+  WriteFile(Home() + "Services/secure/render", "");
+  ASSERT_EQ(::chmod((Home() + "Services/secure/render").c_str(), 0644), 0);
+  const CallerIdentity stranger = CallerIdentity::FromCredentials(stranger_, myGroup_ + 4242);
+  for (const char* spelling : {"Secure/Render", "secure/render", "SECURE/RENDER", "secure\\Render", " Secure / Render "}) {
+    EXPECT_FALSE(Allowed(stranger, spelling)) << spelling;
+  }
+  EXPECT_TRUE(Allowed(CallerIdentity::FromCredentials(me_, myGroup_), "SECURE/RENDER"));
+  // Asking never creates anything.
+  EXPECT_TRUE(Allowed(stranger, "Unknown/Name"));
+  EXPECT_FALSE(GeneralUtilityLib::FileExists(Home() + "Services/Unknown"));
+}
+
 TEST_F(AuthenticationTest, AFolderWithoutSearchPermissionDenies) {
   ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
   ASSERT_EQ(::chmod((Home() + "Services/Secure").c_str(), 0644), 0);
