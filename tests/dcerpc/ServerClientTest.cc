@@ -114,8 +114,8 @@ class ServerClientTest : public ::testing::Test {
   std::unique_ptr<Server> server_;
 };
 
-// Parameter kinds are proven by the NDR tests; here both transports carry calls of both
-// interfaces, fragmented both ways.
+// Parameter kinds are proven by the NDR tests, faults by the connection tests; here both
+// transports carry calls of both interfaces, fragmented both ways.
 TEST_F(ServerClientTest, CallsOverBothTransports) {
   Start();
   const size_t size = 1 << 20;
@@ -135,29 +135,11 @@ TEST_F(ServerClientTest, CallsOverBothTransports) {
     ASSERT_EQ(Fill(binding, size, 0), static_cast<int32_t>(size + 1));
     EXPECT_EQ(Fill(binding, size, size + 1), 0);
   }
-}
-
-TEST_F(ServerClientTest, FailuresBecomeWindowsStatusNumbers) {
-  Start();
-  const SyntaxId unknown{*Uuid::Parse("11111111-2222-3333-4444-555555555555"), 1, 0};
-  struct Case {
-    const char* name;
-    std::function<void()> call;
-    uint32_t status;
-  };
-  const std::vector<Case> cases = {
-      {"unassigned opnum", [&] { Call(Tcp(), Op::kUnassigned); }, StatusCode::kProcnumOutOfRange},
-      {"handler throws", [&] { Call(Tcp(), Op::kThrow); }, StatusCode::kCallFailed},
-      {"handler refuses", [&] { Call(Tcp(), Op::kRefuse); }, StatusCode::kAccessDenied},
-      {"unknown interface", [&] { Call(Tcp(), 0, unknown); }, StatusCode::kUnknownIf},
-      {"out buffer above the cap", [&] { Fill(Tcp(), 1, 16 * 1024 * 1024 + 1); }, StatusCode::kServerOutOfMemory},
-      {"bad protocol sequence", [&] { Call(Binding("tcp", "x", "1"), 0); }, StatusCode::kInvalidRpcProtseq},
-      // A refused or silent TCP peer is covered by the interoperability tests.
-      {"nobody on the pipe", [&] { Call(Binding("ncacn_np", "", "\\pipe\\nobody"), 0); },
-       StatusCode::kServerUnavailable},
-  };
-  for (const Case& c : cases) EXPECT_EQ(StatusOf(c.call), c.status) << c.name;
-  EXPECT_EQ(Echo(Tcp(), "still fine"), "echo:still fine");
+  // Faults become Windows status numbers (mapping proven against a foreign server by the interop
+  // tests); these are the client's own.
+  EXPECT_EQ(StatusOf([&] { Call(Binding("tcp", "x", "1"), 0); }), StatusCode::kInvalidRpcProtseq);
+  EXPECT_EQ(StatusOf([&] { Call(Binding("ncacn_np", "", "\\pipe\\nobody"), 0); }), StatusCode::kServerUnavailable);
+  EXPECT_EQ(StatusOf([&] { Call(Tcp(), Op::kRefuse); }), StatusCode::kAccessDenied);
 }
 
 TEST_F(ServerClientTest, CallTimeoutAndConnectionLoss) {
@@ -319,9 +301,7 @@ TEST_F(ServerClientTest, ListeningErrorsAndThePipeSocketFile) {
   const std::vector<Case> cases = {
       {"ncacn_ip_tcp", std::to_string(server_->TcpPort()), StatusCode::kDuplicateEndpoint},
       {"ncacn_np", "\\pipe\\dcerpc-test", StatusCode::kDuplicateEndpoint},
-      {"ncacn_ip_tcp", "http", StatusCode::kInvalidEndpointFormat},
       {"ncacn_ip_tcp", "65536", StatusCode::kInvalidEndpointFormat},
-      {"ncacn_np", "pipe-without-prefix", StatusCode::kInvalidEndpointFormat},
       {"ncacn_np", "\\pipe\\..", StatusCode::kInvalidEndpointFormat},
       {"ncalrpc", "x", StatusCode::kProtseqNotSupported},
       {"bogus", "x", StatusCode::kInvalidRpcProtseq},
