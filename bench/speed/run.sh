@@ -6,6 +6,8 @@
 # that the shared machine's changing load hits them alike; the table shows each row's medians and
 # the median over rounds of its rate divided by the echo's rate in the same round.
 # To add a row: start what it needs in start_servers, write row_NAME, append NAME to rows.
+# BASELINE_SERVER=path/to/another/dcerpc_speed_server adds the row null_baseline: its null call,
+# e.g. from a build of the code before a change, measured in the same rounds.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
@@ -17,26 +19,38 @@ bin="$build/bin"
 work="$(mktemp -d)"
 pids=()
 cleanup() {
-  exec 3>&- 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-start_servers() {
-  mkfifo "$work/control"
-  "$bin/dcerpc_speed_server" <"$work/control" >"$work/ports" 2>"$work/server.log" &
+# Starts a speed server; its "NAME PORT" lines land in $work/ports.$2. Stops when this script ends.
+start_speed_server() {
+  mkfifo "$work/control.$2"
+  "$1" <"$work/control.$2" >"$work/ports.$2" 2>"$work/server.$2.log" &
   pids+=($!)
-  exec 3>"$work/control"  # the server stops when this closes
-  for _ in $(seq 100); do grep -q '^ready' "$work/ports" && break; sleep 0.05; done
-  echo_port="$(awk '$1 == "echo" {print $2}' "$work/ports")"
-  null_port="$(awk '$1 == "null" {print $2}' "$work/ports")"
-  observed_port="$(awk '$1 == "observed" {print $2}' "$work/ports")"
+  exec {fd}>"$work/control.$2"  # held open: the server serves until this script ends
+  for _ in $(seq 100); do grep -q '^ready' "$work/ports.$2" && break; sleep 0.05; done
+}
+port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
+
+start_servers() {
+  start_speed_server "$bin/dcerpc_speed_server" main
+  echo_port="$(port_of main echo)"
+  null_port="$(port_of main null)"
+  observed_port="$(port_of main observed)"
+  if [ -n "${BASELINE_SERVER:-}" ]; then
+    start_speed_server "$BASELINE_SERVER" baseline
+    baseline_port="$(port_of baseline null)"
+    rows+=(null_baseline)
+  fi
 }
 
 row_echo() { "$bin/dcerpc_speed_client" echo "$echo_port" "$1" "$seconds"; }
 row_null() { "$bin/dcerpc_speed_client" null "$null_port" "$1" "$seconds"; }
 row_null_observed() { "$bin/dcerpc_speed_client" null "$observed_port" "$1" "$seconds"; }
+row_null_baseline() { "$bin/dcerpc_speed_client" null "$baseline_port" "$1" "$seconds"; }
 
 rows=(echo null null_observed)
 
