@@ -26,7 +26,7 @@ namespace {
 constexpr int kListenBacklog = 1024;
 constexpr size_t kExtraIoThreads = 4;
 constexpr size_t kMaxLingering = 256;
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kReadChunk = 16 * 1024;  // per worker; a PDU is at most 5840 bytes
 constexpr size_t kReplyChunk = 64 * 1024;       // a large reply is written this much at a time
 constexpr size_t kKeepBufferBytes = 64 * 1024;  // per-thread buffers larger than this are given back
 constexpr int kMaxReadsPerEvent = 16;

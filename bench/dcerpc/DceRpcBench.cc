@@ -52,6 +52,7 @@ int ReadPdu(int fd, std::vector<uint8_t>& pdu) { return Bench::ReadPdu(fd, pdu);
 [[noreturn]] void RunServerProcess(int reportFd, int stopFd) {
   ServerOptions options;
   options.maxConnections = 19000;
+  options.maxConnectionsPerPeer = options.maxConnections;  // every client here is 127.0.0.1
   Server server(options);
   server.RegisterInterface(Testing::MakeTestInterface());
   RpcStatus status = server.Listen("ncacn_ip_tcp", "0");
