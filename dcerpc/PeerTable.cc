@@ -9,17 +9,18 @@ PeerSeat::~PeerSeat() {
 PeerSeat PeerTable::Join(const std::string& key) {
   std::lock_guard lock(mutex_);
   auto& share = peers_[key];
-  if (!share) share = std::make_shared<PeerShare>(key, requestBytes_, replyBytes_);
+  if (!share) share = std::make_unique<PeerShare>(key, requestBytes_, replyBytes_);
   if (share->connections >= maxConnections_) {
     if (share->connections == 0) peers_.erase(key);
     return {};
   }
   ++share->connections;
-  return {this, share};
+  return {this, share.get()};
 }
 
 void PeerTable::Leave(PeerShare& share) {
   std::lock_guard lock(mutex_);
+  // The last seat goes after its connection gave back every byte it held.
   if (--share.connections == 0) peers_.erase(share.key);
 }
 

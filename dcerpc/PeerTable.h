@@ -29,17 +29,18 @@ class PeerTable;
 class PeerSeat {
  public:
   PeerSeat() = default;
-  PeerSeat(PeerTable* table, std::shared_ptr<PeerShare> share) : table_(table), share_(std::move(share)) {}
-  PeerSeat(PeerSeat&& other) noexcept : table_(std::exchange(other.table_, nullptr)), share_(std::move(other.share_)) {}
+  PeerSeat(PeerTable* table, PeerShare* share) : table_(table), share_(share) {}
+  PeerSeat(PeerSeat&& other) noexcept
+      : table_(std::exchange(other.table_, nullptr)), share_(std::exchange(other.share_, nullptr)) {}
   PeerSeat& operator=(PeerSeat&&) = delete;
   ~PeerSeat();
 
   explicit operator bool() const { return share_ != nullptr; }
-  PeerShare* operator->() const { return share_.get(); }
+  PeerShare* operator->() const { return share_; }
 
  private:
   PeerTable* table_ = nullptr;
-  std::shared_ptr<PeerShare> share_;
+  PeerShare* share_ = nullptr;  // owned by the table while a seat is taken in it
 };
 
 class PeerTable {
@@ -58,7 +59,7 @@ class PeerTable {
   const size_t requestBytes_;
   const size_t replyBytes_;
   std::mutex mutex_;
-  std::unordered_map<std::string, std::shared_ptr<PeerShare>> peers_;  // guarded by mutex_
+  std::unordered_map<std::string, std::unique_ptr<PeerShare>> peers_;  // guarded by mutex_; none unseated
 };
 
 }  // namespace Korvane::Pictora::DceRpc

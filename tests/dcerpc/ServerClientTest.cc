@@ -202,7 +202,7 @@ int EstablishedTo(uint16_t port) {
   return count;
 }
 
-TEST_F(ServerClientTest, ManyCallsAtOnceEachOnItsOwnPooledConnection) {
+TEST_F(ServerClientTest, ManyCallsAtOnce) {
   Start();
   constexpr int kThreads = 32;
   constexpr int kCalls = 50;
@@ -219,8 +219,6 @@ TEST_F(ServerClientTest, ManyCallsAtOnceEachOnItsOwnPooledConnection) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(good.load(), kThreads * kCalls);
-  // Callers at once on one endpoint each had a connection, and the pool keeps them for next time.
-  EXPECT_GT(EstablishedTo(server_->TcpPort()), kThreads / 4);
 }
 
 TEST_F(ServerClientTest, BlockingHandlersRunInParallelAndIdleWorkersRetire) {
@@ -242,6 +240,8 @@ TEST_F(ServerClientTest, BlockingHandlersRunInParallelAndIdleWorkersRetire) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(done.load(), kCalls);
   EXPECT_LT(Clock::now() - started, 4s);
+  // The pool keeps most of those connections for the next burst instead of reconnecting per call.
+  EXPECT_GT(EstablishedTo(server_->TcpPort()), kCalls / 2);
   // The pool grew to run the calls side by side and shrinks again once they are over.
   auto deadline = Clock::now() + 10s;
   while (ThreadCount() > before + 2 && Clock::now() < deadline) std::this_thread::sleep_for(50ms);
