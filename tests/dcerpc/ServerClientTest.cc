@@ -476,13 +476,8 @@ TEST_F(ServerClientTest, RunningOutOfDescriptorsDoesNotSpin) {
   // once the client side holds most descriptors.
   std::vector<UniqueFd> clients;
   for (int i = 0; i < 6; ++i) {
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) break;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(server_->TcpPort());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) clients.push_back(std::move(fd));
+    Listener connected = ConnectTcp("127.0.0.1", server_->TcpPort(), 1s);
+    if (connected.fd.Valid()) clients.push_back(std::move(connected.fd));
   }
   std::this_thread::sleep_for(200ms);
   rusage before, after;
