@@ -8,33 +8,35 @@
 namespace Korvane::Pictora::DceRpc {
 
 CallOutcome ExecuteCall(const Procedure& procedure, std::span<const uint8_t> requestStub, bool bigEndian,
-                        const CallContext& context, size_t maxOutBytes) {
-  CallOutcome outcome;
+                        const CallContext& context, size_t maxOutBytes, std::vector<uint8_t>& responseStub,
+                        BudgetCharge* replyCharge) {
+  responseStub.clear();
   try {
     Arguments args;
     switch (DecodeRequestStub(procedure.spec, requestStub, bigEndian, maxOutBytes, args)) {
       case NdrStatus::kOk: break;
-      case NdrStatus::kBadStubData: outcome.faultStatus = FaultStatus::kBadStubData; return outcome;
-      case NdrStatus::kTooLarge: outcome.faultStatus = FaultStatus::kRemoteNoMemory; return outcome;
+      case NdrStatus::kBadStubData: return {FaultStatus::kBadStubData, false};
+      case NdrStatus::kTooLarge: return {FaultStatus::kRemoteNoMemory, false};
     }
+    // Out buffers are sized by the caller: make sure the reply fits before doing the work.
+    if (replyCharge != nullptr && !replyCharge->Resize(ResponseStubBound(procedure.spec, args)))
+      return {FaultStatus::kServerTooBusy, true};
     try {
       if (procedure.handler) procedure.handler(context, args);
     } catch (const CallRefused& refused) {
-      outcome.faultStatus = refused.faultStatus() != 0 ? refused.faultStatus() : FaultStatus::kFaultUnspec;
-      return outcome;
+      return {refused.faultStatus() != 0 ? refused.faultStatus() : FaultStatus::kFaultUnspec, false};
     } catch (...) {
-      outcome.faultStatus = FaultStatus::kFaultUnspec;
-      return outcome;
+      return {FaultStatus::kFaultUnspec, false};
     }
-    EncodeResponseStub(procedure.spec, args, outcome.stub);
+    EncodeResponseStub(procedure.spec, args, responseStub);
   } catch (const std::bad_alloc&) {
-    outcome.stub.clear();
-    outcome.faultStatus = FaultStatus::kRemoteNoMemory;
+    responseStub.clear();
+    return {FaultStatus::kRemoteNoMemory, false};
   } catch (...) {
-    outcome.stub.clear();
-    outcome.faultStatus = FaultStatus::kFaultUnspec;
+    responseStub.clear();
+    return {FaultStatus::kFaultUnspec, false};
   }
-  return outcome;
+  return {};
 }
 
 }  // namespace Korvane::Pictora::DceRpc

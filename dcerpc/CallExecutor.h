@@ -6,17 +6,22 @@
 #include <span>
 #include <vector>
 
+#include "dcerpc/ByteBudget.h"
 #include "dcerpc/Interface.h"
 
 namespace Korvane::Pictora::DceRpc {
 
 struct CallOutcome {
-  uint32_t faultStatus = 0;  // 0: success, `stub` holds the response stub
-  std::vector<uint8_t> stub;
+  uint32_t faultStatus = 0;    // 0: success, the response stub is written
+  bool didNotExecute = false;  // the handler did not run
 };
 
-// Never throws. maxOutBytes caps each out-buffer size the caller may ask for.
+// Never throws. Writes the response stub into `responseStub` (replacing what it held).
+// maxOutBytes caps each out-buffer size the caller may ask for. `replyCharge`, when given, is
+// grown to the most the reply can take before the handler runs; when that does not fit, the call
+// fails as too busy without running.
 CallOutcome ExecuteCall(const Procedure& procedure, std::span<const uint8_t> requestStub, bool bigEndian,
-                        const CallContext& context, size_t maxOutBytes);
+                        const CallContext& context, size_t maxOutBytes, std::vector<uint8_t>& responseStub,
+                        BudgetCharge* replyCharge = nullptr);
 
 }  // namespace Korvane::Pictora::DceRpc

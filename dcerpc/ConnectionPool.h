@@ -28,7 +28,8 @@ class ConnectionPool {
     Clock::time_point since;
     std::unique_ptr<ClientConnection> connection;
   };
-  static constexpr size_t kMaxIdlePerKey = 8;
+  // As many as callers typically run at once against one server, so that none reconnects per call.
+  static constexpr size_t kMaxIdlePerKey = 64;
   static constexpr size_t kMaxKeys = 256;
   static constexpr std::chrono::seconds kMaxIdleAge{30};
 

@@ -232,6 +232,19 @@ void EncodeResponseStub(const ProcedureSpec& spec, Arguments& args, std::vector<
   WriteResult(w, spec, args);
 }
 
+size_t ResponseStubBound(const ProcedureSpec& spec, const Arguments& args) {
+  size_t bound = 8;  // the result, aligned
+  for (size_t i = 0; i < spec.params.size() && i < args.size(); ++i) {
+    switch (spec.params[i].kind) {
+      case ParamKind::kInOutString: bound += 16 + size_t{args.Capacity(i)}; break;
+      case ParamKind::kOutChars:
+      case ParamKind::kOutBytes: bound += 8 + size_t{args.Capacity(i)}; break;
+      default: bound += 16; break;
+    }
+  }
+  return bound;
+}
+
 void EncodeRequestStub(const ProcedureSpec& spec, Arguments& args, std::vector<uint8_t>& out) {
   args.Resize(spec.params.size());
   ByteWriter w(out);

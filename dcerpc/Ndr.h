@@ -31,6 +31,9 @@ NdrStatus DecodeRequestStub(const ProcedureSpec& spec, std::span<const uint8_t> 
 // caller sent, in `args` too.
 void EncodeResponseStub(const ProcedureSpec& spec, Arguments& args, std::vector<uint8_t>& out);
 
+// Server side: the most bytes the response stub can take, given the capacities the request set.
+size_t ResponseStubBound(const ProcedureSpec& spec, const Arguments& args);
+
 // Client side: appends the request stub from the [in] values and records the capacities the
 // response will be checked against.
 void EncodeRequestStub(const ProcedureSpec& spec, Arguments& args, std::vector<uint8_t>& out);

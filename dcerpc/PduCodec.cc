@@ -233,10 +233,12 @@ namespace {
 // Splits a stub into fragments of at most maxFrag bytes; writeFields writes the fields between
 // the common header's alloc_hint and the stub bytes of each fragment.
 template <typename WriteFields>
-void EncodeFragments(uint8_t type, uint32_t callId, std::span<const uint8_t> stub, uint16_t maxFrag,
-                     size_t headerSize, std::vector<uint8_t>& out, WriteFields writeFields) {
+size_t EncodeFragments(uint8_t type, uint32_t callId, std::span<const uint8_t> stub, uint16_t maxFrag,
+                       size_t headerSize, std::vector<uint8_t>& out, WriteFields writeFields, size_t from = 0,
+                       size_t outBytes = SIZE_MAX) {
   const size_t chunk = StubChunk(maxFrag, headerSize);
-  size_t offset = 0;
+  const size_t outStart = out.size();
+  size_t offset = std::min(from, stub.size());
   do {
     size_t size = std::min(chunk, stub.size() - offset);
     uint8_t flags = (offset == 0 ? PfcFlag::kFirstFrag : 0) | (offset + size == stub.size() ? PfcFlag::kLastFrag : 0);
@@ -248,7 +250,8 @@ void EncodeFragments(uint8_t type, uint32_t callId, std::span<const uint8_t> stu
     w.Bytes(stub.subspan(offset, size));
     FinishPdu(out, start);
     offset += size;
-  } while (offset < stub.size());
+  } while (offset < stub.size() && out.size() - outStart < outBytes);
+  return offset;
 }
 
 }  // namespace
@@ -261,14 +264,17 @@ void EncodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum,
   });
 }
 
-void EncodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub, uint16_t maxFrag,
-                             std::vector<uint8_t>& out) {
-  EncodeFragments(PduType::kResponse, callId, stub, maxFrag, kResponseHeaderSize, out, [&](ByteWriter& w) {
-    // Only the low byte of the context id fits the field, as Windows does it.
-    w.U16(contextId & 0xFF);
-    w.U8(0);  // cancel_count
-    w.U8(0);  // reserved
-  });
+size_t EncodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub, uint16_t maxFrag,
+                               std::vector<uint8_t>& out, size_t from, size_t outBytes) {
+  return EncodeFragments(
+      PduType::kResponse, callId, stub, maxFrag, kResponseHeaderSize, out,
+      [&](ByteWriter& w) {
+        // Only the low byte of the context id fits the field, as Windows does it.
+        w.U16(contextId & 0xFF);
+        w.U8(0);  // cancel_count
+        w.U8(0);  // reserved
+      },
+      from, outBytes);
 }
 
 uint16_t NegotiateFragmentSize(uint16_t maxXmitFrag, uint16_t maxRecvFrag, uint16_t transportCap) {

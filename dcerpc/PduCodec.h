@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -158,9 +159,10 @@ void EncodeHeaderOnly(uint8_t type, uint8_t flags, uint32_t callId, std::vector<
 // Splits the stub into request fragments of at most maxFrag bytes each.
 void EncodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum, std::span<const uint8_t> stub,
                             uint16_t maxFrag, std::vector<uint8_t>& out);
-// Splits the stub into response fragments of at most maxFrag bytes each.
-void EncodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub, uint16_t maxFrag,
-                             std::vector<uint8_t>& out);
+// Splits stub[from...] into response fragments of at most maxFrag bytes each, stopping once
+// about outBytes are appended (at least one fragment); returns where it stopped.
+size_t EncodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub, uint16_t maxFrag,
+                               std::vector<uint8_t>& out, size_t from = 0, size_t outBytes = SIZE_MAX);
 
 // The fragment size a server puts in both fields of its bind_ack.
 uint16_t NegotiateFragmentSize(uint16_t maxXmitFrag, uint16_t maxRecvFrag, uint16_t transportCap);

@@ -22,4 +22,6 @@ bool Server::IsListening() const { return runtime_->IsListening(); }
 
 uint16_t Server::TcpPort() const { return runtime_->TcpPort(); }
 
+size_t Server::BufferedBytes() const { return runtime_->BufferedBytes(); }
+
 }  // namespace Korvane::Pictora::DceRpc

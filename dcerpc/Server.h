@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -17,19 +18,38 @@
 
 namespace Korvane::Pictora::DceRpc {
 
+// What a call observer learns when a call that reached a procedure has been answered.
+struct CallRecord {
+  SyntaxId interface;
+  uint16_t opnum = 0;
+  std::chrono::nanoseconds elapsed{0};  // from the request's last fragment to the reply handed to the socket
+  uint32_t faultStatus = 0;             // 0: answered; else the fault status sent (too busy included)
+};
+using CallObserver = std::function<void(const CallRecord&)>;
+
 struct ServerOptions {
   size_t maxCalls = 1234;                      // calls in progress at once; beyond: server too busy
-  size_t maxConnections = 16384;               // beyond: new connections are closed at once
+  // Connections; at the limit the longest-idle connections (those that never sent a byte
+  // included) are closed to make room, and only when every connection is busy is a new one refused.
+  size_t maxConnections = 16384;
+  size_t maxConnectionsPerPeer = 1024;         // per TCP address, or per uid on the pipe socket; beyond: closed at once
   size_t maxRequestBytes = 4 * 1024 * 1024;    // reassembled request stub; beyond: fault 5 + close
-  size_t maxTotalRequestBytes = 256 * 1024 * 1024;  // all connections' reassembly; beyond: too busy + close
+  size_t maxTotalRequestBytes = 256 * 1024 * 1024;    // all connections' reassembly; beyond: too busy + close
+  size_t maxRequestBytesPerPeer = 32 * 1024 * 1024;   // one peer's share of that
   size_t maxOutBytes = 16 * 1024 * 1024;       // out-buffer size a caller may ask for
+  // Replies being written, sized by what the request's out buffers allow; beyond: too busy, not run.
+  size_t maxTotalReplyBytes = 256 * 1024 * 1024;
+  size_t maxReplyBytesPerPeer = 64 * 1024 * 1024;
   std::chrono::milliseconds receiveTimeout{30000};  // a half-received PDU or call; then close
   std::chrono::milliseconds sendTimeout{30000};     // a reply the peer does not read; then close
   std::chrono::milliseconds stopWait{10000};        // StopListening waits this long for calls
   std::chrono::milliseconds idleThreadRetire{30000};
-  std::chrono::microseconds lingerMicros{200};  // a worker waits this long for a connection's next call
+  // After a call the worker keeps reading the connection this long for the caller's next call
+  // before handing it back to epoll (at least; the kernel rounds up to its clock tick). 0: never.
+  std::chrono::microseconds lingerMicros{200};
   size_t minThreads = 2;
   size_t threadStackBytes = 256 * 1024;
+  CallObserver callObserver;  // optional; runs on the worker thread after each answered call
 };
 
 class ServerRuntime;
@@ -57,6 +77,10 @@ class Server {
   bool IsListening() const;
   // The port of the first TCP endpoint; 0 if there is none.
   uint16_t TcpPort() const;
+
+  // Bytes the server holds at this moment on behalf of its peers: requests being reassembled
+  // and replies being written (counted by the out-buffer sizes they were asked for).
+  size_t BufferedBytes() const;
 
  private:
   std::unique_ptr<ServerRuntime> runtime_;

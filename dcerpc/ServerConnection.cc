@@ -20,7 +20,7 @@ ContextResult Rejection(uint16_t reason) { return {ContextResultCode::kProviderR
 }  // namespace
 
 ServerConnection::ServerConnection(const InterfaceRegistry& registry, ConnectionConfig config)
-    : registry_(registry), config_(std::move(config)) {}
+    : registry_(registry), config_(std::move(config)), reassemblyCharge_(config_.budget, config_.peerBudget) {}
 
 void ServerConnection::Feed(std::span<const uint8_t> bytes) {
   if (state_ == State::kClosed) return;
@@ -176,12 +176,19 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
   if (request.stub.size() > config_.maxRequestBytes - receivedStubBytes_)
     return FailConnection(call_.callId, FaultStatus::kAccessDenied, false, out);
   receivedStubBytes_ += request.stub.size();
+  const bool last = header.flags & PfcFlag::kLastFrag;
   if (earlyFault_ == 0) {
-    if (!ChargeStub(request.stub.size()))
-      return FailConnection(call_.callId, FaultStatus::kServerTooBusy, true, out);
-    call_.stub.insert(call_.stub.end(), request.stub.begin(), request.stub.end());
+    if (last && reassembled_.empty()) {
+      call_.stub = request.stub;  // a whole call in one fragment is run from the input as it is
+    } else {
+      if (!reassemblyCharge_.Resize(receivedStubBytes_))
+        return FailConnection(call_.callId, FaultStatus::kServerTooBusy, true, out);
+      if (reassembled_.empty()) reassembled_.reserve(std::min<size_t>(call_.allocHint, 64 * 1024));
+      reassembled_.insert(reassembled_.end(), request.stub.begin(), request.stub.end());
+      call_.stub = reassembled_;
+    }
   }
-  if (!(header.flags & PfcFlag::kLastFrag)) return Step::kContinue;
+  if (!last) return Step::kContinue;
   inCall_ = false;
   if (earlyFault_ != 0) {
     uint16_t contextId = earlyFault_ == FaultStatus::kUnknownIf ? 0 : call_.contextId;
@@ -221,14 +228,14 @@ ServerConnection::Step ServerConnection::StartCall(const PduHeader& header, cons
     return Step::kContinue;
   }
   call_.procedure = &procedure->second;
-  // The hint is only a hint: reserve no more than a modest amount from it.
-  call_.stub.reserve(std::min<size_t>(request.allocHint, 64 * 1024));
+  call_.allocHint = request.allocHint;  // only a hint: no more than a modest amount is reserved from it
   return Step::kContinue;
 }
 
-void ServerConnection::CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out) {
-  EncodeResponseFragments(call_.callId, call_.contextId, responseStub, fragmentSize_, out);
+size_t ServerConnection::CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out, size_t from,
+                                      size_t chunk) {
   ReleaseStub();
+  return EncodeResponseFragments(call_.callId, call_.contextId, responseStub, fragmentSize_, out, from, chunk);
 }
 
 void ServerConnection::FailCall(uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out) {
@@ -251,20 +258,10 @@ ServerConnection::Step ServerConnection::FailConnection(uint32_t callId, uint32_
   return Step::kClose;
 }
 
-bool ServerConnection::ChargeStub(size_t bytes) {
-  if (config_.budget == nullptr) return true;
-  if (config_.budget->used.fetch_add(bytes) + bytes > config_.budget->limit) {
-    config_.budget->used.fetch_sub(bytes);
-    return false;
-  }
-  chargedBytes_ += bytes;
-  return true;
-}
-
 void ServerConnection::ReleaseStub() {
   call_.stub = {};
-  if (config_.budget != nullptr) config_.budget->used.fetch_sub(chargedBytes_);
-  chargedBytes_ = 0;
+  if (!reassembled_.empty()) std::vector<uint8_t>().swap(reassembled_);
+  reassemblyCharge_.Resize(0);
 }
 
 }  // namespace Korvane::Pictora::DceRpc

@@ -14,17 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "dcerpc/ByteBudget.h"
 #include "dcerpc/InterfaceRegistry.h"
 #include "dcerpc/PduCodec.h"
 
 namespace Korvane::Pictora::DceRpc {
-
-// Reassembly memory shared by all connections of a server, so that many connections each
-// sending a large request cannot together exhaust memory.
-struct ReassemblyBudget {
-  size_t limit = 0;
-  std::atomic<size_t> used{0};
-};
 
 struct ConnectionConfig {
   uint16_t fragmentCap = kTcpFragmentCap;   // transport's largest fragment, both ways
@@ -32,7 +26,10 @@ struct ConnectionConfig {
   size_t maxRequestBytes = 4 * 1024 * 1024; // reassembled request stub cap
   size_t maxContexts = 256;                 // presentation contexts per connection
   std::atomic<uint32_t>* assocGroupCounter = nullptr;  // source of fresh association group ids
-  ReassemblyBudget* budget = nullptr;       // optional; beyond it: server too busy + close
+  // Optional budgets of fragmented requests being reassembled: the server's and this peer's
+  // share; beyond either: server too busy + close.
+  ByteBudget* budget = nullptr;
+  ByteBudget* peerBudget = nullptr;
 };
 
 // A reassembled request whose interface and procedure are known.
@@ -42,8 +39,9 @@ struct PendingCall {
   uint16_t opnum = 0;
   uint16_t contextId = 0;
   uint32_t callId = 0;
+  uint32_t allocHint = 0;
   bool bigEndian = false;
-  std::vector<uint8_t> stub;
+  std::span<const uint8_t> stub;  // into the input (one fragment) or the reassembly buffer
 };
 
 class ServerConnection {
@@ -52,16 +50,20 @@ class ServerConnection {
 
   // `registry` must outlive the connection.
   ServerConnection(const InterfaceRegistry& registry, ConnectionConfig config);
-  ~ServerConnection() { ReleaseStub(); }
+  ~ServerConnection() = default;
   ServerConnection(const ServerConnection&) = delete;
   ServerConnection& operator=(const ServerConnection&) = delete;
 
   void Feed(std::span<const uint8_t> bytes);
   Event Next(std::vector<uint8_t>& out);
 
-  // The call Next() reported with kCall; valid until CompleteCall/FailCall.
+  // The call Next() reported with kCall; valid until the first CompleteCall or FailCall.
   const PendingCall& Call() const { return call_; }
-  void CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out);
+  // Appends the response fragments of stub[from...] until about `chunk` bytes are out (at least
+  // one fragment); returns where it stopped. The call is answered once that is stub.size(), so a
+  // large reply can be written piece by piece as the socket takes it.
+  size_t CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out, size_t from = 0,
+                      size_t chunk = SIZE_MAX);
   void FailCall(uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out);
 
   // True while a PDU or a fragmented call is only partly received.
@@ -81,7 +83,6 @@ class ServerConnection {
   Step RejectBind(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out);
   Step FailConnection(uint32_t callId, uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out);
   void CompactInput();
-  bool ChargeStub(size_t bytes);
   void ReleaseStub();
 
   const InterfaceRegistry& registry_;
@@ -98,7 +99,8 @@ class ServerConnection {
   std::array<uint8_t, 4> callDrep_{};
   uint32_t earlyFault_ = 0;      // fault decided at the first fragment, sent after the last
   size_t receivedStubBytes_ = 0;
-  size_t chargedBytes_ = 0;      // of the shared budget, held by call_.stub
+  std::vector<uint8_t> reassembled_;  // a fragmented call's stub
+  BudgetCharge reassemblyCharge_;     // what reassembled_ holds of the budgets
   PendingCall call_;
 };
 

@@ -8,9 +8,9 @@
 #include <pthread.h>
 #include <pwd.h>
 #include <sys/epoll.h>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +25,10 @@ namespace {
 
 constexpr int kListenBacklog = 1024;
 constexpr size_t kExtraIoThreads = 4;
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kMaxLingering = 256;
+constexpr size_t kReadChunk = 16 * 1024;  // per worker; a PDU is at most 5840 bytes
+constexpr size_t kReplyChunk = 64 * 1024;       // a large reply is written this much at a time
+constexpr size_t kKeepBufferBytes = 64 * 1024;  // per-thread buffers larger than this are given back
 constexpr int kMaxReadsPerEvent = 16;
 constexpr int kMaxAcceptsPerEvent = 64;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -42,6 +45,16 @@ constexpr size_t kMinStackBytes = 64 * 1024;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Per-thread buffers reused call after call; a large one is given back once used.
+std::vector<uint8_t>& ThreadBuffer(int which) {
+  thread_local std::vector<uint8_t> buffers[2];
+  return buffers[which];
+}
+void TrimBuffer(std::vector<uint8_t>& buffer) {
+  buffer.clear();
+  if (buffer.capacity() > kKeepBufferBytes) std::vector<uint8_t>().swap(buffer);
 }
 
 std::string PeerAddressText(int fd) {
@@ -102,20 +115,26 @@ struct ServerRuntime::Endpoint : Pollable {
 };
 
 struct ServerRuntime::Connection : Pollable {
-  Connection(const InterfaceRegistry& registry, ConnectionConfig config)
-      : Pollable(Kind::kConnection), machine(registry, std::move(config)) {}
+  Connection(const InterfaceRegistry& registry, ConnectionConfig config, PeerSeat seat)
+      : Pollable(Kind::kConnection), peer(std::move(seat)), machine(registry, std::move(config)) {}
   std::mutex serveMutex;
   UniqueFd fd;
+  PeerSeat peer;  // outlives the machine, which gives its reassembly bytes back to the peer's share
   ServerConnection machine;
   CallContext context;
   std::atomic<bool> busy{false};
   std::atomic<int64_t> partialSinceMs{0};  // 0: nothing half-received
+  std::atomic<int64_t> idleSinceMs{0};
+  bool evicted = false;  // guarded by connectionsMutex_
 };
 
 ServerRuntime::ServerRuntime(ServerOptions options)
-    : options_(options), maxThreads_(options.maxCalls + kExtraIoThreads) {
-  reassemblyBudget_.limit = options.maxTotalRequestBytes;
-}
+    : options_(std::move(options)),
+      maxLingering_(options_.lingerMicros.count() > 0 ? kMaxLingering : 0),
+      maxThreads_(options_.maxCalls + maxLingering_ + kExtraIoThreads),
+      requestBudget_(options_.maxTotalRequestBytes),
+      replyBudget_(options_.maxTotalReplyBytes),
+      peers_(options_.maxConnectionsPerPeer, options_.maxRequestBytesPerPeer, options_.maxReplyBytesPerPeer) {}
 
 ServerRuntime::~ServerRuntime() { StopListening(); }
 
@@ -250,7 +269,8 @@ void ServerRuntime::ExitWorker() {
 
 void ServerRuntime::AcceptConnections(Endpoint& endpoint) {
   for (int i = 0; i < kMaxAcceptsPerEvent && !stopping_; ++i) {
-    UniqueFd fd(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    // Blocking, so that a lingering worker waits for the next request in recv itself.
+    UniqueFd fd(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd.Valid()) {
       // Without a descriptor to shed with, back off instead of spinning on the ready listener.
       if ((errno == EMFILE || errno == ENFILE) && !ShedConnection(endpoint))
@@ -274,27 +294,41 @@ bool ServerRuntime::ShedConnection(Endpoint& endpoint) {
 }
 
 void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
+  CallContext context;
+  context.transport = endpoint.transport;
+  std::string peerKey;
+  if (endpoint.transport == Transport::kTcp) {
+    int on = 1;
+    setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    context.peerAddress = PeerAddressText(fd.Get());
+    peerKey = context.peerAddress;
+  } else {
+    context.peerAddress = endpoint.socketPath;
+    ReadPeerCredentials(fd.Get(), context);
+    peerKey = context.hasCredentials ? "uid " + std::to_string(context.uid) : std::string("pipe");
+  }
+  PeerSeat seat = peers_.Join(peerKey);
+  if (!seat) return;  // the peer holds its share of connections already
+  if (options_.lingerMicros.count() > 0) {
+    const auto linger = options_.lingerMicros.count();
+    timeval timeout{static_cast<time_t>(linger / 1000000), static_cast<suseconds_t>(linger % 1000000)};
+    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
   ConnectionConfig config;
   config.fragmentCap = endpoint.transport == Transport::kTcp ? kTcpFragmentCap : kPipeFragmentCap;
   config.secondaryAddress = endpoint.secondaryAddress;
   config.maxRequestBytes = options_.maxRequestBytes;
   config.assocGroupCounter = &assocGroupCounter_;
-  config.budget = &reassemblyBudget_;
-  auto connection = std::make_unique<Connection>(registry_, std::move(config));
-  connection->context.transport = endpoint.transport;
-  if (endpoint.transport == Transport::kTcp) {
-    int on = 1;
-    setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    connection->context.peerAddress = PeerAddressText(fd.Get());
-  } else {
-    connection->context.peerAddress = endpoint.socketPath;
-    ReadPeerCredentials(fd.Get(), connection->context);
-  }
+  config.budget = &requestBudget_;
+  config.peerBudget = &seat->requestBytes;
+  auto connection = std::make_unique<Connection>(registry_, std::move(config), std::move(seat));
+  connection->context = std::move(context);
   connection->fd = std::move(fd);
+  connection->idleSinceMs = NowMs();
   Connection* raw = connection.get();
   {
     std::lock_guard lock(connectionsMutex_);
-    if (connections_.size() >= options_.maxConnections) return;  // closed by the destructor
+    if (connections_.size() - evicting_ >= options_.maxConnections && !EvictIdleConnections()) return;
     connections_.emplace(raw, std::move(connection));
   }
   epoll_event event{};
@@ -303,20 +337,50 @@ void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
   if (epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, raw->fd.Get(), &event) != 0) CloseConnection(*raw);
 }
 
+bool ServerRuntime::EvictIdleConnections() {
+  // Called under connectionsMutex_ at the limit. Shutting a socket down makes its owner close it;
+  // until then it is counted in evicting_. A batch at a time, so a flood of connections costs one
+  // scan per batch rather than per connection.
+  std::vector<Connection*> idle;
+  for (auto& [raw, connection] : connections_) {
+    if (!connection->evicted && !connection->busy.load()) idle.push_back(raw);
+  }
+  if (idle.empty()) return false;  // every connection is in use: the new one is refused
+  const size_t batch = std::min(idle.size(), std::max<size_t>(1, options_.maxConnections / 64));
+  std::nth_element(idle.begin(), idle.begin() + static_cast<std::ptrdiff_t>(batch - 1), idle.end(),
+                   [](const Connection* a, const Connection* b) { return a->idleSinceMs < b->idleSinceMs; });
+  for (size_t i = 0; i < batch; ++i) {
+    idle[i]->evicted = true;
+    ++evicting_;
+    shutdown(idle[i]->fd.Get(), SHUT_RDWR);
+  }
+  return true;
+}
+
 void ServerRuntime::ServeConnection(Connection& connection) {
   // EPOLLONESHOT already gives one owner at a time; the lock makes each hand-off between
   // threads explicit (it is never contended for long: only while the previous owner re-arms).
   std::unique_lock serving(connection.serveMutex);
   connection.busy = true;
-  bool keep = ReadAndDrive(connection);
-  // A caller making calls back to back sends its next request within microseconds: wait a
-  // moment on this socket alone, which is cheaper than the round through epoll and another
-  // thread's wake-up. Only between calls: a half-received PDU goes back under the sweeper's eye.
-  while (keep && options_.lingerMicros.count() > 0 && !stopping_ && !connection.machine.HasPartialInput() &&
-         WaitReadable(connection)) {
-    keep = ReadAndDrive(connection);
+  Progress progress = ReadAndDrive(connection, MSG_DONTWAIT);
+  // A caller making calls back to back sends its next request within microseconds: keep reading
+  // this socket (blocking, up to the linger time) rather than going round through epoll and
+  // another thread's wake-up. Only between calls: a half-received PDU goes back under the
+  // sweeper's eye.
+  if (progress == Progress::kServed && !connection.machine.HasPartialInput() && StartLingering()) {
+    Clock::time_point lastCall = Clock::now();
+    while (progress == Progress::kServed && !stopping_ && !connection.machine.HasPartialInput()) {
+      progress = ReadAndDrive(connection, 0);
+      // The receive time-out ends at a clock tick, possibly long before the linger time.
+      if (progress == Progress::kServed) {
+        lastCall = Clock::now();
+      } else if (progress == Progress::kIdle && Clock::now() - lastCall < options_.lingerMicros) {
+        progress = Progress::kServed;
+      }
+    }
+    --lingering_;
   }
-  if (!keep) {
+  if (progress == Progress::kClosed) {
     serving.unlock();
     CloseConnection(connection);
     return;
@@ -326,30 +390,42 @@ void ServerRuntime::ServeConnection(Connection& connection) {
   } else if (connection.partialSinceMs.load() == 0) {
     connection.partialSinceMs = NowMs();
   }
+  connection.idleSinceMs = NowMs();
   connection.busy = false;
   Rearm(connection, connection.fd.Get());
 }
 
-bool ServerRuntime::WaitReadable(Connection& connection) {
-  pollfd ready{connection.fd.Get(), POLLIN, 0};
-  const auto linger = options_.lingerMicros;
-  timespec timeout{static_cast<time_t>(linger.count() / 1000000), static_cast<long>(linger.count() % 1000000) * 1000};
-  return ppoll(&ready, 1, &timeout, nullptr) > 0;
-}
-
-bool ServerRuntime::ReadAndDrive(Connection& connection) {
-  thread_local std::vector<uint8_t> buffer(kReadChunk);
-  std::vector<uint8_t> out;
-  for (int round = 0; round < kMaxReadsPerEvent; ++round) {
-    ssize_t n = recv(connection.fd.Get(), buffer.data(), buffer.size(), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) return false;
-    connection.machine.Feed({buffer.data(), static_cast<size_t>(n)});
-    if (!DriveConnection(connection, out)) return false;
-    if (static_cast<size_t>(n) < buffer.size()) return true;
+bool ServerRuntime::StartLingering() {
+  if (lingering_.fetch_add(1) >= maxLingering_ || stopping_) {
+    --lingering_;
+    return false;
+  }
+  // Someone must stay on epoll for the other connections while this worker waits on one.
+  if (idleWorkers_.load() == 0 && !SpawnWorker()) {
+    --lingering_;
+    return false;
   }
   return true;
+}
+
+ServerRuntime::Progress ServerRuntime::ReadAndDrive(Connection& connection, int firstReadFlags) {
+  thread_local std::vector<uint8_t> buffer(kReadChunk);
+  std::vector<uint8_t>& out = ThreadBuffer(0);
+  int flags = firstReadFlags;
+  for (int round = 0; round < kMaxReadsPerEvent; ++round) {
+    ssize_t n = recv(connection.fd.Get(), buffer.data(), buffer.size(), flags);
+    if (n < 0 && errno == EINTR) continue;
+    // Nothing more for now, or the linger time passed without a request.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return round == 0 ? Progress::kIdle : Progress::kServed;
+    if (n <= 0) return Progress::kClosed;
+    connection.machine.Feed({buffer.data(), static_cast<size_t>(n)});
+    const bool open = DriveConnection(connection, out);
+    TrimBuffer(out);
+    if (!open) return Progress::kClosed;
+    if (static_cast<size_t>(n) < buffer.size()) return Progress::kServed;
+    flags = MSG_DONTWAIT;
+  }
+  return Progress::kServed;
 }
 
 bool ServerRuntime::DriveConnection(Connection& connection, std::vector<uint8_t>& out) {
@@ -358,32 +434,55 @@ bool ServerRuntime::DriveConnection(Connection& connection, std::vector<uint8_t>
       case ServerConnection::Event::kNeedMore: return Flush(connection, out);
       case ServerConnection::Event::kClose: Flush(connection, out); return false;
       case ServerConnection::Event::kCall:
-        if (!Flush(connection, out)) return false;
-        RunCall(connection, out);
-        if (!Flush(connection, out)) return false;
+        if (!Flush(connection, out) || !RunCall(connection, out)) return false;
         break;
     }
   }
 }
 
-void ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
-  // While stopping, calls already running may finish but no new one starts.
-  if (callsInProgress_.fetch_add(1) >= options_.maxCalls || draining_) {
-    --callsInProgress_;
-    connection.machine.FailCall(FaultStatus::kServerTooBusy, true, out);
-    return;
-  }
-  // Keep someone waiting for I/O while this thread may block in the handler.
-  if (idleWorkers_.load() == 0) SpawnWorker();
+bool ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
+  const bool observed = static_cast<bool>(options_.callObserver);
+  const Clock::time_point started = observed ? Clock::now() : Clock::time_point{};
   const PendingCall& call = connection.machine.Call();
-  CallOutcome outcome =
-      ExecuteCall(*call.procedure, call.stub, call.bigEndian, connection.context, options_.maxOutBytes);
-  --callsInProgress_;
-  if (outcome.faultStatus != 0) {
-    connection.machine.FailCall(outcome.faultStatus, false, out);
-  } else {
-    connection.machine.CompleteCall(outcome.stub, out);
+  const SyntaxId interface = call.interface->id;
+  const uint16_t opnum = call.opnum;
+  std::vector<uint8_t>& stub = ThreadBuffer(1);
+  BudgetCharge replyCharge(&replyBudget_, &connection.peer->replyBytes);
+  CallOutcome outcome{FaultStatus::kServerTooBusy, true};
+  // While stopping, calls already running may finish but no new one starts.
+  if (callsInProgress_.fetch_add(1) < options_.maxCalls && !draining_) {
+    // Keep someone waiting for I/O while this thread may block in the handler.
+    if (idleWorkers_.load() == 0) SpawnWorker();
+    outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, connection.context, options_.maxOutBytes, stub,
+                          &replyCharge);
   }
+  --callsInProgress_;
+  bool written;
+  if (outcome.faultStatus != 0) {
+    connection.machine.FailCall(outcome.faultStatus, outcome.didNotExecute, out);
+    written = Flush(connection, out);
+  } else {
+    written = WriteReply(connection, stub, out);
+  }
+  TrimBuffer(stub);
+  if (observed) {
+    try {
+      options_.callObserver({interface, opnum, Clock::now() - started, outcome.faultStatus});
+    } catch (...) {
+      // Metrics must not cost the caller its connection.
+    }
+  }
+  return written;
+}
+
+bool ServerRuntime::WriteReply(Connection& connection, std::span<const uint8_t> stub, std::vector<uint8_t>& out) {
+  // A piece at a time, so a large reply is never held twice (stub and fragments) at once.
+  size_t offset = 0;
+  do {
+    offset = connection.machine.CompleteCall(stub, out, offset, kReplyChunk);
+    if (!Flush(connection, out)) return false;
+  } while (offset < stub.size());
+  return true;
 }
 
 bool ServerRuntime::Flush(Connection& connection, std::vector<uint8_t>& out) {
@@ -409,6 +508,7 @@ void ServerRuntime::CloseConnection(Connection& connection) {
     if (it == connections_.end()) return;
     owned = std::move(it->second);
     connections_.erase(it);
+    if (owned->evicted) --evicting_;
   }
   epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, owned->fd.Get(), nullptr);
 }

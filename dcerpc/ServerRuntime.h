@@ -1,24 +1,31 @@
 // Internal: the machinery behind Server. One epoll set holds the listeners and every connection
 // (EPOLLONESHOT, so one worker at a time owns a connection). Worker threads all wait on the set;
-// the one that gets an event reads, runs the call's handler inline and writes the reply, then
-// re-arms the connection: no hand-off between threads. After a call it waits a moment on the same
-// socket for the caller's next request before handing the connection back to epoll, which spares
-// back-to-back callers a round through epoll and a wake-up. A worker about to run a handler starts a
-// new worker when none is left waiting, up to the call limit plus a few for I/O; workers idle
+// the one that gets an event reads, runs the call's handler inline and writes the reply: no
+// hand-off between threads. While its caller is busy the worker keeps the connection, as a
+// thread-per-connection server would: sockets are blocking with a receive time-out of the linger
+// time, so waiting for and reading the next request is one recv. Only after an idle spell (or
+// with a PDU half received) does the connection go back to epoll, so idle connections cost no
+// thread. A worker about to run a handler or to linger starts a new worker when none is left
+// waiting on epoll, up to the call limit plus the lingering ones plus a few for I/O; workers idle
 // for a while retire. A sweeper thread closes connections stuck in a half-received PDU.
+// Memory held for peers is bounded server-wide and per peer (PeerTable), and at the connection
+// limit the longest-idle connections make room for new ones.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "dcerpc/ByteBudget.h"
 #include "dcerpc/InterfaceRegistry.h"
+#include "dcerpc/PeerTable.h"
 #include "dcerpc/Server.h"
 #include "dcerpc/ServerConnection.h"
 #include "dcerpc/Socket.h"
@@ -35,6 +42,7 @@ class ServerRuntime {
   bool StopListening();
   bool IsListening() const { return listening_.load(); }
   uint16_t TcpPort() const { return tcpPort_.load(); }
+  size_t BufferedBytes() const { return requestBudget_.Used() + replyBudget_.Used(); }
 
  private:
   struct Pollable;
@@ -48,14 +56,18 @@ class ServerRuntime {
   void WorkerLoop();
   bool RetireWorker();
   void ExitWorker();
+  enum class Progress { kIdle, kServed, kClosed };
+
   void AcceptConnections(Endpoint& endpoint);
   bool ShedConnection(Endpoint& endpoint);
   void AddConnection(UniqueFd fd, Endpoint& endpoint);
+  bool EvictIdleConnections();
   void ServeConnection(Connection& connection);
-  bool ReadAndDrive(Connection& connection);
-  bool WaitReadable(Connection& connection);
+  bool StartLingering();
+  Progress ReadAndDrive(Connection& connection, int firstReadFlags);
   bool DriveConnection(Connection& connection, std::vector<uint8_t>& out);
-  void RunCall(Connection& connection, std::vector<uint8_t>& out);
+  bool RunCall(Connection& connection, std::vector<uint8_t>& out);
+  bool WriteReply(Connection& connection, std::span<const uint8_t> stub, std::vector<uint8_t>& out);
   bool Flush(Connection& connection, std::vector<uint8_t>& out);
   void Rearm(Pollable& pollable, int fd);
   void CloseConnection(Connection& connection);
@@ -64,10 +76,13 @@ class ServerRuntime {
   void StopEngine();
 
   const ServerOptions options_;
+  const size_t maxLingering_;
   const size_t maxThreads_;
   InterfaceRegistry registry_;
   std::atomic<uint32_t> assocGroupCounter_{0};
-  ReassemblyBudget reassemblyBudget_;
+  ByteBudget requestBudget_;
+  ByteBudget replyBudget_;
+  PeerTable peers_;
 
   std::mutex controlMutex_;  // serialises Listen and StopListening
   std::atomic<bool> listening_{false};
@@ -82,7 +97,8 @@ class ServerRuntime {
   std::mutex reserveMutex_;
   UniqueFd reserveFd_;  // guarded by reserveMutex_; given up to shed connections when out of descriptors
 
-  std::atomic<size_t> idleWorkers_{0};
+  std::atomic<size_t> idleWorkers_{0};  // waiting on epoll
+  std::atomic<size_t> lingering_{0};    // waiting on one connection for its next call
   std::atomic<size_t> callsInProgress_{0};
   std::mutex threadMutex_;
   std::condition_variable threadsChanged_;
@@ -90,6 +106,7 @@ class ServerRuntime {
 
   std::mutex connectionsMutex_;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;  // guarded
+  size_t evicting_ = 0;  // guarded; shut down to make room, not yet closed by their owners
 
   std::mutex sweepMutex_;
   std::condition_variable sweepWake_;

@@ -261,7 +261,7 @@ IoResult WriteAll(int fd, std::span<const uint8_t> bytes, Clock::time_point dead
   size_t done = 0;
   IoResult result = IoResult::kOk;
   while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno == EINTR) {
@@ -283,7 +283,7 @@ IoResult WriteAll(int fd, std::span<const uint8_t> bytes, Clock::time_point dead
 IoResult ReadExact(int fd, std::span<uint8_t> bytes, Clock::time_point deadline) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = recv(fd, bytes.data() + done, bytes.size() - done, 0);
+    ssize_t n = recv(fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n == 0) {

@@ -62,9 +62,10 @@ Listener OpenPipeListener(const std::string& path, int backlog);
 Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::milliseconds timeout);
 Listener ConnectPipe(const std::string& path, std::chrono::milliseconds timeout);
 
-// Writes all bytes to a non-blocking socket; `written` tells how far it got.
+// Writes all bytes to a socket without blocking in send (blocking sockets too), waiting for room
+// until the deadline; `written` tells how far it got.
 IoResult WriteAll(int fd, std::span<const uint8_t> bytes, Clock::time_point deadline, size_t* written = nullptr);
-// Reads exactly bytes.size() bytes from a non-blocking socket.
+// Reads exactly bytes.size() bytes from a socket, blocking or not, before the deadline.
 IoResult ReadExact(int fd, std::span<uint8_t> bytes, Clock::time_point deadline);
 
 }  // namespace Korvane::Pictora::DceRpc

@@ -34,6 +34,8 @@ const InterfaceRegistry& Registry() {
   return registry;
 }
 
+ByteBudget replyBudget(1024 * 1024);
+
 void DriveConnection(std::span<const uint8_t> stream, size_t readSize, const ConnectionConfig& config) {
   ServerConnection connection(Registry(), config);
   std::vector<uint8_t> out;
@@ -43,11 +45,16 @@ void DriveConnection(std::span<const uint8_t> stream, size_t readSize, const Con
       auto event = connection.Next(out);
       if (event != ServerConnection::Event::kCall) break;
       const PendingCall& call = connection.Call();
-      CallOutcome outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 64 * 1024);
+      std::vector<uint8_t> stub;
+      BudgetCharge replyCharge(&replyBudget, nullptr);
+      CallOutcome outcome =
+          ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 64 * 1024, stub, &replyCharge);
       if (outcome.faultStatus != 0) {
-        connection.FailCall(outcome.faultStatus, false, out);
+        connection.FailCall(outcome.faultStatus, outcome.didNotExecute, out);
       } else {
-        connection.CompleteCall(outcome.stub, out);
+        // Cut into pieces, as the server writes a large reply.
+        for (size_t offset = 0; (offset = connection.CompleteCall(stub, out, offset, 4096)) < stub.size();) {
+        }
       }
     }
     out.clear();
@@ -56,15 +63,17 @@ void DriveConnection(std::span<const uint8_t> stream, size_t readSize, const Con
 
 void DriveServer(std::span<const uint8_t> stream, size_t readSize) {
   static std::atomic<uint32_t> groups{0};
-  static ReassemblyBudget budget;
-  budget.limit = 128 * 1024;
+  static ByteBudget budget(128 * 1024);
+  static ByteBudget peerBudget(96 * 1024);
   ConnectionConfig config;
   config.secondaryAddress = "3982";
   config.maxRequestBytes = 256 * 1024;
   config.assocGroupCounter = &groups;
   config.budget = &budget;
+  config.peerBudget = &peerBudget;
   DriveConnection(stream, readSize, config);
-  if (budget.used.load() != 0) __builtin_trap();  // every connection gives its share back
+  // Every connection and every reply gives its share back.
+  if (budget.Used() != 0 || peerBudget.Used() != 0 || replyBudget.Used() != 0) __builtin_trap();
 }
 
 void DecodeAsClient(std::span<const uint8_t> data) {

@@ -29,17 +29,6 @@ std::vector<std::vector<uint8_t>> SplitPdus(const std::vector<uint8_t>& bytes) {
 
 const SyntaxId kInterface{*Uuid::Parse("8a60fd6c-7ebf-4aee-839c-1df4243d03d2"), 1, 0};
 
-TEST(PduCodecTest, Ndr20SyntaxHasItsWellKnownWireForm) {
-  std::vector<uint8_t> out;
-  BindPdu bind{4280, 4280, 0, {{0, kInterface, {Ndr20Syntax()}}}};
-  EncodeBind(PduType::kBind, 1, bind, out);
-  const std::vector<uint8_t> expected = {0x04, 0x5d, 0x88, 0x8a, 0xeb, 0x1c, 0xc9, 0x11, 0x9f, 0xe8,
-                                         0x08, 0x00, 0x2b, 0x10, 0x48, 0x60, 0x02, 0x00, 0x00, 0x00};
-  ASSERT_EQ(out.size(), 28u + 24u + 20u);
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 52, out.end()), expected);
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 4, out.begin() + 8), (std::vector<uint8_t>{0x10, 0, 0, 0}));
-}
-
 TEST(PduCodecTest, BindAckPadsTheSecondaryAddressToFourBytes) {
   struct Case {
     std::string address;
@@ -69,41 +58,18 @@ TEST(PduCodecTest, HeaderChecksRejectWhatThePeerMustNotSend) {
     HeaderCheck expected;
   };
   const std::vector<Case> cases = {
-      {"version 4", 0, 4, HeaderCheck::kBadVersion},   {"minor 1", 1, 1, HeaderCheck::kBadVersion},
-      {"EBCDIC", 4, 0x11, HeaderCheck::kBadDrep},      {"VAX floats", 5, 1, HeaderCheck::kBadDrep},
+      {"version 4", 0, 4, HeaderCheck::kBadVersion},      {"minor 1", 1, 1, HeaderCheck::kBadVersion},
+      {"EBCDIC", 4, 0x11, HeaderCheck::kBadDrep},         {"VAX floats", 5, 1, HeaderCheck::kBadDrep},
       {"order nibble 2", 4, 0x20, HeaderCheck::kBadDrep}, {"frag_length 15", 8, 15, HeaderCheck::kBadLength},
-      {"auth beyond PDU", 10, 9, HeaderCheck::kBadLength}, {"big-endian", 4, 0x00, HeaderCheck::kOk},
+      {"auth beyond PDU", 10, 9, HeaderCheck::kBadLength}, {"big-endian: length 24 read as 0x1800", 4, 0, HeaderCheck::kOk},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> pdu;
-    EncodeHeaderOnly(PduType::kCoCancel, 3, 1, pdu);
-    pdu.resize(24, 0);
-    pdu[8] = 24;
+    std::vector<uint8_t> pdu = {5, 0, PduType::kCoCancel, 3, 0x10, 0, 0, 0, 24, 0, 0, 0, 1, 0, 0, 0};
     pdu[c.offset] = c.value;
-    if (c.value == 0 && c.offset == 4) {  // big-endian: frag_length is read the other way round
-      pdu[8] = 0;
-      pdu[9] = 24;
-    }
     PduHeader header;
     EXPECT_EQ(DecodeHeader(std::span<const uint8_t, kHeaderSize>(pdu.data(), kHeaderSize), header), c.expected)
         << c.name;
   }
-}
-
-TEST(PduCodecTest, DecodesABigEndianRequest) {
-  std::vector<uint8_t> pdu = {5, 0, 0, 0x03, 0x00, 0, 0, 0, 0, 28, 0, 0, 0, 0, 0, 7,
-                              0, 0, 0, 4,    0,    1, 0, 9, 0xDE, 0xAD, 0xBE, 0xEF};
-  PduHeader header;
-  ASSERT_EQ(DecodeHeader(std::span<const uint8_t, kHeaderSize>(pdu.data(), kHeaderSize), header), HeaderCheck::kOk);
-  EXPECT_TRUE(header.BigEndian());
-  EXPECT_EQ(header.fragLength, 28);
-  EXPECT_EQ(header.callId, 7u);
-  RequestPdu request;
-  ASSERT_TRUE(DecodeRequest(pdu, header, request));
-  EXPECT_EQ(request.allocHint, 4u);
-  EXPECT_EQ(request.contextId, 1);
-  EXPECT_EQ(request.opnum, 9);
-  EXPECT_EQ(request.stub.size(), 4u);
 }
 
 TEST(PduCodecTest, RequestWithObjectUuidSkipsIt) {
@@ -154,14 +120,22 @@ TEST(PduCodecTest, FragmentSizeNegotiation) {
   }
 }
 
+// Written whole or a piece at a time (about `piece` bytes of PDUs per call), as the server
+// writes large replies, the fragments are the same.
 TEST(PduCodecTest, ResponseFragmentsReassembleToTheStub) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{2024}, size_t{2025}, size_t{10000}}) {
     std::vector<uint8_t> stub(size);
     for (size_t i = 0; i < size; ++i) stub[i] = static_cast<uint8_t>(i * 7);
-    std::vector<uint8_t> out;
-    EncodeResponseFragments(5, 1, stub, 2048, out);
+    std::vector<uint8_t> whole;
+    EXPECT_EQ(EncodeResponseFragments(5, 1, stub, 2048, whole), size);
+    for (size_t piece : {size_t{1}, size_t{3000}}) {
+      std::vector<uint8_t> pieces;
+      for (size_t offset = 0; (offset = EncodeResponseFragments(5, 1, stub, 2048, pieces, offset, piece)) < size;) {
+      }
+      EXPECT_EQ(pieces, whole) << size << "/" << piece;
+    }
     std::vector<uint8_t> joined;
-    auto pdus = SplitPdus(out);
+    auto pdus = SplitPdus(whole);
     for (size_t i = 0; i < pdus.size(); ++i) {
       PduHeader header = Header(pdus[i]);
       EXPECT_LE(header.fragLength, 2048);
@@ -193,13 +167,6 @@ TEST(PduCodecTest, FaultAndBindNakHaveTheirFixedShapes) {
   uint16_t reason = 0;
   ASSERT_TRUE(DecodeBindNak(nak, Header(nak), reason));
   EXPECT_EQ(reason, 4);
-}
-
-TEST(PduCodecTest, RecognisesBindTimeFeatureNegotiation) {
-  EXPECT_EQ(BindTimeFeatures({*Uuid::Parse("6cb71c2c-9812-4540-0300-000000000000"), 1, 0}), uint16_t{3});
-  EXPECT_EQ(BindTimeFeatures({*Uuid::Parse("6cb71c2c-9812-4540-0100-000000000000"), 1, 0}), uint16_t{1});
-  EXPECT_FALSE(BindTimeFeatures({*Uuid::Parse("6cb71c2c-9812-4540-0300-000000000000"), 2, 0}));
-  EXPECT_FALSE(BindTimeFeatures(Ndr20Syntax()));
 }
 
 }  // namespace

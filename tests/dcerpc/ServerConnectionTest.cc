@@ -13,6 +13,7 @@
 namespace Korvane::Pictora::DceRpc {
 namespace {
 
+using Event = ServerConnection::Event;
 using Testing::Op::kEcho;
 using Testing::Op::kPing;
 using Testing::TestInterfaceId;
@@ -25,6 +26,35 @@ struct Reply {
   std::vector<uint8_t> bytes;
 };
 
+std::vector<uint8_t> Bind(std::vector<ContextElement> contexts, uint32_t assocGroup = 0,
+                          uint8_t type = PduType::kBind) {
+  std::vector<uint8_t> out;
+  EncodeBind(type, 1, BindPdu{0xFFFF, 0xFFFF, assocGroup, std::move(contexts)}, out);
+  return out;
+}
+std::vector<uint8_t> SimpleBind() { return Bind({{0, TestInterfaceId(), {Ndr20Syntax()}}}); }
+
+std::vector<uint8_t> Request(uint32_t callId, uint16_t opnum, const std::vector<uint8_t>& stub,
+                             uint16_t contextId = 0, uint16_t maxFrag = 5840) {
+  std::vector<uint8_t> out;
+  EncodeRequestFragments(callId, contextId, opnum, stub, maxFrag, out);
+  return out;
+}
+
+std::vector<uint8_t> EchoStub(const std::string& text, size_t room = 20) {
+  Arguments args(2);
+  args.SetText(0, text);
+  args.SetText(1, std::string(room, 'A'));
+  std::vector<uint8_t> stub;
+  EncodeRequestStub(Testing::EchoSpec(), args, stub);
+  return stub;
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 class ServerConnectionTest : public ::testing::Test {
  protected:
   ServerConnectionTest() {
@@ -33,104 +63,87 @@ class ServerConnectionTest : public ::testing::Test {
     Reset();
   }
 
-  void Reset(size_t maxRequest = 4 * 1024 * 1024) {
+  void Reset(size_t maxRequest = 4 * 1024 * 1024) { connection_ = Open(maxRequest); }
+
+  std::unique_ptr<ServerConnection> Open(size_t maxRequest = 4 * 1024 * 1024, ByteBudget* budget = nullptr,
+                                         ByteBudget* peerBudget = nullptr) {
     ConnectionConfig config;
     config.secondaryAddress = "3982";
     config.maxRequestBytes = maxRequest;
     config.assocGroupCounter = &groups_;
-    connection_ = std::make_unique<ServerConnection>(registry_, config);
+    config.budget = budget;
+    config.peerBudget = peerBudget;
+    return std::make_unique<ServerConnection>(registry_, config);
   }
 
-  // Feeds bytes and runs the machine, executing calls, until it wants more input or closes.
-  ServerConnection::Event Send(const std::vector<uint8_t>& bytes) {
-    connection_->Feed(bytes);
+  // Feeds bytes and runs the machine as the server does, executing calls and writing their
+  // replies a piece at a time, until it wants more input or closes.
+  Event Send(const std::vector<uint8_t>& bytes, ServerConnection* connection = nullptr) {
+    if (connection == nullptr) connection = connection_.get();
+    connection->Feed(bytes);
     while (true) {
-      auto event = connection_->Next(out_);
-      if (event != ServerConnection::Event::kCall) return event;
-      ++calls_;
-      const PendingCall& call = connection_->Call();
-      CallOutcome outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 1 << 20);
+      auto event = connection->Next(out_);
+      if (event != Event::kCall) return event;
+      const PendingCall& call = connection->Call();
+      std::vector<uint8_t> stub;
+      CallOutcome outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 1 << 20, stub);
       if (outcome.faultStatus) {
-        connection_->FailCall(outcome.faultStatus, false, out_);
+        connection->FailCall(outcome.faultStatus, outcome.didNotExecute, out_);
       } else {
-        connection_->CompleteCall(outcome.stub, out_);
+        for (size_t offset = 0; (offset = connection->CompleteCall(stub, out_, offset, 4000)) < stub.size();) {
+        }
       }
     }
   }
 
   std::vector<Reply> TakeReplies() {
     std::vector<Reply> replies;
-    size_t pos = 0;
-    while (pos + kHeaderSize <= out_.size()) {
+    for (size_t pos = 0; pos + kHeaderSize <= out_.size(); pos += replies.back().header.fragLength) {
       Reply reply;
       EXPECT_EQ(DecodeHeader(std::span<const uint8_t, kHeaderSize>(out_.data() + pos, kHeaderSize), reply.header),
                 HeaderCheck::kOk);
       reply.bytes.assign(out_.begin() + pos, out_.begin() + pos + reply.header.fragLength);
-      pos += reply.header.fragLength;
       replies.push_back(std::move(reply));
     }
     out_.clear();
     return replies;
   }
 
-  BindAckPdu BindAck(const Reply& reply) {
+  static BindAckPdu BindAck(const Reply& reply) {
     BindAckPdu ack;
-    EXPECT_TRUE(reply.header.type == PduType::kBindAck || reply.header.type == PduType::kAlterContextResp);
     EXPECT_TRUE(DecodeBindAck(reply.bytes, reply.header, ack));
     return ack;
   }
 
-  FaultPdu Fault(const Reply& reply) {
+  static FaultPdu Fault(const Reply& reply) {
     FaultPdu fault;
     EXPECT_EQ(reply.header.type, PduType::kFault);
     EXPECT_TRUE(DecodeFault(reply.bytes, reply.header, fault));
     return fault;
   }
 
-  static std::vector<uint8_t> Bind(std::vector<ContextElement> contexts, uint32_t assocGroup = 0,
-                                   uint8_t type = PduType::kBind) {
-    std::vector<uint8_t> out;
-    EncodeBind(type, 1, BindPdu{0xFFFF, 0xFFFF, assocGroup, std::move(contexts)}, out);
-    return out;
-  }
-
-  static std::vector<uint8_t> SimpleBind() { return Bind({{0, TestInterfaceId(), {Ndr20Syntax()}}}); }
-
-  static std::vector<uint8_t> Request(uint32_t callId, uint16_t opnum, const std::vector<uint8_t>& stub,
-                                      uint16_t contextId = 0, uint16_t maxFrag = 5840) {
-    std::vector<uint8_t> out;
-    EncodeRequestFragments(callId, contextId, opnum, stub, maxFrag, out);
-    return out;
-  }
-
-  static std::vector<uint8_t> EchoStub(const std::string& text, size_t placeholder = 20) {
-    Arguments args(2);
-    args.SetText(0, text);
-    args.SetText(1, std::string(placeholder, 'A'));
-    std::vector<uint8_t> stub;
-    EncodeRequestStub(Testing::EchoSpec(), args, stub);
-    return stub;
-  }
-
-  // Decodes the (reassembled) response stubs of the replies as an Echo result.
-  std::string EchoReply(const std::vector<Reply>& replies) {
+  // The (reassembled) response stubs of the replies.
+  static std::vector<uint8_t> ResponseStub(const std::vector<Reply>& replies) {
     std::vector<uint8_t> stub;
     for (const auto& reply : replies) {
       ResponsePdu response;
-      EXPECT_EQ(reply.header.type, PduType::kResponse);
       EXPECT_TRUE(DecodeResponse(reply.bytes, reply.header, response));
       stub.insert(stub.end(), response.stub.begin(), response.stub.end());
     }
+    return stub;
+  }
+
+  static std::string EchoReply(const std::vector<Reply>& replies) {
     Arguments args(2);
     args.SetText(1, std::string(1 << 16, 'A'));
     std::vector<uint8_t> ignored;
     EncodeRequestStub(Testing::EchoSpec(), args, ignored);
-    EXPECT_EQ(DecodeResponseStub(Testing::EchoSpec(), stub, false, args), NdrStatus::kOk);
+    EXPECT_EQ(DecodeResponseStub(Testing::EchoSpec(), ResponseStub(replies), false, args), NdrStatus::kOk);
     return args.Text(1);
   }
 
   void BindOk() {
-    ASSERT_EQ(Send(SimpleBind()), ServerConnection::Event::kNeedMore);
+    ASSERT_EQ(Send(SimpleBind()), Event::kNeedMore);
     TakeReplies();
   }
 
@@ -138,7 +151,6 @@ class ServerConnectionTest : public ::testing::Test {
   std::atomic<uint32_t> groups_{0};
   std::unique_ptr<ServerConnection> connection_;
   std::vector<uint8_t> out_;
-  int calls_ = 0;
 };
 
 // The Windows-style three-context bind is checked byte for byte by the impacket interop tests.
@@ -147,17 +159,14 @@ TEST_F(ServerConnectionTest, InterfaceVersionsAndAssociationGroups) {
     SyntaxId abstractSyntax;
     uint16_t result, reason;
   };
-  SyntaxId second = Testing::SecondInterfaceId();  // registered as 2.1
-  const std::vector<Case> cases = {
-      {kUnknownInterface, 2, 1},
-      {{second.uuid, 2, 0}, 0, 0},  // older minor: accepted
-      {{second.uuid, 2, 1}, 0, 0},
-      {{second.uuid, 2, 2}, 2, 1},  // newer minor than served
-      {{second.uuid, 3, 0}, 2, 1},  // other major
-  };
-  for (const Case& c : cases) {
+  const Uuid second = Testing::SecondInterfaceId().uuid;  // registered as 2.1
+  for (const Case& c : std::vector<Case>{{kUnknownInterface, 2, 1},
+                                         {{second, 2, 0}, 0, 0},  // older minor: accepted
+                                         {{second, 2, 1}, 0, 0},
+                                         {{second, 2, 2}, 2, 1},  // newer minor than served
+                                         {{second, 3, 0}, 2, 1}}) {
     Reset();
-    ASSERT_EQ(Send(Bind({{0, c.abstractSyntax, {Ndr20Syntax()}}}, 0x55)), ServerConnection::Event::kNeedMore);
+    ASSERT_EQ(Send(Bind({{0, c.abstractSyntax, {Ndr20Syntax()}}}, 0x55)), Event::kNeedMore);
     auto replies = TakeReplies();
     ASSERT_EQ(replies.size(), 1u);
     BindAckPdu ack = BindAck(replies[0]);
@@ -175,29 +184,30 @@ TEST_F(ServerConnectionTest, BindFailuresNakAndClose) {
   withAuth[10] = 8;
   std::vector<uint8_t> ebcdic = SimpleBind();
   ebcdic[4] = 0x11;
+  std::vector<uint8_t> badVersion = SimpleBind();
+  badVersion[1] = 1;
   struct Case {
     const char* name;
-    std::vector<std::vector<uint8_t>> pdus;
+    std::vector<uint8_t> bytes;
     uint16_t reason;
   };
   const std::vector<Case> cases = {
-      {"request first", {Request(1, kPing, {})}, BindNakReason::kProtocolVersionNotSupported},
-      {"no contexts", {Bind({})}, BindNakReason::kNotSpecified},
-      {"no transfer syntax", {Bind({{0, TestInterfaceId(), {}}})}, BindNakReason::kNotSpecified},
-      {"two feature elements", {Bind({{0, TestInterfaceId(), {kBtfn03}}, {1, TestInterfaceId(), {kBtfn03}}})},
+      {"request first", Request(1, kPing, {}), BindNakReason::kProtocolVersionNotSupported},
+      {"no contexts", Bind({}), BindNakReason::kNotSpecified},
+      {"no transfer syntax", Bind({{0, TestInterfaceId(), {}}}), BindNakReason::kNotSpecified},
+      {"two feature elements", Bind({{0, TestInterfaceId(), {kBtfn03}}, {1, TestInterfaceId(), {kBtfn03}}}),
        BindNakReason::kNotSpecified},
       {"context id reused for another interface",
-       {Bind({{0, TestInterfaceId(), {Ndr20Syntax()}}, {0, Testing::SecondInterfaceId(), {Ndr20Syntax()}}})},
+       Bind({{0, TestInterfaceId(), {Ndr20Syntax()}}, {0, Testing::SecondInterfaceId(), {Ndr20Syntax()}}}),
        BindNakReason::kNotSpecified},
-      {"auth", {withAuth}, BindNakReason::kAuthTypeNotRecognized},
-      {"EBCDIC", {ebcdic}, BindNakReason::kProtocolVersionNotSupported},
-      {"second bind", {SimpleBind(), SimpleBind()}, BindNakReason::kNotSpecified},
+      {"auth", withAuth, BindNakReason::kAuthTypeNotRecognized},
+      {"EBCDIC", ebcdic, BindNakReason::kProtocolVersionNotSupported},
+      {"version 5.1", badVersion, BindNakReason::kProtocolVersionNotSupported},
+      {"second bind", Concat(SimpleBind(), SimpleBind()), BindNakReason::kNotSpecified},
   };
   for (const Case& c : cases) {
     Reset();
-    ServerConnection::Event event = ServerConnection::Event::kNeedMore;
-    for (const auto& pdu : c.pdus) event = Send(pdu);
-    EXPECT_EQ(event, ServerConnection::Event::kClose) << c.name;
+    EXPECT_EQ(Send(c.bytes), Event::kClose) << c.name;
     auto replies = TakeReplies();
     ASSERT_FALSE(replies.empty()) << c.name;
     ASSERT_EQ(replies.back().header.type, PduType::kBindNak) << c.name;
@@ -213,28 +223,28 @@ TEST_F(ServerConnectionTest, CallFaultsThatKeepTheConnection) {
     std::vector<uint8_t> request;
     uint32_t status;
     bool didNotExecute;
-    uint16_t contextId;
   };
   const std::vector<Case> cases = {
-      {"unknown context", Request(2, kPing, {}, 7), FaultStatus::kUnknownIf, true, 0},
-      {"unassigned opnum", Request(2, Testing::Op::kUnassigned, {}), FaultStatus::kOpRangeError, true, 0},
-      {"opnum out of range", Request(2, 200, {}), FaultStatus::kOpRangeError, true, 0},
-      {"short stub", Request(2, kEcho, {1, 0, 0}), FaultStatus::kBadStubData, false, 0},
-      {"handler throws", Request(2, Testing::Op::kThrow, {}), FaultStatus::kFaultUnspec, false, 0},
-      {"handler refuses", Request(2, Testing::Op::kRefuse, {}), FaultStatus::kAccessDenied, false, 0},
+      {"unknown context", Request(2, kPing, {}, 7), FaultStatus::kUnknownIf, true},
+      {"unassigned opnum", Request(2, Testing::Op::kUnassigned, {}), FaultStatus::kOpRangeError, true},
+      {"opnum out of range", Request(2, 200, {}), FaultStatus::kOpRangeError, true},
+      {"short stub", Request(2, kEcho, {1, 0, 0}), FaultStatus::kBadStubData, false},
+      {"handler throws", Request(2, Testing::Op::kThrow, {}), FaultStatus::kFaultUnspec, false},
+      {"handler refuses", Request(2, Testing::Op::kRefuse, {}), FaultStatus::kAccessDenied, false},
+      {"out buffer above the cap", Request(2, Testing::Op::kWhoAmI, {0, 0, 0x20, 0}), FaultStatus::kRemoteNoMemory,
+       false},
   };
   for (const Case& c : cases) {
     Reset();
     BindOk();
-    EXPECT_EQ(Send(c.request), ServerConnection::Event::kNeedMore) << c.name;
+    EXPECT_EQ(Send(c.request), Event::kNeedMore) << c.name;
     auto replies = TakeReplies();
     ASSERT_EQ(replies.size(), 1u) << c.name;
     FaultPdu fault = Fault(replies[0]);
     EXPECT_EQ(fault.status, c.status) << c.name;
-    EXPECT_EQ(fault.contextId, c.contextId) << c.name;
+    EXPECT_EQ(fault.contextId, 0) << c.name;
     EXPECT_EQ(static_cast<bool>(replies[0].header.flags & PfcFlag::kDidNotExecute), c.didNotExecute) << c.name;
     EXPECT_EQ(replies[0].header.callId, 2u);
-    // The connection carries on.
     Send(Request(3, kEcho, EchoStub("again")));
     EXPECT_EQ(EchoReply(TakeReplies()), "echo:again") << c.name;
   }
@@ -243,25 +253,24 @@ TEST_F(ServerConnectionTest, CallFaultsThatKeepTheConnection) {
 TEST_F(ServerConnectionTest, ReassemblesOneByteFragmentsWithCancelsInBetween) {
   BindOk();
   std::vector<uint8_t> stream = Request(5, kEcho, EchoStub("fragmented"), 0, 25);  // 1-byte stubs
-  std::vector<uint8_t> cancel;
+  std::vector<uint8_t> cancel, orphaned;
   EncodeHeaderOnly(PduType::kCoCancel, 3, 5, cancel);
-  std::vector<uint8_t> orphaned;
   EncodeHeaderOnly(PduType::kOrphaned, 3, 5, orphaned);
   stream.insert(stream.begin() + 25 * 5, orphaned.begin(), orphaned.end());
   stream.insert(stream.begin() + 25 * 3, cancel.begin(), cancel.end());
   // Byte by byte, to exercise partial headers too.
   for (size_t i = 0; i < stream.size(); ++i) {
-    ASSERT_EQ(Send({stream[i]}), ServerConnection::Event::kNeedMore) << i;
+    ASSERT_EQ(Send({stream[i]}), Event::kNeedMore) << i;
     EXPECT_EQ(connection_->HasPartialInput(), i + 1 < stream.size());
   }
   EXPECT_EQ(EchoReply(TakeReplies()), "echo:fragmented");
 }
 
 TEST_F(ServerConnectionTest, ResponsesAreFragmentedAtTheNegotiatedSize) {
-  std::vector<uint8_t> out;
-  EncodeBind(PduType::kBind, 1, BindPdu{3199, 0xFFFF, 0, {{0, TestInterfaceId(), {Ndr20Syntax()}}}}, out);
-  Send(out);
-  EXPECT_EQ(BindAck(TakeReplies()[0]).maxXmitFrag, 3192);
+  std::vector<uint8_t> bind;
+  EncodeBind(PduType::kBind, 1, BindPdu{3199, 0xFFFF, 0, {{0, TestInterfaceId(), {Ndr20Syntax()}}}}, bind);
+  Send(bind);
+  TakeReplies();
   std::string text(20000, 'x');
   Send(Request(2, kEcho, EchoStub(text, 20010)));
   auto replies = TakeReplies();
@@ -270,123 +279,102 @@ TEST_F(ServerConnectionTest, ResponsesAreFragmentedAtTheNegotiatedSize) {
   EXPECT_EQ(EchoReply(replies), "echo:" + text);
 }
 
+// Protocol errors and requests beyond the size cap close the connection after a fault.
 TEST_F(ServerConnectionTest, ProtocolErrorsCloseTheConnection) {
+  const size_t cap = 64 * 1024;
+  auto hugeHint = Request(2, kPing, std::vector<uint8_t>(100), 0, 64);
+  hugeHint[19] = 0x7F;  // a first fragment announcing far more than the cap: refused before buffering
+  hugeHint.resize(64);
   auto request = Request(2, kEcho, EchoStub(std::string(100, 'x')), 0, 64);
-  const size_t fragment = 64;
-  std::vector<uint8_t> firstOnly(request.begin(), request.begin() + fragment);
-  auto otherCall = Request(9, kPing, {});
-  std::vector<uint8_t> middleWithoutCall(request.begin() + fragment, request.begin() + 2 * fragment);
+  std::vector<uint8_t> firstOnly(request.begin(), request.begin() + 64);
+  std::vector<uint8_t> middleWithoutCall(request.begin() + 64, request.begin() + 128);
   auto pendingCancel = Request(2, kPing, {});
   pendingCancel[3] |= PfcFlag::kPendingCancel;
   std::vector<uint8_t> serverType;
   EncodeFault(2, 0, 0, false, serverType);
-  auto oversized = Request(2, kEcho, EchoStub(std::string(7000, 'x'), 1), 0, 0xFFFF);
   std::vector<uint8_t> badVersion = Request(2, kPing, {});
   badVersion[1] = 1;
-  auto alterEmpty = Bind({}, 0, PduType::kAlterContext);
-
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
     uint32_t status;
   };
-  std::vector<uint8_t> interleaved = firstOnly;
-  interleaved.insert(interleaved.end(), otherCall.begin(), otherCall.end());
-  std::vector<uint8_t> twoFirsts = firstOnly;
-  twoFirsts.insert(twoFirsts.end(), firstOnly.begin(), firstOnly.end());
   const std::vector<Case> cases = {
-      {"other call id mid-call", interleaved, FaultStatus::kProtoError},
-      {"second first fragment", twoFirsts, FaultStatus::kProtoError},
+      {"other call id mid-call", Concat(firstOnly, Request(9, kPing, {})), FaultStatus::kProtoError},
+      {"second first fragment", Concat(firstOnly, firstOnly), FaultStatus::kProtoError},
       {"fragment without a call", middleWithoutCall, FaultStatus::kProtoError},
       {"pending cancel", pendingCancel, FaultStatus::kNoCallActive},
       {"server PDU type", serverType, FaultStatus::kProtoError},
-      {"fragment above the transport cap", oversized, FaultStatus::kProtoError},
+      {"fragment above the transport cap", Request(2, kEcho, EchoStub(std::string(7000, 'x'), 1), 0, 0xFFFF),
+       FaultStatus::kProtoError},
       {"bad version", badVersion, FaultStatus::kProtoError},
-      {"alter_context without contexts", alterEmpty, FaultStatus::kProtoError},
+      {"alter_context without contexts", Bind({}, 0, PduType::kAlterContext), FaultStatus::kProtoError},
+      {"stub above the cap", Request(2, kPing, std::vector<uint8_t>(cap + 1)), FaultStatus::kAccessDenied},
+      {"alloc_hint above the cap", hugeHint, FaultStatus::kAccessDenied},
   };
   for (const Case& c : cases) {
-    Reset();
+    Reset(cap);
     BindOk();
-    EXPECT_EQ(Send(c.bytes), ServerConnection::Event::kClose) << c.name;
+    EXPECT_EQ(Send(c.bytes), Event::kClose) << c.name;
     EXPECT_TRUE(connection_->Closed());
     auto replies = TakeReplies();
     ASSERT_FALSE(replies.empty()) << c.name;
     EXPECT_EQ(Fault(replies.back()).status, c.status) << c.name;
-    EXPECT_EQ(Send(SimpleBind()), ServerConnection::Event::kClose) << c.name;  // nothing more is read
+    EXPECT_EQ(Send(SimpleBind()), Event::kClose) << c.name;  // nothing more is read
   }
 }
 
-TEST_F(ServerConnectionTest, RequestSizeCap) {
-  const size_t cap = 64 * 1024;
-  for (size_t stubSize : {cap, cap + 1}) {
-    Reset(cap);
-    BindOk();
-    std::vector<uint8_t> stub(stubSize, 0);
-    auto event = Send(Request(2, kPing, stub));
-    auto replies = TakeReplies();
-    ASSERT_FALSE(replies.empty());
-    if (stubSize == cap) {
-      EXPECT_EQ(event, ServerConnection::Event::kNeedMore);
-      EXPECT_EQ(replies.back().header.type, PduType::kResponse);  // trailing bytes are ignored
-    } else {
-      EXPECT_EQ(event, ServerConnection::Event::kClose);
-      EXPECT_EQ(Fault(replies.back()).status, FaultStatus::kAccessDenied);
-    }
-  }
-  // A first fragment announcing more than the cap is refused before anything is buffered.
-  Reset(cap);
+TEST_F(ServerConnectionTest, RequestOfExactlyTheCapIsServed) {
+  Reset(64 * 1024);
   BindOk();
-  auto request = Request(2, kPing, std::vector<uint8_t>(100), 0, 64);
-  request[16] = 0xFF;
-  request[17] = 0xFF;
-  request[18] = 0xFF;
-  request[19] = 0x7F;
-  EXPECT_EQ(Send(std::vector<uint8_t>(request.begin(), request.begin() + 64)), ServerConnection::Event::kClose);
-  EXPECT_EQ(Fault(TakeReplies().back()).status, FaultStatus::kAccessDenied);
+  EXPECT_EQ(Send(Request(2, kPing, std::vector<uint8_t>(64 * 1024))), Event::kNeedMore);
+  EXPECT_EQ(ResponseStub(TakeReplies()), std::vector<uint8_t>{1});  // trailing stub bytes are ignored
 }
 
-TEST_F(ServerConnectionTest, ConnectionsShareAReassemblyBudget) {
-  ReassemblyBudget budget;
-  budget.limit = 100 * 1024;
-  auto open = [&] {
-    ConnectionConfig config;
-    config.budget = &budget;
-    auto connection = std::make_unique<ServerConnection>(registry_, config);
-    connection->Feed(SimpleBind());
-    std::vector<uint8_t> ignored;
-    EXPECT_EQ(connection->Next(ignored), ServerConnection::Event::kNeedMore);
+constexpr size_t kFragmentStub = 4064;  // of a 4096-byte fragment, in whole 16-byte blocks
+
+// The first `fragments` full fragments of a request, its last held back, as a peer filling the
+// budget would send them.
+std::vector<uint8_t> UnfinishedRequest(size_t fragments) {
+  auto request = Request(2, kPing, std::vector<uint8_t>((fragments + 1) * kFragmentStub), 0, 4096);
+  request.resize(fragments * (kRequestHeaderSize + kFragmentStub));
+  return request;
+}
+
+TEST_F(ServerConnectionTest, ReassemblyIsBoundedServerWideAndPerPeer) {
+  ByteBudget server(10 * kFragmentStub), greedyPeer(6 * kFragmentStub), otherPeer(6 * kFragmentStub);
+  auto open = [&](ByteBudget& peer) {
+    auto connection = Open(4 * 1024 * 1024, &server, &peer);
+    EXPECT_EQ(Send(SimpleBind(), connection.get()), Event::kNeedMore);
     return connection;
   };
-  auto firstFragments = [](size_t stubBytes) {
-    auto request = Request(2, kPing, std::vector<uint8_t>(stubBytes), 0, 4096);
-    request.erase(request.end() - 4096, request.end());  // hold back the last fragment
-    return request;
-  };
-  auto big = open();
-  big->Feed(firstFragments(80 * 1024));
-  std::vector<uint8_t> out;
-  EXPECT_EQ(big->Next(out), ServerConnection::Event::kNeedMore);
-  EXPECT_GT(budget.used.load(), 70u * 1024);
-
-  auto other = open();
-  other->Feed(firstFragments(40 * 1024));
-  EXPECT_EQ(other->Next(out), ServerConnection::Event::kClose);
+  auto first = open(greedyPeer);
+  EXPECT_EQ(Send(UnfinishedRequest(5), first.get()), Event::kNeedMore);
+  // The greedy peer's second request does not fit its share, though the server has room...
+  auto second = open(greedyPeer);
+  EXPECT_EQ(Send(UnfinishedRequest(2), second.get()), Event::kClose);
+  EXPECT_EQ(Fault(TakeReplies().back()).status, FaultStatus::kServerTooBusy);
+  // ...which another peer still gets, up to what the server has left.
+  auto other = open(otherPeer);
+  EXPECT_EQ(Send(UnfinishedRequest(4), other.get()), Event::kNeedMore);
+  auto third = open(otherPeer);
+  EXPECT_EQ(Send(UnfinishedRequest(2), third.get()), Event::kClose);
+  EXPECT_EQ(server.Used(), 9 * kFragmentStub);
+  // Connections that go away, and calls that complete, give their share back.
+  first.reset();
   other.reset();
-  big.reset();  // a connection that goes away gives its share back
-  EXPECT_EQ(budget.used.load(), 0u);
-
-  auto again = open();
-  again->Feed(Request(2, kPing, std::vector<uint8_t>(40 * 1024), 0, 4096));
-  EXPECT_EQ(again->Next(out), ServerConnection::Event::kCall);
-  again->CompleteCall({}, out);
-  EXPECT_EQ(budget.used.load(), 0u);
+  EXPECT_EQ(server.Used(), 0u);
+  auto again = open(otherPeer);
+  out_.clear();
+  EXPECT_EQ(Send(Request(2, kPing, std::vector<uint8_t>(5 * kFragmentStub), 0, 4096), again.get()), Event::kNeedMore);
+  EXPECT_EQ(TakeReplies().back().header.type, PduType::kResponse);
+  EXPECT_EQ(server.Used() + greedyPeer.Used() + otherPeer.Used(), 0u);
 }
 
 TEST_F(ServerConnectionTest, AlterContextAddsAnInterface) {
   BindOk();
-  std::vector<uint8_t> alter = Bind({{1, Testing::SecondInterfaceId(), {Ndr64Syntax(), Ndr20Syntax()}}}, 0,
-                                    PduType::kAlterContext);
-  ASSERT_EQ(Send(alter), ServerConnection::Event::kNeedMore);
+  ASSERT_EQ(Send(Bind({{1, Testing::SecondInterfaceId(), {Ndr64Syntax(), Ndr20Syntax()}}}, 0, PduType::kAlterContext)),
+            Event::kNeedMore);
   auto replies = TakeReplies();
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].header.type, PduType::kAlterContextResp);
@@ -396,45 +384,31 @@ TEST_F(ServerConnectionTest, AlterContextAddsAnInterface) {
   ASSERT_EQ(ack.results.size(), 1u);
   EXPECT_EQ(ack.results[0].result, ContextResultCode::kAcceptance);
   Send(Request(2, 0, {}, 1));
-  replies = TakeReplies();
-  ResponsePdu response;
-  ASSERT_TRUE(DecodeResponse(replies[0].bytes, replies[0].header, response));
-  ASSERT_EQ(response.stub.size(), 1u);
-  EXPECT_EQ(response.stub[0], 2);  // the second interface answered
+  EXPECT_EQ(ResponseStub(TakeReplies()), std::vector<uint8_t>{2});  // the second interface answered
 }
 
-// A bind from a big-endian peer: every integer, and the first three fields of each UUID, in its order.
-std::vector<uint8_t> BigEndianBind(const SyntaxId& interface) {
-  std::vector<uint8_t> pdu = {5, 0, PduType::kBind, 3, 0x00, 0, 0, 0, 0, 72, 0, 0, 0, 0, 0, 1,
-                              0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0};
-  auto syntax = [&](const SyntaxId& id) {
-    pdu.insert(pdu.end(), id.uuid.bytes.begin(), id.uuid.bytes.end());  // text order is big-endian
-    pdu.insert(pdu.end(), {static_cast<uint8_t>(id.major >> 8), static_cast<uint8_t>(id.major),
-                           static_cast<uint8_t>(id.minor >> 8), static_cast<uint8_t>(id.minor)});
-  };
-  syntax(interface);
-  syntax(Ndr20Syntax());
-  return pdu;
-}
-
+// A peer writing big-endian: every integer, and the first three fields of each UUID, in its order.
 TEST_F(ServerConnectionTest, BigEndianPeerIsUnderstoodAndAnsweredLittleEndian) {
-  ASSERT_EQ(Send(BigEndianBind(TestInterfaceId())), ServerConnection::Event::kNeedMore);
+  std::vector<uint8_t> bind = {5, 0, PduType::kBind, 3, 0x00, 0, 0, 0, 0, 72, 0, 0, 0, 0, 0, 1,
+                               0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0};
+  for (const SyntaxId& id : {TestInterfaceId(), Ndr20Syntax()}) {
+    bind.insert(bind.end(), id.uuid.bytes.begin(), id.uuid.bytes.end());  // text order is big-endian
+    bind.insert(bind.end(), {0, static_cast<uint8_t>(id.major), 0, static_cast<uint8_t>(id.minor)});
+  }
+  ASSERT_EQ(Send(bind), Event::kNeedMore);
   BindAckPdu ack = BindAck(TakeReplies().at(0));
   EXPECT_EQ(ack.maxXmitFrag, 4096);
   ASSERT_EQ(ack.results.size(), 1u);
   EXPECT_EQ(ack.results[0].result, ContextResultCode::kAcceptance);
-  // A Not call with a big-endian header.
-  const std::vector<uint8_t> pdu = {5, 0, 0, 3, 0x00, 0, 0, 0, 0, 25, 0, 0, 0, 0, 0, 4,
-                                    0, 0, 0, 1, 0,    0, 0, Testing::Op::kNot, 0};
-  ASSERT_EQ(Send(pdu), ServerConnection::Event::kNeedMore);
+  // Double(1.5) with a big-endian header and stub.
+  ASSERT_EQ(Send({5, 0, 0, 3, 0x00, 0, 0, 0, 0, 32, 0, 0, 0, 0, 0, 4, 0, 0, 0, 8, 0, 0, 0, Testing::Op::kDouble,
+                  0x3F, 0xF8, 0, 0, 0, 0, 0, 0}),
+            Event::kNeedMore);
   auto replies = TakeReplies();
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].header.callId, 4u);
   EXPECT_EQ(replies[0].bytes[4], 0x10);  // our replies are always little-endian
-  ResponsePdu response;
-  ASSERT_TRUE(DecodeResponse(replies[0].bytes, replies[0].header, response));
-  ASSERT_EQ(response.stub.size(), 1u);
-  EXPECT_EQ(response.stub[0], 1);
+  EXPECT_EQ(ResponseStub(replies), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x08, 0x40}));  // 3.0
 }
 
 }  // namespace

@@ -33,10 +33,9 @@ inline constexpr uint16_t kLengthData = 4;  // long n, [in,size_is(n)] char[] ->
 inline constexpr uint16_t kDouble = 5;      // [in,out] double* -> void: doubled
 inline constexpr uint16_t kSleep = 6;       // long ms -> small 1
 inline constexpr uint16_t kThrow = 7;       // () -> small, always throws
-inline constexpr uint16_t kNot = 8;         // small -> small: !flag
 inline constexpr uint16_t kWhoAmI = 9;      // size, [out,size_is(size)] char[] -> long: "uid=U peer=P"
 inline constexpr uint16_t kRefuse = 10;     // () -> small, always refused with access denied
-inline constexpr uint16_t kUnassigned = 11; // not in the table
+inline constexpr uint16_t kUnassigned = 11; // not in the table (8 neither)
 inline constexpr uint16_t kCount = 12;
 }  // namespace Op
 
@@ -56,7 +55,6 @@ inline ProcedureSpec FillSpec() {
 inline ProcedureSpec LengthDataSpec() { return {{{ParamKind::kInLong}, {ParamKind::kInChars, 0}}, ResultKind::kLong}; }
 inline ProcedureSpec DoubleSpec() { return {{{ParamKind::kInOutDouble}}, ResultKind::kVoid}; }
 inline ProcedureSpec SleepSpec() { return {{{ParamKind::kInLong}}, ResultKind::kSmall}; }
-inline ProcedureSpec NotSpec() { return {{{ParamKind::kInSmall}}, ResultKind::kSmall}; }
 inline ProcedureSpec WhoAmISpec() { return {{{ParamKind::kInLong}, {ParamKind::kOutChars, 0}}, ResultKind::kLong}; }
 
 // The text of `count` bytes that kFill produces.
@@ -92,17 +90,11 @@ inline InterfaceDefinition MakeTestInterface() {
                    }};
   p[Op::kFill] = {FillSpec(), [](const CallContext&, Arguments& a) {
                     long count = std::stol("0" + a.Text(0));
-                    if (count < 0 || count > 4 * 1024 * 1024) {
-                      a.SetText(3, "bad count " + a.Text(0));
-                      a.SetResultLong(-1);
-                      return;
-                    }
+                    if (count < 0 || count > 4 * 1024 * 1024) return a.SetResultLong(-1);
                     a.SetResultLong(CopyToBuffer(FillText(static_cast<size_t>(count)), a, 2, a.Long(1)));
                   }};
   p[Op::kLengthData] = {LengthDataSpec(), [](const CallContext&, Arguments& a) {
-                          const std::string& text = a.Text(1);
-                          a.SetResultLong(static_cast<int32_t>(text.find('\0') == std::string::npos ? text.size()
-                                                                                                 : text.find('\0')));
+                          a.SetResultLong(static_cast<int32_t>(std::string_view(a.Text(1).c_str()).size()));
                         }};
   p[Op::kDouble] = {DoubleSpec(), [](const CallContext&, Arguments& a) { a.SetDouble(0, a.Double(0) * 2); }};
   p[Op::kSleep] = {SleepSpec(), [](const CallContext&, Arguments& a) {
@@ -111,7 +103,6 @@ inline InterfaceDefinition MakeTestInterface() {
                    }};
   p[Op::kThrow] = {PingSpec(), [](const CallContext&, Arguments&) { throw std::runtime_error("handler failed"); }};
   p[Op::kRefuse] = {PingSpec(), [](const CallContext&, Arguments&) { throw CallRefused(FaultStatus::kAccessDenied); }};
-  p[Op::kNot] = {NotSpec(), [](const CallContext&, Arguments& a) { a.SetResultSmall(a.Small(0) ? 0 : 1); }};
   p[Op::kWhoAmI] = {WhoAmISpec(), [](const CallContext& c, Arguments& a) {
                       std::string who = "uid=" + (c.hasCredentials ? std::to_string(c.uid) : std::string("none")) +
                                         " peer=" + c.peerAddress;
@@ -121,10 +112,7 @@ inline InterfaceDefinition MakeTestInterface() {
 }
 
 inline InterfaceDefinition MakeSecondInterface() {
-  InterfaceDefinition definition;
-  definition.id = SecondInterfaceId();
-  definition.procedures[0] = {PingSpec(), [](const CallContext&, Arguments& a) { a.SetResultSmall(2); }};
-  return definition;
+  return {SecondInterfaceId(), {{0, {PingSpec(), [](const CallContext&, Arguments& a) { a.SetResultSmall(2); }}}}};
 }
 
 }  // namespace Korvane::Pictora::DceRpc::Testing

@@ -3,6 +3,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import types
 
 import pytest
 
@@ -12,26 +13,16 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..', 'support'
 PIPE_NAME = 'dcerpc-interop'
 
 
-class _TestTimeout(Exception):
-    pass
-
-
 @pytest.fixture(autouse=True)
 def time_limit():
     """impacket spins forever on a peer that closes mid-PDU: bound every test."""
     def expire(signum, frame):
-        raise _TestTimeout('test took too long')
+        raise TimeoutError('test took too long')
     previous = signal.signal(signal.SIGALRM, expire)
     signal.alarm(60)
     yield
     signal.alarm(0)
     signal.signal(signal.SIGALRM, previous)
-
-
-class RuntimeServer:
-    def __init__(self, port, pipe_path):
-        self.port = port
-        self.pipe_path = pipe_path
 
 
 @pytest.fixture(scope='module')
@@ -45,6 +36,6 @@ def server():
                                    env=env, text=True)
         line = process.stdout.readline().split()
         assert line and line[0] == 'PORT', 'test server did not start'
-        yield RuntimeServer(int(line[1]), os.path.join(folder, PIPE_NAME))
+        yield types.SimpleNamespace(port=int(line[1]), pipe_path=os.path.join(folder, PIPE_NAME))
         process.stdin.close()
         assert process.wait(timeout=30) == 0

@@ -5,9 +5,6 @@ from impacket.dcerpc.v5.ndr import NDRCALL, NDRDOUBLEFLOAT, NDRLONG, NDRSMALL
 from raw_rpc import CharBuf
 
 TEST_IF = ('3f1b5c2a-6d7e-4f80-9a1b-2c3d4e5f6071', '1.0')
-SECOND_IF = ('0c4e8a92-51d3-4b7f-8e26-9d0a1b2c3d4e', '2.1')
-UNKNOWN_IF = ('11111111-2222-3333-4444-555555555555', '1.0')
-OP_UNASSIGNED = 11
 
 
 def fill_text(count):
@@ -16,7 +13,6 @@ def fill_text(count):
 
 # (name, opnum, request fields, response fields); impacket looks for <name>Response here.
 PROCEDURES = (
-    ('Ping', 0, (), (('Result', NDRSMALL),)),
     ('Echo', 1, (('Text', STR), ('Reply', STR)), (('Reply', STR), ('Result', NDRLONG))),
     ('Bytes', 2, (('Text', STR), ('In', CharBuf), ('InLength', NDRLONG), ('OutLength', NDRLONG)),
      (('Out', CharBuf), ('OutLength', NDRLONG), ('Result', NDRSMALL))),
@@ -24,7 +20,6 @@ PROCEDURES = (
      (('Buffer', CharBuf), ('Error', STR), ('Result', NDRLONG))),
     ('LengthData', 4, (('Length', NDRLONG), ('Data', CharBuf)), (('Result', NDRLONG),)),
     ('Double', 5, (('Value', NDRDOUBLEFLOAT),), (('Value', NDRDOUBLEFLOAT),)),
-    ('Throw', 7, (), (('Result', NDRSMALL),)),
 )
 
 for _name, _opnum, _request, _response in PROCEDURES:

@@ -32,7 +32,7 @@ def test_big_endian_responses_are_converted():
 
 
 @pytest.mark.parametrize('fault, status', [(0x1C010002, 1745), (0x1C010003, 1717), (0x000006F7, 1783),
-                                           (0x1C000012, 1726), (0x1C010014, 1723), (5, 5),
+                                           (0x1C000012, 1726), (0x1C010014, 1723), (0x1C00001B, 1130), (5, 5),
                                            (0x12345678, 0x12345678)])
 def test_faults_map_to_windows_status_numbers(fault, status):
     with StandInServer('fault', fault) as server:

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Null calls against the loopback limit, in one run on one machine:
+#   bench/speed/run.sh [BUILD_DIR] [SECONDS_PER_ROUND] [ROUNDS] [CONNECTIONS...]
+# Every measured thing is a row: a function row_NAME that takes a connection count and prints
+# "calls_per_second p50_us p99_us failures". Rounds interleave the rows (in a rotating order) so
+# that the shared machine's changing load hits them alike; the table shows each row's medians and
+# the median over rounds of its rate divided by the echo's rate in the same round.
+# To add a row: start what it needs in start_servers, write row_NAME, append NAME to rows.
+# BASELINE_SERVER=path/to/another/dcerpc_speed_server adds the row null_baseline: its null call,
+# e.g. from a build of the code before a change, measured in the same rounds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:-$root/build/release}"
+seconds="${2:-2}"
+rounds="${3:-5}"
+connection_counts=(1 4 16)
+[ $# -gt 3 ] && connection_counts=("${@:4}")
+bin="$build/bin"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts a speed server; its "NAME PORT" lines land in $work/ports.$2. Stops when this script ends.
+start_speed_server() {
+  mkfifo "$work/control.$2"
+  "$1" <"$work/control.$2" >"$work/ports.$2" 2>"$work/server.$2.log" &
+  pids+=($!)
+  exec {fd}>"$work/control.$2"  # held open: the server serves until this script ends
+  for _ in $(seq 100); do grep -q '^ready' "$work/ports.$2" && break; sleep 0.05; done
+}
+port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
+
+start_servers() {
+  start_speed_server "$bin/dcerpc_speed_server" main
+  echo_port="$(port_of main echo)"
+  null_port="$(port_of main null)"
+  observed_port="$(port_of main observed)"
+  if [ -n "${BASELINE_SERVER:-}" ]; then
+    start_speed_server "$BASELINE_SERVER" baseline
+    baseline_port="$(port_of baseline null)"
+    rows+=(null_baseline)
+  fi
+}
+
+row_echo() { "$bin/dcerpc_speed_client" echo "$echo_port" "$1" "$seconds"; }
+row_null() { "$bin/dcerpc_speed_client" null "$null_port" "$1" "$seconds"; }
+row_null_observed() { "$bin/dcerpc_speed_client" null "$observed_port" "$1" "$seconds"; }
+row_null_baseline() { "$bin/dcerpc_speed_client" null "$baseline_port" "$1" "$seconds"; }
+
+rows=(echo null null_observed)
+
+start_servers
+echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at start; $rounds rounds of ${seconds} s per row"
+for connections in "${connection_counts[@]}"; do
+  for round in $(seq "$rounds"); do
+    for i in "${!rows[@]}"; do
+      row="${rows[$(( (i + round) % ${#rows[@]} ))]}"
+      echo "$connections $round $row $("row_$row" "$connections")" >>"$work/results"
+    done
+  done
+done
+echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
+
+/usr/bin/python3 - "$work/results" "${rows[@]}" <<'PY'
+import statistics, sys
+path, rows = sys.argv[1], sys.argv[2:]
+data = {}
+for line in open(path):
+    connections, round_, row, rate, p50, p99, failures = line.split()
+    data.setdefault((int(connections), row), {})[int(round_)] = (float(rate), float(p50), float(p99), int(failures))
+print('%-11s %-15s %10s %9s %9s %9s %8s' % ('connections', 'row', 'calls/s', 'p50 us', 'p99 us', 'vs echo', 'failures'))
+for connections in sorted({c for c, _ in data}):
+    echo = data.get((connections, 'echo'), {})
+    for row in rows:
+        rounds = data.get((connections, row))
+        if not rounds:
+            continue
+        med = lambda k: statistics.median(v[k] for v in rounds.values())
+        ratios = [v[0] / echo[r][0] for r, v in rounds.items() if r in echo and echo[r][0] > 0]
+        ratio = '%.2f' % statistics.median(ratios) if ratios else '-'
+        print('%-11d %-15s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
+                                                         sum(v[3] for v in rounds.values())))
+PY
