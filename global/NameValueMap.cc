@@ -106,21 +106,21 @@ bool CaseInsensitiveStringComparer::operator()(std::string_view a, std::string_v
 }
 
 std::string& NameValueMap::operator[](std::string_view name) {
-  if (const std::optional<std::size_t> position = index_.Find(name)) return pairs_[*position].second;
-  index_.Add(name, pairs_.size());
+  if (const std::optional<std::size_t> position = index_.Find(pairs_, name)) return pairs_[*position].second;
   pairs_.emplace_back(std::string(name), std::string());
+  index_.Appended(pairs_);
   return pairs_.back().second;
 }
 
 std::string NameValueMap::Get(std::string_view name) const {
-  const std::optional<std::size_t> position = index_.Find(name);
+  const std::optional<std::size_t> position = index_.Find(pairs_, name);
   return position ? pairs_[*position].second : std::string();
 }
 
-bool NameValueMap::Contains(std::string_view name) const { return index_.Find(name).has_value(); }
+bool NameValueMap::Contains(std::string_view name) const { return index_.Find(pairs_, name).has_value(); }
 
 bool NameValueMap::Erase(std::string_view name) {
-  const std::optional<std::size_t> position = index_.Find(name);
+  const std::optional<std::size_t> position = index_.Find(pairs_, name);
   if (!position) return false;
   pairs_.erase(pairs_.begin() + static_cast<std::ptrdiff_t>(*position));
   index_.Rebuild(pairs_);

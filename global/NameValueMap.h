@@ -30,7 +30,7 @@ class NameValueMap {
   bool Erase(std::string_view name);
   void Clear() {
     pairs_.clear();
-    index_.Clear();
+    index_.Rebuild(pairs_);
   }
   std::size_t Size() const { return pairs_.size(); }
   bool Empty() const { return pairs_.empty(); }

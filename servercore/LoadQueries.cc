@@ -18,17 +18,21 @@ double AskLoad(IProviderCalls* calls, const std::string& host, const std::string
   return std::isnan(load) ? 1.0 : load;
 }
 
-void RankByLoad(std::vector<Candidate>& candidates) {
+std::vector<const Candidate*> RankByLoad(const std::vector<Candidate>& candidates) {
+  std::vector<const Candidate*> ranked;
+  ranked.reserve(candidates.size());
+  for (const Candidate& candidate : candidates) ranked.push_back(&candidate);
   const LoadComparer less;
-  std::sort(candidates.begin(), candidates.end(),
-            [&less](const Candidate& a, const Candidate& b) { return less(a.record, b.record); });
+  std::sort(ranked.begin(), ranked.end(),
+            [&less](const Candidate* a, const Candidate* b) { return less(a->record, b->record); });
+  return ranked;
 }
 
-std::string ProvidersAnswer(const std::vector<Candidate>& candidates) {
+std::string ProvidersAnswer(const std::vector<const Candidate*>& ranked) {
   std::string answer = "<Pictora><Server><ServiceProviders>";
-  for (const Candidate& candidate : candidates) {
+  for (const Candidate* candidate : ranked) {
     answer += "\n<ServiceProvider><Config>\n\t";
-    answer += GU::ListToXml(candidate.record.config);
+    answer += GU::ListToXml(candidate->record.config);
     answer += "\n</Config></ServiceProvider>";
   }
   answer += "\n</ServiceProviders></Server></Pictora>";

@@ -14,10 +14,10 @@ namespace Korvane::Pictora::ServerCore {
 // break the ordering the sort relies on).
 double AskLoad(IProviderCalls* calls, const std::string& host, const std::string& endpoint);
 
-// Ascending load (LoadComparer); providers with equal loads in any order.
-void RankByLoad(std::vector<Candidate>& candidates);
+// The candidates by ascending load (LoadComparer); providers with equal loads in any order.
+std::vector<const Candidate*> RankByLoad(const std::vector<Candidate>& candidates);
 
 // "<Pictora><Server><ServiceProviders>", each candidate's Config values, and the closing tags.
-std::string ProvidersAnswer(const std::vector<Candidate>& candidates);
+std::string ProvidersAnswer(const std::vector<const Candidate*>& ranked);
 
 }  // namespace Korvane::Pictora::ServerCore

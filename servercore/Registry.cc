@@ -144,7 +144,7 @@ bool Registry::RemoveService(const std::string& providerName, std::string_view s
   return wasRunning;
 }
 
-std::vector<Candidate> Registry::PrepareCandidates(std::string_view serviceName) {
+std::vector<Candidate> Registry::PrepareCandidates(std::string_view serviceName, const LoadQuery& askLoad) {
   std::vector<Candidate> candidates;
   auto allocation = allocations_.find(serviceName);
   if (allocation == allocations_.end()) return candidates;
@@ -155,7 +155,8 @@ std::vector<Candidate> Registry::PrepareCandidates(std::string_view serviceName)
     // The values a load query binds with exist from now on, if only empty.
     record.config["HostMachine"];
     record.config["Endpoint"];
-    record.load = 1.0;
+    // Both exist now: neither reference below can move.
+    record.load = askLoad ? askLoad(record.config["HostMachine"], record.config["Endpoint"]) : 1.0;
     Candidate& candidate = candidates.emplace_back();
     candidate.name = provider->first;
     candidate.record.sessionId = record.sessionId;

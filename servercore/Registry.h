@@ -6,6 +6,7 @@
 // change says it did.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,10 +89,12 @@ class Registry {
   // The provider no longer runs the service. True when it was running there.
   bool RemoveService(const std::string& providerName, std::string_view serviceName);
 
-  // The registered providers that registered the service, in name order, each with load 1.0
-  // until its answer is written back with SetLoad. A lookup adds empty "HostMachine" and
-  // "Endpoint" values to a provider that sent none, as binding to it reads them.
-  std::vector<Candidate> PrepareCandidates(std::string_view serviceName);
+  // The registered providers that registered the service, in name order, with the load
+  // askLoad(host, endpoint) gives for each, stored in its record too (1.0 without askLoad: the
+  // loads are then asked later and written back with SetLoad). A lookup adds empty
+  // "HostMachine" and "Endpoint" values to a provider that sent none, as binding to it reads them.
+  using LoadQuery = std::function<double(const std::string& host, const std::string& endpoint)>;
+  std::vector<Candidate> PrepareCandidates(std::string_view serviceName, const LoadQuery& askLoad = {});
   void SetLoad(std::string_view providerName, double load);
   // Where to call the provider (adding the two values as empty when missing); false when it
   // is not registered.

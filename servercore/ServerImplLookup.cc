@@ -47,14 +47,10 @@ bool ServerImpl::GetServiceProvidersFor(const ISession& session, const CallerIde
       xml = message;
       return false;
     }
-    std::vector<Candidate> candidates = registry_.PrepareCandidates(serviceName);
-    for (Candidate& candidate : candidates) {
-      GU::ElementList& config = candidate.record.config;
-      candidate.record.load = AskLoad(providerCalls_.load(), config.GetValue("HostMachine"), config.GetValue("Endpoint"));
-      registry_.SetLoad(candidate.name, candidate.record.load);
-    }
-    RankByLoad(candidates);
-    xml = ProvidersAnswer(candidates);
+    IProviderCalls* calls = providerCalls_.load();
+    std::vector<Candidate> candidates = registry_.PrepareCandidates(
+        serviceName, [calls](const std::string& host, const std::string& endpoint) { return AskLoad(calls, host, endpoint); });
+    xml = ProvidersAnswer(RankByLoad(candidates));
     return true;
   });
   if (!found) Report(kRequestSource, "%s", xml.c_str());

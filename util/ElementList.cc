@@ -7,8 +7,9 @@ namespace Korvane::Pictora::GeneralUtilityLib {
 std::string& ElementList::operator[](std::string_view name) {
   const auto found = FindPair(name);
   if (found == pairs_.end()) {
-    index_.Add(name, pairs_.size());
-    return pairs_.emplace_back(std::string(name), std::string()).second;
+    pairs_.emplace_back(std::string(name), std::string());
+    index_.Appended(pairs_);
+    return pairs_.back().second;
   }
   found->second = Trim(found->second);
   return found->second;
@@ -62,12 +63,12 @@ std::string ElementList::ToXml(std::string_view rootName) const {
 }
 
 std::vector<ElementList::Pair>::iterator ElementList::FindPair(std::string_view name) {
-  const std::optional<std::size_t> position = index_.Find(name);
+  const std::optional<std::size_t> position = index_.Find(pairs_, name);
   return position ? pairs_.begin() + static_cast<std::ptrdiff_t>(*position) : pairs_.end();
 }
 
 std::vector<ElementList::Pair>::const_iterator ElementList::FindPair(std::string_view name) const {
-  const std::optional<std::size_t> position = index_.Find(name);
+  const std::optional<std::size_t> position = index_.Find(pairs_, name);
   return position ? pairs_.begin() + static_cast<std::ptrdiff_t>(*position) : pairs_.end();
 }
 

@@ -25,7 +25,7 @@ class ElementList {
   bool Empty() const { return pairs_.empty(); }
   void Clear() {
     pairs_.clear();
-    index_.Clear();
+    index_.Rebuild(pairs_);
   }
   bool Contains(std::string_view name) const;
   bool Remove(std::string_view name);
