@@ -89,8 +89,9 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
   };
   for (const auto& [words, status] : cases) {
+    std::istringstream in;
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli(words, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
+    EXPECT_EQ(RunCli(words, in, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
   }
 }
 
