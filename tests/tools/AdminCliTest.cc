@@ -123,7 +123,7 @@ TEST(AdminCliTest, EachCommandCallsItsProcedureInASessionOfItsOwn) {
       {"services set -", Op::kUpdateServicesXml, {"<Typed/>"}, "services updated\n"},
       {"service add S --source src --properties <P/> --providers A;B", Op::kManagerAddService,
        {"src", "S", "<P/>", "A;B"}, "service 'S' added\n"},
-      {"service remove S --providers A", Op::kManagerRemoveService, {"S", "A"}, "service 'S' removed from A\n"},
+      {"service remove S --providers A", Op::kManagerRemoveService, {"S", "A"}, "service 'S' taken off A\n"},
       {"service start S", Op::kStartService, {"S"}, "service 'S' started\n"},
       {"service stop S", Op::kStopService, {"S"}, "service 'S' stopped\n"},
       {"service refresh S", Op::kRefreshService, {"S"}, "service 'S' refreshed\n"},
@@ -163,7 +163,8 @@ TEST(AdminCliTest, ARefusalPrintsTheStatusAsLinesAndExitsOne) {
     std::string status, line, printed;
   } cases[] = {
       {Op::kStartService, status.ToXml(), "service start S",
-       "the server refused:\n[ServiceManager.StartService : 00DD0D] Error: Service 'S' does not exist on the server.\n"},
+       "the server refused:\n"
+       "[ServiceManager.StartService : 00DD0D] Error: Service 'S' does not exist on the server.\n"},
       {Op::kGetServiceProvidersInfo, "", "providers-info", "the server refused without giving a reason\n"},
       {Op::kManagerOpenSession, "not on the allow list", "info",
        "could not open a management session:\nnot on the allow list\n"},

@@ -116,12 +116,16 @@ void AddServiceCommands(CLI::App* admin, std::optional<AdminRequest>& request, c
                         "service '" + w.name + "' added"};
   });
 
-  CLI::App* remove = service->add_subcommand("remove", "removes a service, or only some providers from its list");
+  // The server deletes the service once no provider is left on its list; without --providers it
+  // takes off the configured providers only, so one that merely registered stays listed.
+  CLI::App* remove = service->add_subcommand("remove", "takes a service off providers; deleted once none is left");
   AddName(remove, words, "the service");
-  remove->add_option("--providers", words->providers, "the providers to take off its list, as A;B (default: all)");
+  remove->add_option("--providers", words->providers,
+                     "the providers to take it off, as A;B (default: every configured provider)");
   Choose(remove, request, words, [](const AdminWords& w) {
     return AdminRequest{Op::kManagerRemoveService, {w.name, w.providers}, "", false,
-                        "service '" + w.name + "' removed" + (w.providers.empty() ? "" : " from " + w.providers)};
+                        "service '" + w.name + "' taken off " +
+                            (w.providers.empty() ? std::string("every configured provider") : w.providers)};
   });
 
   AddNameCommands(service, "service",
