@@ -18,6 +18,21 @@ namespace Op = Rpc::ServerOp;
 
 namespace {
 
+constexpr const char* kAdminSynopsis =
+    "Commands (each in a management session of its own, opened as ServerManager from this machine):\n"
+    "  admin info [--xml]                      providers and services with their state\n"
+    "  admin providers-info                    the providers' report\n"
+    "  admin config [set FILE|-]               the server's configuration, or replace it\n"
+    "  admin services [set FILE|-]             the services document, or replace it\n"
+    "  admin service add NAME --source S [--properties XML] [--providers A;B]\n"
+    "  admin service remove NAME [--providers A;B]\n"
+    "  admin service start|stop|refresh NAME\n"
+    "  admin service refresh-all\n"
+    "  admin service name NAME\n"
+    "  admin provider create NAME --port P [--machine M]\n"
+    "  admin provider delete|start|stop NAME\n"
+    "  admin provider config NAME [set FILE|-]\n\n";
+
 // The words the admin commands read. CLI11 writes them while parsing; the chosen command's
 // callback turns them into its request.
 struct AdminWords {
@@ -235,6 +250,7 @@ void AddAdminCommands(CLI::App& app, std::optional<AdminRequest>& request) {
   AddReportCommands(admin, request, words);
   AddServiceCommands(admin, request, words);
   AddProviderCommands(admin, request, words);
+  admin->footer(kAdminSynopsis + app.get_footer());  // after the commands, which keep the shorter footer
 }
 
 int RunAdmin(ServerClient& client, const AdminRequest& request, std::istream& in, std::ostream& out,

@@ -79,7 +79,7 @@ void AddQueryCommands(CLI::App& app, CliAction& action, std::ostream& out, std::
 }
 
 int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err) {
-  CLI::App app("Asks a Korvane Pictora server questions.", "pictora-cli");
+  CLI::App app("Asks a Korvane Pictora server questions and manages it.", "pictora-cli");
   app.set_version_flag("--version", PICTORA_VERSION);
   app.require_subcommand(1);
   app.fallthrough();  // --server and --pipe may also follow the command

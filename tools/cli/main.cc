@@ -1,4 +1,4 @@
-// pictora-cli: asks a Pictora server questions from the command line.
+// pictora-cli: asks a Pictora server questions and manages it from the command line.
 #include <iostream>
 #include <string>
 #include <vector>
