@@ -48,26 +48,26 @@ class StandInServer {
 
  private:
   void Answer(uint16_t opnum, DceRpc::Arguments& args, bool refuse, const std::string& status) {
-    const DceRpc::ProcedureSpec& spec = Rpc::ServerProcedureSpec(opnum);
+    const DceRpc::ProcedureSpec& shape = Rpc::ServerProcedureSpec(opnum);
     std::string call = std::to_string(opnum);
     size_t buffer = 0;
-    for (size_t i = 0; i < spec.params.size(); ++i) {
-      if (spec.params[i].kind == ParamKind::kInString) call += " " + args.Text(i);
-      if (spec.params[i].kind == ParamKind::kOutChars) buffer = i;
+    for (size_t i = 0; i < shape.params.size(); ++i) {
+      if (shape.params[i].kind == ParamKind::kInString) call += " " + args.Text(i);
+      if (shape.params[i].kind == ParamKind::kOutChars) buffer = i;
     }
     std::unique_lock lock(mutex_);
     calls_.push_back(call);
     lock.unlock();
-    const bool longResult = spec.result == DceRpc::ResultKind::kLong;
+    const bool longResult = shape.result == DceRpc::ResultKind::kLong;
     if (refuse) {
-      args.SetText(spec.params.size() - 1, status);  // the status is the last text of every shape
+      args.SetText(shape.params.size() - 1, status);  // the status is the last text of every shape
       return longResult ? args.SetResultLong(-1) : args.SetResultSmall(0);
     }
     if (opnum == Op::kManagerOpenSession) args.SetText(Rpc::OpenSessionParam::kSessionId, "sid");
     if (opnum == Op::kGetServiceName) args.SetText(Rpc::ServiceNameParam::kName, "Stored/Name");
     if (!longResult) return args.SetResultSmall(1);
     std::string copied;
-    args.SetResultLong(Rpc::CopyToBuffer("<Doc/>", args.Long(spec.params[buffer].sizeParam), copied));
+    args.SetResultLong(Rpc::CopyToBuffer("<Doc/>", args.Long(shape.params[buffer].sizeParam), copied));
     if (!copied.empty()) args.SetText(buffer, copied);
   }
 

@@ -5,7 +5,6 @@
 #include <functional>
 #include <iterator>
 #include <memory>
-#include <sstream>
 
 #include "global/MachineIdentity.h"
 #include "rpc/ServerProcedureShapes.h"

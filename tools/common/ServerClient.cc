@@ -159,12 +159,12 @@ bool ServerClient::SessionTexts(uint16_t opnum, const std::vector<std::string>& 
 }
 
 bool ServerClient::CallTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status) {
-  const DceRpc::ProcedureSpec& spec = Rpc::ServerProcedureSpec(opnum);
-  if (spec.params.size() != texts.size() + 1) throw std::invalid_argument("wrong number of texts for the procedure");
-  Arguments args(spec.params.size());
+  const DceRpc::ProcedureSpec& shape = Rpc::ServerProcedureSpec(opnum);
+  if (shape.params.size() != texts.size() + 1) throw std::invalid_argument("wrong number of texts for the procedure");
+  Arguments args(shape.params.size());
   for (size_t i = 0; i < texts.size(); ++i) args.SetText(i, texts[i]);
   args.SetText(texts.size(), ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, spec, args);
+  binding_.Call(Rpc::ServerInterfaceId(), opnum, shape, args);
   if (args.ResultSmall() != 0) return true;
   status = Trimmed(args.Text(texts.size()));
   return false;
