@@ -84,13 +84,19 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"services"}, kExitUsage},
       {{"--server", "nocolon", "version"}, kExitUsage},
       {{"--pipe", "P", "--server", "h:1", "version"}, kExitUsage},
+      {{"admin"}, kExitUsage},
+      {{"admin", "service", "add", "S"}, kExitUsage},  // no --source
+      {{"admin", "provider", "create", "P", "--port", "65536"}, kExitUsage},
+      {{"admin", "config", "set", "/no/such/file"}, kExitUsage},
       {{"--help"}, kExitOk},
       {{"--server", unreachable, "version"}, kExitUnreachable},
       {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
+      {{"admin", "service", "start", "S", "--server", unreachable}, kExitUnreachable},
   };
   for (const auto& [words, status] : cases) {
+    std::istringstream in;
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli(words, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
+    EXPECT_EQ(RunCli(words, in, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
   }
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "dcerpc/Status.h"
+#include "tools/cli/AdminCommands.h"
 #include "tools/cli/CliCommands.h"
 
 namespace Korvane::Pictora::Tools {
@@ -77,8 +78,8 @@ void AddQueryCommands(CLI::App& app, CliAction& action, std::ostream& out, std::
   });
 }
 
-int RunCli(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  CLI::App app("Asks a Korvane Pictora server questions.", "pictora-cli");
+int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err) {
+  CLI::App app("Asks a Korvane Pictora server questions and manages it.", "pictora-cli");
   app.set_version_flag("--version", PICTORA_VERSION);
   app.require_subcommand(1);
   app.fallthrough();  // --server and --pipe may also follow the command
@@ -95,12 +96,17 @@ int RunCli(const std::vector<std::string>& words, std::ostream& out, std::ostrea
 
   CliAction action;
   AddQueryCommands(app, action, out, err);
+  std::optional<AdminRequest> adminRequest;
+  AddAdminCommands(app, adminRequest);
 
   std::vector<std::string> reversed(words.rbegin(), words.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
     return app.exit(error, out, err) == 0 ? kExitOk : kExitUsage;
+  }
+  if (adminRequest) {
+    action = [&](ServerClient& client) { return RunAdmin(client, *adminRequest, in, out, err); };
   }
   ServerClient client(pipe.empty() ? *TcpBindingFor(server) : PipeBindingFor(pipe));
   try {

@@ -1,12 +1,11 @@
 // The command line of pictora-cli (CLI11): where the server is (--server HOST:PORT or --pipe
-// NAME) and one command as a subcommand. Parsing picks the command; it runs only once the whole
+// NAME) and one command as a subcommand: a question (AddQueryCommands) or a management command
+// of the `admin` group (AdminCommands.h). Parsing picks the command; it runs only once the whole
 // line has parsed, against a client built from the chosen binding.
-//
-// The server's management procedures will come as subcommands of an `admin` group, added by a
-// function like AddQueryCommands on `app.add_subcommand("admin", ...)`.
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,7 +19,8 @@ class App;
 namespace Korvane::Pictora::Tools {
 
 // Runs pictora-cli with `words` (without the program name); the process exit status (CliExit).
-int RunCli(const std::vector<std::string>& words, std::ostream& out, std::ostream& err);
+// `in` is read only by a command given "-" for a document.
+int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err);
 
 // The command chosen by parsing, run with a client of the server.
 using CliAction = std::function<int(ServerClient&)>;

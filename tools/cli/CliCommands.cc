@@ -19,8 +19,11 @@ namespace GU = GeneralUtilityLib;
 namespace {
 
 constexpr const char* kApplication = "PictoraCli";
+constexpr const char* kManagerApplication = "ServerManager";  // the one application the server manages with
 
-int Fail(std::ostream& err, const std::string& what, const std::string& errorText) {
+}  // namespace
+
+int Refuse(std::ostream& err, const std::string& what, const std::string& errorText) {
   err << what;
   std::string readable = ReadableFailure(errorText);
   if (!readable.empty()) err << ":\n" << readable;
@@ -28,11 +31,15 @@ int Fail(std::ostream& err, const std::string& what, const std::string& errorTex
   return kExitRefused;
 }
 
-// Opens a session, runs `body`, closes the session whatever happened.
-template <typename Body>
-int WithSession(ServerClient& client, std::ostream& err, Body body) {
+int WithSession(ServerClient& client, SessionKind kind, std::ostream& err, const std::function<int()>& body) {
   std::string error;
-  if (!client.OpenSession(SessionInfoXml(kApplication), error)) return Fail(err, "could not open a session", error);
+  if (kind == SessionKind::kManagement) {
+    if (!client.OpenManagementSession(SessionInfoXml(kManagerApplication), error)) {
+      return Refuse(err, "could not open a management session", error);
+    }
+  } else if (!client.OpenSession(SessionInfoXml(kApplication), error)) {
+    return Refuse(err, "could not open a session", error);
+  }
   int status = kExitRefused;
   try {
     status = body();
@@ -45,53 +52,51 @@ int WithSession(ServerClient& client, std::ostream& err, Body body) {
 }
 
 int PrintReply(const BufferReply& reply, const std::string& what, std::ostream& out, std::ostream& err) {
-  if (reply.result != 0) return Fail(err, what + " failed", reply.error);
+  if (reply.result != 0) return Refuse(err, what + " failed", reply.error);
   out << reply.text;
   if (reply.text.empty() || reply.text.back() != '\n') out << "\n";
   return 0;
 }
 
-}  // namespace
-
 int Version(ServerClient& client, std::ostream& out, std::ostream& err) {
   std::string version;
-  if (!client.GetVersion(version)) return Fail(err, "the server did not give its version", "");
+  if (!client.GetVersion(version)) return Refuse(err, "the server did not give its version", "");
   out << version << "\n";
   return 0;
 }
 
 int Info(ServerClient& client, const std::string& kind, std::ostream& out, std::ostream& err) {
-  return WithSession(client, err, [&] {
+  return WithSession(client, SessionKind::kClient, err, [&] {
     return PrintReply(client.NameBuffer(Op::kGetInfo, client.SessionId(), kind), "information report", out, err);
   });
 }
 
 int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std::ostream& out,
                  std::ostream& err) {
-  return WithSession(client, err, [&] {
+  return WithSession(client, SessionKind::kClient, err, [&] {
     BufferReply reply = client.NameBuffer(Op::kGetServiceProvidersFor, client.SessionId(), service);
     if (reply.result != 0 || xml) return PrintReply(reply, "providers-for", out, err);
     std::string table = ProvidersTable(reply.text);
-    if (table.empty()) return Fail(err, "the server's answer does not parse", reply.text);
+    if (table.empty()) return Refuse(err, "the server's answer does not parse", reply.text);
     out << table;
     return 0;
   });
 }
 
 int Providers(ServerClient& client, std::ostream& out, std::ostream& err) {
-  return WithSession(client, err, [&] {
+  return WithSession(client, SessionKind::kClient, err, [&] {
     return PrintReply(client.SessionBuffer(Op::kGetServiceProviders), "providers", out, err);
   });
 }
 
 int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err) {
-  return WithSession(client, err, [&] {
+  return WithSession(client, SessionKind::kClient, err, [&] {
     return PrintReply(client.NameBuffer(Op::kGetServices, client.SessionId(), provider), "services", out, err);
   });
 }
 
 int Stop(ServerClient& client, std::ostream& out, std::ostream& err) {
-  if (!client.SetStopFlag()) return Fail(err, "the server refused to stop", "");
+  if (!client.SetStopFlag()) return Refuse(err, "the server refused to stop", "");
   out << "stop requested\n";
   return 0;
 }

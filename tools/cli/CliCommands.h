@@ -4,6 +4,7 @@
 // DceRpc::RpcError; the caller turns them into kExitUnreachable.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -25,6 +26,15 @@ int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std
 int Providers(ServerClient& client, std::ostream& out, std::ostream& err);
 int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err);
 int Stop(ServerClient& client, std::ostream& out, std::ostream& err);
+
+// Shared by the commands. Writes `what` and the readable failure to `err`; kExitRefused.
+int Refuse(std::ostream& err, const std::string& what, const std::string& errorText);
+// The reply's text (with a final line break) to `out`, or its failure as Refuse does.
+int PrintReply(const BufferReply& reply, const std::string& what, std::ostream& out, std::ostream& err);
+// kClient: a session of this tool (4); kManagement: a management session as "ServerManager" (25).
+enum class SessionKind { kClient, kManagement };
+// Opens a session, runs `body` and closes the session whatever happened; body's exit status.
+int WithSession(ServerClient& client, SessionKind kind, std::ostream& err, const std::function<int()>& body);
 
 // A failure text for people: status XML becomes its readable lines, other text stays as it is.
 std::string ReadableFailure(const std::string& errorText);

@@ -1,4 +1,4 @@
-// pictora-cli: asks a Pictora server questions from the command line.
+// pictora-cli: asks a Pictora server questions and manages it from the command line.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -6,5 +6,6 @@
 #include "tools/cli/CliApp.h"
 
 int main(int argc, char** argv) {
-  return Korvane::Pictora::Tools::RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  return Korvane::Pictora::Tools::RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cin, std::cout,
+                                         std::cerr);
 }

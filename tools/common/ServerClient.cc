@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
+#include <utility>
 
 #include "global/MachineIdentity.h"
 #include "rpc/ServerProcedureShapes.h"
@@ -86,12 +88,21 @@ bool ServerClient::GetVersion(std::string& version) {
 }
 
 bool ServerClient::OpenSession(const std::string& sessionInfoXml, std::string& error) {
+  return Open(Op::kOpenSession, sessionInfoXml, error);
+}
+
+bool ServerClient::OpenManagementSession(const std::string& sessionInfoXml, std::string& status) {
+  managementSession_ = Open(Op::kManagerOpenSession, sessionInfoXml, status);
+  return managementSession_;
+}
+
+bool ServerClient::Open(uint16_t opnum, const std::string& sessionInfoXml, std::string& error) {
   namespace P = Rpc::OpenSessionParam;
   Arguments args(3);
   args.SetText(P::kInfo, sessionInfoXml);
   args.SetText(P::kSessionId, std::string(kSessionIdLength, ' '));
   args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kOpenSession, Rpc::ServerProcedureSpec(Op::kOpenSession), args);
+  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
   if (args.ResultSmall() == 0) {
     error = Trimmed(args.Text(P::kError));
     return false;
@@ -102,9 +113,13 @@ bool ServerClient::OpenSession(const std::string& sessionInfoXml, std::string& e
 
 bool ServerClient::CloseSession() {
   if (sessionId_.empty()) return false;
+  const std::string session = std::exchange(sessionId_, std::string());
+  if (std::exchange(managementSession_, false)) {
+    std::string ignored;
+    return CallTexts(Op::kManagerCloseSession, {session}, ignored);
+  }
   Arguments args(1);
-  args.SetText(Rpc::TextParam::kText, sessionId_);
-  sessionId_.clear();
+  args.SetText(Rpc::TextParam::kText, session);
   binding_.Call(Rpc::ServerInterfaceId(), Op::kCloseSession, Rpc::ServerProcedureSpec(Op::kCloseSession), args);
   return args.ResultSmall() != 0;
 }
@@ -133,14 +148,42 @@ bool ServerClient::NameData(uint16_t opnum, const std::string& name, const std::
 }
 
 bool ServerClient::RemoveServiceProvider(const std::string& name) {
-  namespace P = Rpc::NameParam;
-  Arguments args(3);
+  std::string ignored;
+  return SessionTexts(Op::kRemoveServiceProvider, {name}, ignored);
+}
+
+bool ServerClient::SessionTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status) {
+  std::vector<std::string> withSession{sessionId_};
+  withSession.insert(withSession.end(), texts.begin(), texts.end());
+  return CallTexts(opnum, withSession, status);
+}
+
+bool ServerClient::CallTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status) {
+  const DceRpc::ProcedureSpec& shape = Rpc::ServerProcedureSpec(opnum);
+  if (shape.params.size() != texts.size() + 1) throw std::invalid_argument("wrong number of texts for the procedure");
+  Arguments args(shape.params.size());
+  for (size_t i = 0; i < texts.size(); ++i) args.SetText(i, texts[i]);
+  args.SetText(texts.size(), ErrorPlaceholder());
+  binding_.Call(Rpc::ServerInterfaceId(), opnum, shape, args);
+  if (args.ResultSmall() != 0) return true;
+  status = Trimmed(args.Text(texts.size()));
+  return false;
+}
+
+bool ServerClient::GetServiceName(const std::string& service, std::string& name, std::string& status) {
+  namespace P = Rpc::ServiceNameParam;
+  Arguments args(4);
   args.SetText(P::kSession, sessionId_);
-  args.SetText(P::kName, name);
-  args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kRemoveServiceProvider,
-                Rpc::ServerProcedureSpec(Op::kRemoveServiceProvider), args);
-  return args.ResultSmall() != 0;
+  args.SetText(P::kService, service);
+  args.SetText(P::kName, ErrorPlaceholder());  // the server writes no more than we make room for
+  args.SetText(P::kStatus, ErrorPlaceholder());
+  binding_.Call(Rpc::ServerInterfaceId(), Op::kGetServiceName, Rpc::ServerProcedureSpec(Op::kGetServiceName), args);
+  if (args.ResultSmall() == 0) {
+    status = Trimmed(args.Text(P::kStatus));
+    return false;
+  }
+  name = args.Text(P::kName);
+  return true;
 }
 
 bool ServerClient::SetStopFlag() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dcerpc/Client.h"
 
@@ -41,7 +42,10 @@ class ServerClient {
 
   // Procedure 4; the identifier is kept for the calls below.
   bool OpenSession(const std::string& sessionInfoXml, std::string& error);
-  // Procedure 8 for the kept session (nothing when there is none); forgets it either way.
+  // Procedure 25: a management session (Application "ServerManager"), kept like the one of 4.
+  bool OpenManagementSession(const std::string& sessionInfoXml, std::string& status);
+  // Closes the kept session (nothing when there is none) with 8, or 26 for a management session;
+  // forgets it either way.
   bool CloseSession();
   // Procedure 9: whether the server still knows the kept session.
   bool SessionKnown();
@@ -52,13 +56,19 @@ class ServerClient {
   bool NameData(uint16_t opnum, const std::string& name, const std::string& data, std::string& error);
   // Procedure 12.
   bool RemoveServiceProvider(const std::string& name);
+  // Procedures shaped (session, texts..., in/out status) -> small: 12 and the management
+  // procedures 28-31, 33, 35, 38-42, 44, 45. The kept session goes first; `status` receives the
+  // server's status text on failure.
+  bool SessionTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status);
+  // Procedure 43: the stored spelling of a service's name.
+  bool GetServiceName(const std::string& service, std::string& name, std::string& status);
   // Procedure 24.
   bool SetStopFlag();
 
-  // Buffer-reply procedures taking (first text, second text): 13, 14, 18, 21, 46, 47. For the
-  // session procedures pass SessionId() as first text.
+  // Buffer-reply procedures taking (first text, second text): 13, 14, 18, 21, 34, 46, 47. For
+  // the session procedures pass SessionId() as first text.
   BufferReply NameBuffer(uint16_t opnum, const std::string& first, const std::string& second);
-  // Procedure 19 (session only).
+  // Buffer-reply procedures of the kept session alone: 19, 27, 32, 36, 37.
   BufferReply SessionBuffer(uint16_t opnum);
 
   DceRpc::Binding& Binding() { return binding_; }
@@ -74,8 +84,13 @@ class ServerClient {
   template <typename CallOnce>
   BufferReply Negotiate(CallOnce callOnce);
 
+  bool Open(uint16_t opnum, const std::string& sessionInfoXml, std::string& error);
+  // `texts` then room for the status; the status text when the result is false.
+  bool CallTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status);
+
   DceRpc::Binding binding_;
   std::string sessionId_;
+  bool managementSession_ = false;  // sessionId_ came from 25 and closes with 26
 };
 
 }  // namespace Korvane::Pictora::Tools

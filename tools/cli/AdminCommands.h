@@ -1,0 +1,38 @@
+// The `admin` group of pictora-cli: every management procedure (27-45) as a command. A command
+// runs in a management session of its own, opened (25) before and closed (26) after it, so the
+// server's list of sessions never keeps one of ours.
+//
+// Parsing only records what to ask (AdminRequest); RunAdmin asks it.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/common/ServerClient.h"
+
+namespace CLI {
+class App;
+}
+
+namespace Korvane::Pictora::Tools {
+
+struct AdminRequest {
+  uint16_t opnum = 0;
+  std::vector<std::string> texts;  // the procedure's texts after the session, in wire order
+  std::string documentFile;        // when set, its content ("-": standard input) is the last text
+  bool xml = false;                // an answer printed as the server's document, not as tables
+  std::string done;                // printed when a procedure without an answer succeeds
+};
+
+// Adds `admin` and its commands to `app`; the chosen command's request lands in `request`.
+void AddAdminCommands(CLI::App& app, std::optional<AdminRequest>& request);
+
+// Asks `request` in a management session of its own; the exit status (CliExit).
+int RunAdmin(ServerClient& client, const AdminRequest& request, std::istream& in, std::ostream& out,
+             std::ostream& err);
+
+}  // namespace Korvane::Pictora::Tools
