@@ -56,6 +56,8 @@ long ServerImpl::Init(const std::string& endpoint) {
 
 long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   serverFolder_ = ServerFolder();
+  // What a process killed halfway through rewriting a file left behind.
+  if (!serverFolder_.empty()) GU::RemoveStaleTemporaries(serverFolder_, {".PTSConfig", ".Services", ".PTPConfig"});
   std::string saveError;
   configFile_.Open(serverFolder_, saveError);
   if (!saveError.empty()) Report(ServerSource("WriteDefaultConfiguration").c_str(), "%s", saveError.c_str());

@@ -1,10 +1,13 @@
 #include "util/FileUtil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <cstdlib>
 #include <vector>
 
@@ -199,6 +202,23 @@ bool WriteFileAtomically(const std::string& path, std::string_view content) {
   }
   SyncFolder(folder.empty() ? "." : folder);
   return true;
+}
+
+int RemoveStaleTemporaries(const std::string& folder, const std::vector<std::string_view>& extensions) {
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), &::closedir);
+  if (!listing) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    // "." + the target's name + "." + the six characters mkstemp chose.
+    const std::string_view name = entry->d_name;
+    if (entry->d_type != DT_REG || name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.') continue;
+    const std::string_view target = name.substr(1, name.size() - 8);
+    if (std::none_of(extensions.begin(), extensions.end(), [&](std::string_view e) { return target.ends_with(e); })) {
+      continue;
+    }
+    if (::unlinkat(::dirfd(listing.get()), entry->d_name, 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace Korvane::Pictora::GeneralUtilityLib {
 
@@ -43,5 +44,9 @@ bool ReadFile(const std::string& path, std::string& content);
 // so that a crash never leaves half a file. The file keeps its permission bits (a new one gets
 // 0644). False on any failure (the old file then stays, the temporary one is removed).
 bool WriteFileAtomically(const std::string& path, std::string_view content);
+// Removes the temporary files WriteFileAtomically leaves in folder when the process dies between
+// creating one and renaming it, for targets whose names end in one of `extensions`; the number
+// removed.
+int RemoveStaleTemporaries(const std::string& folder, const std::vector<std::string_view>& extensions);
 
 }  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -48,6 +48,7 @@ def test_files_stay_whole_through_kills():
         highest = {name: 0 for name in VERSIONS}
         for _ in range(KILLS):
             s.start()  # fails the test when the server cannot start on what the last kill left
+            assert not [name for name in os.listdir(s.server_folder) if name.startswith('.')]  # no temporaries
             stop, admin = threading.Event(), Admin(s.port)
             writer = threading.Thread(target=rewrite_until_killed, args=(admin, stop))
             writer.start()

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/TempFolder.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
@@ -58,6 +60,20 @@ TEST(FileTest, WriteFileAtomicallyFailureLeavesNoTrace) {
   }
   std::string content;
   EXPECT_FALSE(ReadFile(folder / "missing", content));
+}
+
+// A process killed between writing a temporary file and renaming it leaves the temporary file:
+// the next start removes those of its own files and nothing else.
+TEST(FileTest, StaleTemporariesOfOwnFilesAreRemoved) {
+  TempFolder folder;
+  for (const char* name : {".Pictora.Services.a1B2c3", ".P.PTPConfig.XyZ123", ".notes.txt.abcdef", ".hidden", "x.Services"}) {
+    folder.Write(name, "");
+  }
+  EXPECT_EQ(RemoveStaleTemporaries(folder.Path(), {".Services", ".PTPConfig"}), 2);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".hidden", ".notes.txt.abcdef", "x.Services"}));
 }
 
 }  // namespace
