@@ -122,16 +122,19 @@ bool ServerManagerProxy::ValidateLocked(const std::string& session, GU::Status& 
   return open;
 }
 
-bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, std::string& sessionId,
-                                     std::string& statusXml) {
+bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller,
+                                     std::string& sessionId, std::string& statusXml) {
   return Run("OpenSession", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     Global::NameValueMap info;
     info.LoadXml(sessionInfoXml, "//SessionInfo");
     if (!GU::Equals(info.Get("Application"), "ServerManager", true)) {
       return Fail(status, kFacadeSessionRefused, "Not a valid session", statusXml);
     }
-    const CallerMachine caller{info.Get("MachineName"), info.Get("IPAddress"), info.Get("FQDN")};
-    if (!AllowListAdmits(AllowList(configFile_, "ServerManagerAllowList"), caller, Global::LocalIdentities())) {
+    const CallerMachine machine{info.Get("MachineName"), info.Get("IPAddress"), info.Get("FQDN")};
+    const std::string allowList = AllowList(configFile_, "ServerManagerAllowList");
+    const bool verifyPeer = server_ != nullptr && server_->GetConfiguration().GetBool("VerifyPeerAddress", false);
+    if (!AllowListAdmits(allowList, machine, Global::LocalIdentities()) ||
+        (verifyPeer && !AllowListAdmitsPeer(allowList, caller, Global::LocalIdentities()))) {
       return Fail(status, kFacadeSessionRefused,
                   GU::Format("Cannot manage the server running on host '%s'. You are not in the allow list.",
                              Global::LocalHostName().c_str()),

@@ -40,7 +40,12 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   // allow-list entries (from the command line) into the configuration file.
   bool Init(IServer* server, const std::string& extraAllowList);
 
-  bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& status);
+  // caller: who is on the connection, checked against the allow list with VerifyPeerAddress.
+  bool OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller, std::string& sessionId,
+                   std::string& status);
+  bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& status) {
+    return OpenSession(sessionInfoXml, CallerIdentity::InProcess(), sessionId, status);
+  }
   bool CloseSession(const std::string& sessionId, std::string& status);
   std::string GetServerInfo(const CallerIdentity& caller, const std::string& session, std::string& status);
   std::string GetServiceProvidersInfo(const std::string& session, std::string& status);

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "dcerpc/Client.h"
+#include "host/LivenessClock.h"
 #include "rpc/PublishedObjects.h"
 #include "util/TextUtil.h"
 
@@ -22,7 +23,8 @@ std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& con
 
 ServerHost::ServerHost()
     : core_(std::make_unique<ServerCore::ServerImpl>(
-          ServerCore::ServerImpl::Seams{&listener_, &providerCalls_, nullptr, nullptr})) {
+          ServerCore::ServerImpl::Seams{&listener_, &providerCalls_, nullptr, nullptr,
+                                        std::chrono::seconds(LivenessClock::ConfiguredPeriod())})) {
   Rpc::PublishServer(core_.get());
 }
 

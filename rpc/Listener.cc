@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "dcerpc/Status.h"
+#include "rpc/PublishedObjects.h"
+#include "util/TextUtil.h"
 
 namespace Korvane::Pictora::Rpc {
 
@@ -20,6 +22,11 @@ bool Listener::StartListening(const std::string& endpoint, const std::string& pr
   }
   DceRpc::ServerOptions options;
   options.maxCalls = kMaxCalls;
+  // The configuration is read by now: it may lower the connections one peer address may hold.
+  if (ServerCore::IServer* core = core_ ? core_() : PublishedServer()) {
+    const long perPeer = GeneralUtilityLib::ParseLong(core->GetConfiguration().GetValue("MaxConnectionsPerPeer"), 0);
+    if (perPeer > 0) options.maxConnectionsPerPeer = static_cast<size_t>(perPeer);
+  }
   auto server = std::make_unique<DceRpc::Server>(options);
   if (!server->RegisterInterface(ServerInterfaceDefinition(core_))) {
     errorCode = DceRpc::StatusCode::kCantCreateEndpoint;

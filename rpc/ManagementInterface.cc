@@ -1,6 +1,7 @@
 #include "rpc/ManagementInterface.h"
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "admin/AdminStatusCodes.h"
@@ -36,12 +37,17 @@ std::string NotInitialized() {
 // A boolean procedure: `body` calls the facade with a fresh status text.
 template <typename Body>
 DceRpc::Handler Boolean(FacadeSource facade, size_t statusIndex, Body body) {
-  return [facade = std::move(facade), statusIndex, body](const CallContext&, Arguments& args) {
+  return [facade = std::move(facade), statusIndex, body](const CallContext& context, Arguments& args) {
     ServerManagerProxy* proxy = facade();
     std::string status;
     bool done = false;
     try {
-      done = proxy != nullptr && body(*proxy, args, status);
+      // A body that wants to know who calls takes the call's context too.
+      if constexpr (std::is_invocable_v<Body, ServerManagerProxy&, const CallContext&, Arguments&, std::string&>) {
+        done = proxy != nullptr && body(*proxy, context, args, status);
+      } else {
+        done = proxy != nullptr && body(*proxy, args, status);
+      }
     } catch (...) {
       return args.SetResultSmall(0);
     }
@@ -87,9 +93,9 @@ void AddManagementProcedures(DceRpc::InterfaceDefinition& definition, FacadeSour
   };
   const StatusPlace sessionBuffer{SessionBufferParam::kError, SessionBufferParam::kSize, SessionBufferParam::kBuffer};
 
-  add(O::kManagerOpenSession, Boolean(facade, OpenSessionParam::kError, [](F& f, A& a, S& status) {
+  add(O::kManagerOpenSession, Boolean(facade, OpenSessionParam::kError, [](F& f, const CallContext& c, A& a, S& status) {
         std::string id;
-        if (!f.OpenSession(a.Text(OpenSessionParam::kInfo), id, status)) return false;
+        if (!f.OpenSession(a.Text(OpenSessionParam::kInfo), ToCallerIdentity(c), id, status)) return false;
         a.SetText(OpenSessionParam::kSessionId, id.substr(0, a.Capacity(OpenSessionParam::kSessionId)));
         return true;
       }));

@@ -59,8 +59,8 @@ PingResult ProviderCalls::Ping(const std::string& host, const std::string& endpo
     return args.ResultSmall() != 0 ? PingResult::Alive : PingResult::Refused;
   } catch (const RpcError& error) {
     errorText = error.what();
-    return error.status() == DceRpc::StatusCode::kServerUnavailable ? PingResult::Unreachable
-                                                                     : PingResult::OtherError;
+    if (error.status() == DceRpc::StatusCode::kServerUnavailable) return PingResult::Unreachable;
+    return error.status() == DceRpc::StatusCode::kCallCancelled ? PingResult::TimedOut : PingResult::OtherError;
   } catch (const std::exception& error) {
     errorText = error.what();
     return PingResult::OtherError;

@@ -52,7 +52,7 @@ class Call {
   void OpenSession() {
     std::string sessionId;
     std::string error;
-    if (core_.OpenSession(args_.Text(OpenSessionParam::kInfo), sessionId, error)) {
+    if (core_.OpenSession(args_.Text(OpenSessionParam::kInfo), ToCallerIdentity(context_), sessionId, error)) {
       WriteInOut(args_, OpenSessionParam::kSessionId, sessionId);
       args_.SetResultSmall(1);
     } else {
@@ -132,8 +132,7 @@ class Call {
   }
 
   void SetStopFlag() {
-    core_.SetStopFlag();
-    args_.SetResultSmall(1);
+    args_.SetResultSmall(AsSmall(core_.SetStopFlag(ToCallerIdentity(context_))));
   }
 
   // 46, 47: a provider's own services or configuration, without a session.

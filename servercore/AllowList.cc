@@ -23,4 +23,10 @@ bool AllowListAdmits(std::string_view allowList, const CallerMachine& caller,
   return false;
 }
 
+bool AllowListAdmitsPeer(std::string_view allowList, const CallerIdentity& peer, std::string_view localIdentities) {
+  if (peer.IsLocal()) return true;
+  return AllowListAdmits(allowList, CallerMachine{peer.peerAddress, peer.peerAddress, peer.peerAddress},
+                         localIdentities);
+}
+
 }  // namespace Korvane::Pictora::ServerCore

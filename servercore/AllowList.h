@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "servercore/CallerIdentity.h"
+
 namespace Korvane::Pictora::ServerCore {
 
 struct CallerMachine {
@@ -17,5 +19,9 @@ struct CallerMachine {
 // caller when it equals, ignoring case, one of the caller's names or is "*".
 bool AllowListAdmits(std::string_view allowList, const CallerMachine& caller,
                      std::string_view localIdentities);
+
+// Whether the connection itself comes from an admitted machine: a caller on this machine (the
+// named channel, a loopback address) always, any other by its address.
+bool AllowListAdmitsPeer(std::string_view allowList, const CallerIdentity& peer, std::string_view localIdentities);
 
 }  // namespace Korvane::Pictora::ServerCore

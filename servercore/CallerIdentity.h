@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -24,6 +25,13 @@ struct CallerIdentity {
     identity.gid = gid;
     identity.supplementaryGroups = std::move(groups);
     return identity;
+  }
+  // A caller inside this process (the host, tests): this machine's own user.
+  static CallerIdentity InProcess() { return FromCredentials(::getuid(), ::getgid()); }
+  // Whether the caller is on this machine: over the named channel or from a loopback address.
+  bool IsLocal() const {
+    return hasCredentials || peerAddress.starts_with("127.") || peerAddress == "::1" ||
+           peerAddress.starts_with("::ffff:127.");
   }
   static CallerIdentity FromAddress(std::string address) {
     CallerIdentity identity;

@@ -10,6 +10,7 @@ enum class PingResult {
   Alive,        // the provider answered true
   Refused,      // the provider answered false
   Unreachable,  // no binding could be made, or the call failed with 1722 (server unavailable)
+  TimedOut,     // the call got no answer within the call time-out (1818)
   OtherError,   // any other remote-call failure: the provider is kept
 };
 

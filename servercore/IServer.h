@@ -22,15 +22,22 @@ class IServer : public virtual Global::IObject {
   virtual long Init(const std::string& endpoint) = 0;
   // Stops listening and destroys every session. A second call does nothing more.
   virtual bool Close() = 0;
-  virtual void SetStopFlag() = 0;
+  // Raises the stop flag unless the caller may not stop the server (RemoteStopFrom); whether it
+  // did.
+  virtual bool SetStopFlag(const CallerIdentity& caller) = 0;
+  void SetStopFlag() { SetStopFlag(CallerIdentity::InProcess()); }
   virtual bool GetStopFlag() = 0;
   // One liveness pass: pings every provider (without holding the registry lock) and
   // unregisters the ones that are gone. Called periodically by the host loop.
   virtual void Manage() = 0;
   virtual std::string GetVersion() = 0;
 
-  virtual bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId,
+  // caller: who is on the connection, for VerifyPeerAddress and the session limits.
+  virtual bool OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller, std::string& sessionId,
                            std::string& error) = 0;
+  bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& error) {
+    return OpenSession(sessionInfoXml, CallerIdentity::InProcess(), sessionId, error);
+  }
   // The session stays valid for the holder even when another call closes it meanwhile.
   virtual std::shared_ptr<ISession> GetSession(const std::string& sessionId) = 0;
   virtual bool CloseSession(const std::string& sessionId, std::string& out) = 0;

@@ -172,6 +172,16 @@ void Registry::SetLoad(std::string_view providerName, double load) {
   if (provider != providers_.end()) provider->second.load = load;
 }
 
+int Registry::CountFailedPass(std::string_view providerName) {
+  auto provider = providers_.find(providerName);
+  return provider == providers_.end() ? 0 : ++provider->second.failedPasses;
+}
+
+void Registry::ClearFailedPasses(std::string_view providerName) {
+  auto provider = providers_.find(providerName);
+  if (provider != providers_.end()) provider->second.failedPasses = 0;
+}
+
 bool Registry::Address(std::string_view providerName, std::string& host, std::string& endpoint) {
   auto provider = providers_.find(providerName);
   if (provider == providers_.end()) return false;

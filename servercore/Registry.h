@@ -96,6 +96,9 @@ class Registry {
   using LoadQuery = std::function<double(const std::string& host, const std::string& endpoint)>;
   std::vector<Candidate> PrepareCandidates(std::string_view serviceName, const LoadQuery& askLoad = {});
   void SetLoad(std::string_view providerName, double load);
+  // The provider failed one more liveness pass in a row: how many now (0 when not registered).
+  int CountFailedPass(std::string_view providerName);
+  void ClearFailedPasses(std::string_view providerName);
   // Where to call the provider (adding the two values as empty when missing); false when it
   // is not registered.
   bool Address(std::string_view providerName, std::string& host, std::string& endpoint);

@@ -17,6 +17,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <vector>
 #include <cstdarg>
 #include <memory>
 #include <string>
@@ -29,7 +31,9 @@
 #include "servercore/IProviderCalls.h"
 #include "servercore/IServer.h"
 #include "servercore/MemoryGuard.h"
+#include "servercore/ParallelLoads.h"
 #include "servercore/Registry.h"
+#include "servercore/ResilienceSettings.h"
 #include "servercore/Reports.h"
 #include "servercore/ServerLog.h"
 #include "servercore/ServicesFile.h"
@@ -52,6 +56,7 @@ class ServerImpl : public Global::Object, public IServer {
     IProviderCalls* providerCalls = nullptr;
     IManagementInfo* managementInfo = nullptr;     // may come later, see SetManagementInfo
     std::unique_ptr<MemoryGuard> memoryGuard;     // null: the process's own
+    std::chrono::milliseconds livenessPeriod{60000};  // how often the host runs Manage
   };
 
   ServerImpl() : ServerImpl(Seams{}) {}
@@ -63,12 +68,15 @@ class ServerImpl : public Global::Object, public IServer {
 
   long Init(const std::string& endpoint) override;
   bool Close() override;
-  void SetStopFlag() override { stopFlag_ = true; }
+  using IServer::OpenSession;
+  using IServer::SetStopFlag;
+  bool SetStopFlag(const CallerIdentity& caller) override;
   bool GetStopFlag() override { return stopFlag_.load(); }
   void Manage() override;
   std::string GetVersion() override;
 
-  bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& error) override;
+  bool OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller, std::string& sessionId,
+                   std::string& error) override;
   std::shared_ptr<ISession> GetSession(const std::string& sessionId) override;
   bool CloseSession(const std::string& sessionId, std::string& out) override;
 
@@ -128,13 +136,23 @@ class ServerImpl : public Global::Object, public IServer {
   std::string ServerManagerReportLocked(GeneralUtilityLib::Status& status) REQUIRES(registryLock_);
   void CountLocked() REQUIRES(registryLock_);
 
+  // Whether a provider whose ping failed has failed often enough to be dropped; false too in a
+  // pass that runs far later than due (the host was stalled: its failures prove nothing).
+  bool DropAfterFailedPing(const std::string& name, bool passIsLate);
+
   std::atomic<IListener*> listener_;
   std::atomic<IProviderCalls*> providerCalls_;
   std::atomic<IManagementInfo*> managementInfo_;
   std::unique_ptr<MemoryGuard> memoryGuard_;
   AuthenticationFiles authentication_;
 
+  const std::chrono::milliseconds livenessPeriod_;
+  // The host's loop thread only: when the last liveness pass ended.
+  std::chrono::steady_clock::time_point lastPassEnd_;
+  std::unique_ptr<ParallelLoads> parallelLoads_;  // with ParallelLoadQueries only; set by Init
+
   // Fixed by Init before any call can arrive; read-only afterwards.
+  ResilienceSettings settings_;
   std::string serverFolder_;
   std::string configPath_;
   std::string servicesPath_;

@@ -18,16 +18,13 @@ struct PingTarget {
   std::string sessionId;
 };
 
-// Whether the provider stays: it answered, or the call failed with something other than a
-// refusal or an unreachable peer.
-bool StaysAlive(IProviderCalls* calls, const PingTarget& target, std::string& errorText) {
-  if (calls == nullptr) return true;
-  PingResult result = PingResult::OtherError;
+PingResult PingProvider(IProviderCalls* calls, const PingTarget& target, std::string& errorText) {
+  if (calls == nullptr) return PingResult::Alive;
   try {
-    result = calls->Ping(target.host, target.endpoint, errorText);
+    return calls->Ping(target.host, target.endpoint, errorText);
   } catch (...) {
+    return PingResult::OtherError;
   }
-  return result == PingResult::Alive || result == PingResult::OtherError;
 }
 
 }  // namespace
@@ -36,20 +33,40 @@ bool ServerImpl::GetServiceProvidersFor(const ISession& session, const CallerIde
                                         const std::string& serviceName, std::string& xml) {
   Report(kRequestSource, "%s", LookupRequestLine(session, serviceName).c_str());
   const bool found = Guarded("GetServiceProvidersFor", false, [&] {
-    // Held while every candidate is asked for its load, so the answer reflects one moment.
-    CriticalSectionLock lock(&registryLock_);
-    PublishLocked(GU::Status("ServerCore.Server.GetServiceProviderFor"));
-    // The file the service's registered name denotes, however the caller spelled it.
-    auto allocation = registry_.Allocations().find(serviceName);
-    const std::string& checkedName = allocation != registry_.Allocations().end() ? allocation->first : serviceName;
-    std::string message;
-    if (!authentication_.MayUse(caller, checkedName, message)) {
-      xml = message;
-      return false;
+    std::vector<Candidate> candidates;
+    {
+      CriticalSectionLock lock(&registryLock_);
+      PublishLocked(GU::Status("ServerCore.Server.GetServiceProviderFor"));
+      // The file the service's registered name denotes, however the caller spelled it.
+      auto allocation = registry_.Allocations().find(serviceName);
+      const std::string& checkedName = allocation != registry_.Allocations().end() ? allocation->first : serviceName;
+      std::string message;
+      if (!authentication_.MayUse(caller, checkedName, message)) {
+        xml = message;
+        return false;
+      }
+      if (!parallelLoads_) {
+        // Held while every candidate is asked for its load, so the answer reflects one moment.
+        IProviderCalls* calls = providerCalls_.load();
+        candidates = registry_.PrepareCandidates(serviceName, [calls](const std::string& host, const std::string& endpoint) {
+          return AskLoad(calls, host, endpoint);
+        });
+        xml = ProvidersAnswer(RankByLoad(candidates));
+        return true;
+      }
+      candidates = registry_.PrepareCandidates(serviceName);
     }
-    IProviderCalls* calls = providerCalls_.load();
-    std::vector<Candidate> candidates = registry_.PrepareCandidates(
-        serviceName, [calls](const std::string& host, const std::string& endpoint) { return AskLoad(calls, host, endpoint); });
+    // The loads are asked without the lock; the answers are written back under it.
+    std::vector<std::pair<std::string, std::string>> addresses;
+    for (const Candidate& candidate : candidates) {
+      addresses.emplace_back(candidate.record.config.GetValue("HostMachine"), candidate.record.config.GetValue("Endpoint"));
+    }
+    const std::vector<double> loads = parallelLoads_->Ask(addresses, settings_.loadQueryBudget);
+    CriticalSectionLock lock(&registryLock_);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      candidates[i].record.load = loads[i];
+      registry_.SetLoad(candidates[i].name, loads[i]);
+    }
     xml = ProvidersAnswer(RankByLoad(candidates));
     return true;
   });
@@ -58,9 +75,17 @@ bool ServerImpl::GetServiceProvidersFor(const ISession& session, const CallerIde
 }
 
 void ServerImpl::Manage() {
+  const auto started = std::chrono::steady_clock::now();
+  // A pass far later than due says the host stood still: failures seen now prove nothing.
+  const bool late = started - lastPassEnd_ > 2 * livenessPeriod_;
+  if (late) {
+    Report(kManageSource, "The liveness pass runs %lld s after the last one; no provider is dropped in this pass",
+           static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(started - lastPassEnd_).count()));
+  }
   std::vector<PingTarget> targets;
   Guarded("Manage", false, [&] {
     CriticalSectionLock lock(&registryLock_);
+    if (settings_.sessionIdleTimeout.count() > 0) sessions_.CloseIdle(settings_.sessionIdleTimeout);
     for (const auto& [name, record] : registry_.Providers()) {
       targets.push_back(PingTarget{name, record.config.GetValue("HostMachine"), record.config.GetValue("Endpoint"),
                                    record.sessionId});
@@ -70,13 +95,33 @@ void ServerImpl::Manage() {
   // The pings run without the lock.
   for (const PingTarget& target : targets) {
     std::string errorText;
-    if (StaysAlive(providerCalls_.load(), target, errorText)) continue;
+    const PingResult result = PingProvider(providerCalls_.load(), target, errorText);
+    // Any other remote error (access denied, say) is no proof of death.
+    if (result == PingResult::OtherError) continue;
+    if (result == PingResult::Alive) {
+      Guarded("Manage", false, [&] {
+        CriticalSectionLock lock(&registryLock_);
+        registry_.ClearFailedPasses(target.name);
+        return true;
+      });
+      continue;
+    }
+    if (!DropAfterFailedPing(target.name, late)) continue;
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
     RemoveServiceProvider(target.name);
     std::string scratch;
     CloseSession(target.sessionId, scratch);
   }
+  lastPassEnd_ = std::chrono::steady_clock::now();
+}
+
+bool ServerImpl::DropAfterFailedPing(const std::string& name, bool passIsLate) {
+  if (passIsLate) return false;
+  return Guarded("Manage", false, [&] {
+    CriticalSectionLock lock(&registryLock_);
+    return registry_.CountFailedPass(name) >= settings_.livenessFailuresBeforeRemoval;
+  });
 }
 
 }  // namespace Korvane::Pictora::ServerCore

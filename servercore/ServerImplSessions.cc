@@ -1,12 +1,14 @@
 // The session table's operations.
 #include "global/IReporter.h"
 #include "servercore/ServerImpl.h"
+#include "util/TextUtil.h"
 
 namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 
-bool ServerImpl::OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& error) {
+bool ServerImpl::OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller, std::string& sessionId,
+                             std::string& error) {
   return Guarded("OpenSession", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.OpenSession");
@@ -15,7 +17,14 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, std::string& ses
         error = status.ToXml(false);
         return false;
       }
+      if (settings_.maxSessions > 0 && sessions_.Size() >= settings_.maxSessions) {
+        status.Add(kStatusSessionLimit, GU::Format("The server holds its limit of %zu open sessions (MaxSessions)",
+                                                   settings_.maxSessions));
+        error = status.ToXml(false);
+        return false;
+      }
       auto session = std::make_shared<Session>();
+      if (settings_.verifyPeerAddress) session->RequirePeer(caller);
       if (!session->Init(sessionInfoXml, configPath_)) {
         error = session->GetStatus().ToXml(false);
         return false;

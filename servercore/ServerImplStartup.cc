@@ -31,7 +31,9 @@ ServerImpl::ServerImpl(Seams seams)
     : listener_(seams.listener),
       providerCalls_(seams.providerCalls),
       managementInfo_(seams.managementInfo),
-      memoryGuard_(seams.memoryGuard ? std::move(seams.memoryGuard) : MemoryGuard::ForThisProcess()) {
+      memoryGuard_(seams.memoryGuard ? std::move(seams.memoryGuard) : MemoryGuard::ForThisProcess()),
+      livenessPeriod_(seams.livenessPeriod),
+      lastPassEnd_(std::chrono::steady_clock::now()) {
   // Reports reach the global reporter from the start, log file or not.
   SetStatusReporter(Global::GetGlobalReporter());
 }
@@ -71,6 +73,8 @@ long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   GU::ElementList values;
   if (!configFile_.Read(values, status)) return kStatusBadConfiguration;
   authentication_.SetActive(values.GetBool("ActivateAuthentication", false));
+  settings_ = ResilienceSettings::From(values);
+  if (settings_.parallelLoadQueries && !parallelLoads_) parallelLoads_ = std::make_unique<ParallelLoads>(providerCalls_.load());
   // The administration facade reads where the server listens from this property.
   SetProperty("Endpoint", values.GetValue("Endpoint"));
   {
@@ -120,6 +124,19 @@ bool ServerImpl::Close() {
     sessions_.CloseAll();
     configFile_.Close();
     PublishLocked(GU::Status("ServerCore.Server.Close"));
+    return true;
+  });
+}
+
+bool ServerImpl::SetStopFlag(const CallerIdentity& caller) {
+  return Guarded("SetStopFlag", false, [&] {
+    if (!settings_.MayStop(caller)) {
+      Report(ServerSource("SetStopFlag").c_str(), "Stop request from '%s' refused: RemoteStopFrom is '%s'",
+             caller.peerAddress.c_str(), settings_.remoteStopFrom.c_str());
+      return false;
+    }
+    CriticalSectionLock lock(&registryLock_);
+    stopFlag_ = true;
     return true;
   });
 }

@@ -17,6 +17,7 @@ struct ServiceProviderRecord {
   GeneralUtilityLib::ElementList dynamic;  // children of its Dynamic element
   ServiceMap services;  // the services it registered, as described when registered
   double load = 1.0;    // the last load it reported; 1.0 when it could not be asked
+  int failedPasses = 0;  // liveness passes it failed in a row
 };
 
 using ServiceProviderMap = std::map<std::string, ServiceProviderRecord, RegistryKeyLess>;

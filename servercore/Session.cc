@@ -25,7 +25,9 @@ bool Session::CheckAllowList(const std::string& configFilePath) {
   licenseManager.LoadFile(configFilePath, "//LicenseManager");
   const CallerMachine caller{sessionInfo_.Get("MachineName"), sessionInfo_.Get("IPAddress"),
                              sessionInfo_.Get("FQDN")};
-  if (AllowListAdmits(licenseManager.Get("ServerManagerAllowList"), caller, Global::LocalIdentities())) {
+  const std::string allowList = licenseManager.Get("ServerManagerAllowList");
+  if (AllowListAdmits(allowList, caller, Global::LocalIdentities()) &&
+      (!peer_ || AllowListAdmitsPeer(allowList, *peer_, Global::LocalIdentities()))) {
     return true;
   }
   status_.Add(kStatusAccessDenied,

@@ -4,10 +4,12 @@
 // threads at once.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "global/NameValueMap.h"
 #include "global/Object.h"
+#include "servercore/CallerIdentity.h"
 #include "servercore/ISession.h"
 
 namespace Korvane::Pictora::ServerCore {
@@ -21,12 +23,15 @@ class Session : public Global::Object, public ISession {
   std::string GetSessionId() override { return sessionId_; }
   bool NotifySession(bool flag, const std::string& text) override;
   std::string Info(std::string_view name) const override { return sessionInfo_.Get(name); }
+  // Before Init: a server manager must also connect from a machine on the allow list.
+  void RequirePeer(const CallerIdentity& caller) { peer_ = caller; }
 
  private:
   bool CheckAllowList(const std::string& configFilePath);
 
   std::string sessionId_;
   Global::NameValueMap sessionInfo_;
+  std::optional<CallerIdentity> peer_;
 };
 
 // The log line of a lookup: who asked for which service.

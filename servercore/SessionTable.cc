@@ -4,12 +4,14 @@ namespace Korvane::Pictora::ServerCore {
 
 void SessionTable::Add(std::shared_ptr<Session> session) {
   const std::string id = session->GetSessionId();
-  sessions_[id] = std::move(session);
+  sessions_[id] = Entry{std::move(session), std::chrono::steady_clock::now()};
 }
 
-std::shared_ptr<Session> SessionTable::Find(std::string_view sessionId) const {
+std::shared_ptr<Session> SessionTable::Find(std::string_view sessionId) {
   auto found = sessions_.find(sessionId);
-  return found == sessions_.end() ? nullptr : found->second;
+  if (found == sessions_.end()) return nullptr;
+  found->second.lastUse = std::chrono::steady_clock::now();
+  return found->second.session;
 }
 
 bool SessionTable::Close(std::string_view sessionId) {
@@ -17,6 +19,11 @@ bool SessionTable::Close(std::string_view sessionId) {
   if (found == sessions_.end()) return false;
   sessions_.erase(found);
   return true;
+}
+
+std::size_t SessionTable::CloseIdle(std::chrono::milliseconds idleTime) {
+  const auto cutoff = std::chrono::steady_clock::now() - idleTime;
+  return std::erase_if(sessions_, [cutoff](const auto& entry) { return entry.second.lastUse < cutoff; });
 }
 
 }  // namespace Korvane::Pictora::ServerCore

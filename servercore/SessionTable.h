@@ -1,8 +1,9 @@
-// The open sessions by identifier (ordered like every registry key). A caller that found a
-// session keeps it alive through its shared_ptr even when another call closes it meanwhile.
-// Not thread-safe: the core uses it under its registry lock.
+// The open sessions by identifier (ordered like every registry key), with the time each was last
+// used. A caller that found a session keeps it alive through its shared_ptr even when another call
+// closes it meanwhile. Not thread-safe: the core uses it under its registry lock.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,14 +17,21 @@ namespace Korvane::Pictora::ServerCore {
 class SessionTable {
  public:
   void Add(std::shared_ptr<Session> session);
-  std::shared_ptr<Session> Find(std::string_view sessionId) const;
+  // Finding a session counts as using it.
+  std::shared_ptr<Session> Find(std::string_view sessionId);
   // False when no session has that identifier.
   bool Close(std::string_view sessionId);
   void CloseAll() { sessions_.clear(); }
+  // Closes the sessions unused for longer than idleTime; how many.
+  std::size_t CloseIdle(std::chrono::milliseconds idleTime);
   std::size_t Size() const { return sessions_.size(); }
 
  private:
-  std::map<std::string, std::shared_ptr<Session>, RegistryKeyLess> sessions_;
+  struct Entry {
+    std::shared_ptr<Session> session;
+    std::chrono::steady_clock::time_point lastUse;
+  };
+  std::map<std::string, Entry, RegistryKeyLess> sessions_;
 };
 
 }  // namespace Korvane::Pictora::ServerCore

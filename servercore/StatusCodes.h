@@ -19,6 +19,8 @@ inline constexpr std::uint32_t kStatusReportUnavailable = 15626;
 inline constexpr std::uint32_t kStatusFatal = 15871;
 // The system's "not enough server storage" number: the process holds its memory limit.
 inline constexpr std::uint32_t kStatusServerOutOfMemory = 1130;
+// The open sessions reached MaxSessions.
+inline constexpr std::uint32_t kStatusSessionLimit = 15627;
 // A server manager from a machine that is not on the allow list.
 inline constexpr std::uint32_t kStatusAccessDenied = 53248;
 

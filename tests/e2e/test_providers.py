@@ -77,11 +77,13 @@ def test_three_providers_come_back_least_loaded_first_also_through_the_client_to
 
 
 def test_liveness_drops_the_dead_and_only_them(server_with, running):
-    """SIGTERM: a provider unregisters itself. SIGKILL: the next liveness pass drops it. A remote
-    error or a time-out answering the ping is no proof of death. A provider that does not answer
-    the load query ranks as if its load were 1.0."""
+    """SIGTERM: a provider unregisters itself. SIGKILL: it is dropped after failing as many
+    liveness passes as the setting asks. A remote error answering the ping is no proof of death;
+    a time-out is one failure. A provider that does not answer the load query ranks as if its
+    load were 1.0."""
     # Every load query of the final lookup must beat the time-out on a loaded machine too.
-    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
+    server = server_with(liveness_seconds=1, config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>'
+                         '<LivenessFailuresBeforeRemoval>3</LivenessFailuresBeforeRemoval>' % CALL_TIMEOUT_MS)
     # The stand-in provider refuses the ping with access denied (5).
     keep, leaving, dead, refusing, high, plain, denying, silent = start_providers(
         server, running, ('Keep', 0.3, 'runtime'), ('Leaving', 0.3, 'runtime'), ('Dead', 0.1, 'runtime'),
@@ -99,6 +101,7 @@ def test_liveness_drops_the_dead_and_only_them(server_with, running):
     assert re.findall("No response from ServiceProvider: '(\\w+)'", server.log.text()) == ['Dead']
     answer = endpoints_in_order(w.providers_for(server.port))
     assert answer == [keep.port, refusing.port, plain.port, denying.port, silent.port, high.port]
+    server.log.wait_for("No response from ServiceProvider: 'Silent'", 30)
 
 
 @pytest.mark.parametrize('kind', ['runtime', 'impacket'])

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "util/Status.h"
 #include "util/TextUtil.h"
@@ -46,6 +47,14 @@ PingResult FakeProviderCalls::Ping(const std::string&, const std::string& endpoi
 }
 
 bool FakeProviderCalls::GetLoad(const std::string&, const std::string& endpoint, double& load) {
+  std::chrono::milliseconds delay{0};
+  Locked([&] {
+    if (silent_.count(endpoint) != 0) delay = silent_[endpoint];
+  });
+  if (delay.count() > 0) {
+    std::this_thread::sleep_for(delay);
+    return false;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = loads_.find(endpoint);
   if (found == loads_.end()) return false;
@@ -109,7 +118,7 @@ void ServerCoreTest::TearDown() {
 }
 
 ServerImpl& ServerCoreTest::MakeServer() {
-  server_ = std::make_unique<ServerImpl>(ServerImpl::Seams{&listener_, &calls_, &management_, std::move(memoryGuard_)});
+  server_ = std::make_unique<ServerImpl>(ServerImpl::Seams{&listener_, &calls_, &management_, std::move(memoryGuard_), livenessPeriod_});
   return *server_;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,10 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   PingResult Ping(const std::string& host, const std::string& endpoint,
                   std::string& errorText) override;
   bool GetLoad(const std::string& host, const std::string& endpoint, double& load) override;
+  // Load queries to the endpoint take that long before they fail.
+  void SetSilent(const std::string& endpoint, std::chrono::milliseconds delay) {
+    Locked([&] { silent_[endpoint] = delay; });
+  }
   std::string GetInfo(const std::string& host, const std::string& endpoint,
                       const std::string& level) override;
   // Start and stop commands are recorded as "start <name> at <endpoint>" / "stop ..."; the ones
@@ -79,6 +84,7 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   std::map<std::string, PingResult> pings_;
   std::map<std::string, std::string> infos_;
   std::vector<std::string> commands_;
+  std::map<std::string, std::chrono::milliseconds> silent_;
   int pingCount_ = 0;
 
   bool Record(const std::string& command, const std::string& endpoint) {
@@ -149,6 +155,7 @@ class ServerCoreTest : public ::testing::Test {
   FakeManagementInfo management_{&calls_};
   ReportCapture capture_;
   std::unique_ptr<MemoryGuard> memoryGuard_;  // the next MakeServer's, when set
+  std::chrono::milliseconds livenessPeriod_{60000};
   Session client_;
   std::unique_ptr<ServerImpl> server_;
   long servicesGeneration_ = 0;

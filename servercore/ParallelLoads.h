@@ -1,0 +1,51 @@
+// Asks several providers for their load at once, on a few threads of its own, and waits no
+// longer than a budget: a lookup that runs without the registry lock uses it, so a provider that
+// never answers costs that lookup its budget and nobody else anything.
+//
+// A query still running when its lookup gave up finishes on its thread and is thrown away. The
+// queue is bounded: when every thread is held by silent providers, further queries are not
+// queued but answered as "no answer" at once.
+//
+// Thread safety: Ask may be called from many threads at once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "servercore/IProviderCalls.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+class ParallelLoads {
+ public:
+  explicit ParallelLoads(IProviderCalls* calls, std::size_t threads = 16, std::size_t maxQueued = 1024);
+  ~ParallelLoads();  // lets queued queries go and waits for the running ones
+  ParallelLoads(const ParallelLoads&) = delete;
+  ParallelLoads& operator=(const ParallelLoads&) = delete;
+
+  // The loads of the providers at (host, endpoint), in order; 1.0 for one that did not answer
+  // within the budget (or at all).
+  std::vector<double> Ask(const std::vector<std::pair<std::string, std::string>>& addresses,
+                          std::chrono::milliseconds budget);
+
+ private:
+  void Work();
+
+  IProviderCalls* const calls_;
+  const std::size_t maxQueued_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> queue_;  // guarded by mutex_
+  bool stopping_ = false;                    // guarded by mutex_
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace Korvane::Pictora::ServerCore
