@@ -69,7 +69,8 @@ class Harness {
     }
     DceRpc::CallContext context;
     context.peerAddress = "127.0.0.1";
-    DceRpc::ExecuteCall(procedure, stub, (mode & 2) != 0, context, kMaxOutBytes);
+    std::vector<uint8_t> response;
+    DceRpc::ExecuteCall(procedure, stub, (mode & 2) != 0, context, kMaxOutBytes, response);
   }
 
  private:
