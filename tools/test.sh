@@ -64,8 +64,10 @@ for target in "${targets[@]}"; do
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
   # A crash, leak, sanitizer report or out-of-memory makes libFuzzer exit non-zero; the
   # reproducer lands in build/fuzz/artifacts and the end of the log is shown.
+  dictionary=()
+  for found in fuzz/*/"$name".dict; do [ -f "$found" ] && dictionary=(-dict="$found"); done
   fuzz_status=0
-  "$target" -max_total_time="${PICTORA_FUZZ_SECONDS:-45}" -rss_limit_mb=2048 \
+  "$target" "${dictionary[@]}" -max_total_time="${PICTORA_FUZZ_SECONDS:-45}" -rss_limit_mb=2048 \
     -artifact_prefix=build/fuzz/artifacts/"$name"- "$work" >"$work.log" 2>&1 || fuzz_status=$?
   if [ "$fuzz_status" -ne 0 ]; then
     tail -n 60 "$work.log"
