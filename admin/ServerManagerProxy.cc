@@ -1,6 +1,7 @@
 #include "admin/ServerManagerProxy.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "admin/AdminStatusCodes.h"
 #include "admin/ProviderFiles.h"
@@ -79,6 +80,7 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
     if (!document.SelectNode("//Pictora/X_DEF", 0)) return false;
     extraDefinitions_ = document.GetNodeXml();
     configElements_ = GU::NodesToList(document, "//Config/*");
+    localLogsFolder_ = configElements_.GetValue("LogsFolder");
     allowListElements_ = GU::NodesToList(document, "//LicenseManager/*");
     if (extraAllowList.empty()) return true;
 
@@ -283,7 +285,16 @@ bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const
       statusXml = status.ToXml(false);
       return false;
     }
-    configElements_.Merge(GU::NodesToList(update, "//Config/*"));
+    const GU::ElementList config = GU::NodesToList(update, "//Config/*");
+    const std::string logs = config.GetValue("LogsFolder");
+    if (!logs.empty() && !LogsFolderAllowedLocked(logs)) {
+      return Fail(status, kFacadeUpdateFailed,
+                  GU::Format("The LogsFolder '%s' lies outside the server's home folder '%s'; only the configuration "
+                             "file on the server's machine may name such a folder",
+                             logs.c_str(), homeFolder_.c_str()),
+                  statusXml);
+    }
+    configElements_.Merge(config);
     allowListElements_.Merge(GU::NodesToList(update, "//LicenseManager/*"));
     if (!SaveConfigurationLocked(status)) {
       statusXml = status.ToXml(false);
@@ -292,6 +303,15 @@ bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const
     if (server_ != nullptr) server_->Synchronize(configXml);
     return true;
   });
+}
+
+bool ServerManagerProxy::LogsFolderAllowedLocked(const std::string& folder) const {
+  const auto normal = [](std::string path) {
+    GU::Replace(path, "\\", "/");
+    return std::filesystem::path(path + "/").lexically_normal().string();
+  };
+  const std::string wanted = normal(folder);
+  return wanted.starts_with(normal(homeFolder_)) || (!localLogsFolder_.empty() && wanted == normal(localLogsFolder_));
 }
 
 std::string ServerManagerProxy::ProviderPath(const std::string& name) const {

@@ -93,6 +93,10 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   // The configuration file rebuilt from what the facade holds, loaded and saved over the file.
   bool SaveConfigurationLocked(GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
   std::string ProviderPath(const std::string& name) const;
+  // A log folder named over the wire must lie below the home folder, unless it is the one the
+  // configuration file named when the server started: a remote caller may not make the server
+  // write files anywhere else.
+  bool LogsFolderAllowedLocked(const std::string& folder) const REQUIRES(facadeLock_);
 
   IProviderCalls* const calls_;
   const std::string homeFolder_;
@@ -111,6 +115,7 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   GeneralUtilityLib::ElementList allowListElements_ GUARDED_BY(facadeLock_);
   std::string xmlDeclaration_ GUARDED_BY(facadeLock_);
   std::string extraDefinitions_ GUARDED_BY(facadeLock_);
+  std::string localLogsFolder_ GUARDED_BY(facadeLock_);
 };
 
 }  // namespace Korvane::Pictora::ServerCore

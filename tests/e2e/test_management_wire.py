@@ -204,11 +204,13 @@ def test_server_configuration(server, admin, tmp_path):
     config = admin.text(w.GetServerConfigXml)
     assert config.startswith('<?xml') and '<Endpoint>%d</Endpoint>' % server.port in config
     before = read(server, 'Pictora.PTSConfig')
-    result, status = admin.ok(w.UpdateServerConfigXml, Text='<Pictora><Config>')
-    assert result == 0 and '00DC04' in status and before == read(server, 'Pictora.PTSConfig')
-    logs = str(tmp_path)
-    update = '<Pictora><Server><Config><LogsFolder>%s</LogsFolder><Extra>1</Extra></Config></Server></Pictora>' % logs
-    assert admin.ok(w.UpdateServerConfigXml, Text=update)[0] == 1
+    update = '<Pictora><Server><Config><LogsFolder>%s</LogsFolder><Extra>1</Extra></Config></Server></Pictora>'
+    # Neither bad XML nor a log folder outside the home folder changes the file.
+    for text, code in (('<Pictora><Config>', '00DC04'), (update % tmp_path, 'lies outside the server')):
+        result, status = admin.ok(w.UpdateServerConfigXml, Text=text)
+        assert result == 0 and code in status and before == read(server, 'Pictora.PTSConfig')
+    logs = os.path.join(os.path.dirname(server.server_folder), 'Elsewhere')
+    assert admin.ok(w.UpdateServerConfigXml, Text=update % logs)[0] == 1
     after = read(server, 'Pictora.PTSConfig')
     assert '<Extra>1</Extra>' in after and '<Endpoint>%d</Endpoint>' % server.port in after
     # The log moves into the new folder's Server sub-folder.
