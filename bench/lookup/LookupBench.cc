@@ -1,4 +1,6 @@
 // lookup_bench --server HOST:PORT --service NAME [--seconds S] [--connections N]... [--provider-port P]...
+// lookup_bench --row --server HOST:PORT --service NAME --seconds S --connections N
+//   (one line "lookups_per_second p50_us p99_us errors", a row of bench/speed/run.sh)
 //
 // For each connection count, N threads call the server as fast as they can for S seconds: first
 // the null call (procedure 0, the version), then the lookup (procedure 13 with a buffer large
@@ -137,7 +139,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> providerPorts;
   double seconds = 5;
   std::vector<int> counts;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool row = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--row") row = true;
+  }
+  for (int i = 1 + (row && std::string(argv[1]) == "--row" ? 1 : 0); i + 1 < argc; i += 2) {
     std::string option = argv[i];
     if (option == "--server") server = argv[i + 1];
     else if (option == "--service") service = argv[i + 1];
@@ -152,6 +158,11 @@ int main(int argc, char** argv) {
   }
   if (counts.empty()) counts = {1, 4, 16};
   const std::string port = server.substr(colon + 1);
+  if (row) {
+    const Figures lookup = Run(port, service, counts.front(), seconds, true);
+    std::printf("%.0f %.1f %.1f %ld\n", lookup.perSecond, lookup.p50Us, lookup.p99Us, lookup.errors);
+    return 0;
+  }
   std::printf("| connections | null calls/s | null p50 µs | null p99 µs | lookups/s | lookup p50 µs | lookup p99 µs | "
               "p50 ratio | errors |\n|---|---|---|---|---|---|---|---|---|\n");
   for (int connections : counts) {

@@ -8,6 +8,9 @@
 # To add a row: start what it needs in start_servers, write row_NAME, append NAME to rows.
 # BASELINE_SERVER=path/to/another/dcerpc_speed_server adds the row null_baseline: its null call,
 # e.g. from a build of the code before a change, measured in the same rounds.
+# The rows lookup_serial and lookup_parallel are lookups (procedure 13) of a service run by three
+# stand-in providers (loads 0.7, 0.2, 0.5), against a real pictora-server with
+# ParallelLoadQueries off and on; LOOKUPS=0 leaves them out.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
@@ -35,6 +38,33 @@ start_speed_server() {
 }
 port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
 
+# A pictora-server in a home of its own under $work with three stand-in providers; its port in
+# $lookup_port_<name>. $2: the ParallelLoadQueries value.
+start_lookup_server() {
+  local home="$work/$1" port
+  port="$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+  mkdir -p "$home/appdata/Korvane/Pictora/Server" "$home/pipe" "$home/docs"
+  printf 'Version=1.0.0.0\n' >"$home/pictora.conf"
+  printf '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n<Service><Name>Images/Thumbs</Name><Source>s</Source><State>On</State><ServiceProviders></ServiceProviders></Service>\n</Services></Server></Pictora>\n' \
+    >"$home/appdata/Korvane/Pictora/Server/Pictora.Services"
+  printf '<?xml version="1.0" standalone="yes"?><Pictora><Server><Config><Endpoint>%s</Endpoint><CreateLogs>false</CreateLogs><ParallelLoadQueries>%s</ParallelLoadQueries></Config></Server></Pictora>' \
+    "$port" "$2" >"$home/appdata/Korvane/Pictora/Server/Pictora.PTSConfig"
+  local env=(env PICTORA_COMMON_APPDATA="$home/appdata" PICTORA_REGISTRY_FILE="$home/pictora.conf"
+             PICTORA_PIPE_DIR="$home/pipe" PICTORA_DOCUMENTS="$home/docs")
+  "${env[@]}" "$bin/pictora-server" -console "" "$port" </dev/null 2>"$home/server.log" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q "listening at endpoint" "$home/server.log" && break; sleep 0.05; done
+  for load in 0.7 0.2 0.5; do
+    "${env[@]}" "$bin/pictora-provider" --name "Load$load" --server "127.0.0.1:$port" --host 127.0.0.1 \
+      --load "$load" 2>"$home/provider-$load.log" &
+    pids+=($!)
+  done
+  for load in 0.7 0.2 0.5; do
+    for _ in $(seq 100); do grep -q "registered service" "$home/provider-$load.log" && break; sleep 0.05; done
+  done
+  printf -v "lookup_port_$1" '%s' "$port"
+}
+
 start_servers() {
   start_speed_server "$bin/dcerpc_speed_server" main
   echo_port="$(port_of main echo)"
@@ -45,12 +75,22 @@ start_servers() {
     baseline_port="$(port_of baseline null)"
     rows+=(null_baseline)
   fi
+  if [ "${LOOKUPS:-1}" != 0 ]; then
+    start_lookup_server serial false
+    start_lookup_server parallel true
+    rows+=(lookup_serial lookup_parallel)
+  fi
 }
 
 row_echo() { "$bin/dcerpc_speed_client" echo "$echo_port" "$1" "$seconds"; }
 row_null() { "$bin/dcerpc_speed_client" null "$null_port" "$1" "$seconds"; }
 row_null_observed() { "$bin/dcerpc_speed_client" null "$observed_port" "$1" "$seconds"; }
 row_null_baseline() { "$bin/dcerpc_speed_client" null "$baseline_port" "$1" "$seconds"; }
+lookup_row() {
+  "$bin/lookup_bench" --row --server "127.0.0.1:$1" --service Images/Thumbs --seconds "$seconds" --connections "$2"
+}
+row_lookup_serial() { lookup_row "$lookup_port_serial" "$1"; }
+row_lookup_parallel() { lookup_row "$lookup_port_parallel" "$1"; }
 
 rows=(echo null null_observed)
 
@@ -85,4 +125,9 @@ for connections in sorted({c for c, _ in data}):
         ratio = '%.2f' % statistics.median(ratios) if ratios else '-'
         print('%-11d %-15s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
                                                          sum(v[3] for v in rounds.values())))
+counts = sorted({c for c, _ in data})
+for row in rows:
+    if row.startswith('lookup') and (1, row) in data and (counts[-1], row) in data and counts[-1] > 1:
+        rate = lambda c: statistics.median(v[0] for v in data[(c, row)].values())
+        print('%s: %d connections give %.1f times the lookups per second of 1' % (row, counts[-1], rate(counts[-1]) / rate(1)))
 PY
