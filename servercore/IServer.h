@@ -10,6 +10,7 @@
 #include "global/IObject.h"
 #include "servercore/CallerIdentity.h"
 #include "servercore/ISession.h"
+#include "servercore/IServicesCatalogue.h"
 #include "util/ElementList.h"
 
 namespace Korvane::Pictora::ServerCore {
@@ -82,6 +83,8 @@ class IServer : public virtual Global::IObject {
                               std::string& message) = 0;
   // Re-reads the log folder from the configuration file and reopens the log there.
   virtual bool Synchronize(const std::string& configuration) = 0;
+  // The services catalogue shared with other servers; null for a single server.
+  virtual IServicesCatalogue* SharedCatalogue() { return nullptr; }
 };
 
 }  // namespace Korvane::Pictora::ServerCore

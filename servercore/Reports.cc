@@ -24,6 +24,7 @@ GU::ElementList BasicInformation(const ServerFacts& facts, const Registry& regis
   info["ServerType"] = "undefined";
   info["NumServiceProviders"] = GU::Format("%lu", static_cast<unsigned long>(registry.Providers().size()));
   info["NumServices"] = GU::Format("%lu", static_cast<unsigned long>(registry.RegisteredServiceCount()));
+  if (!facts.cluster.empty()) info["Cluster"] = facts.cluster;
   return info;
 }
 

@@ -17,6 +17,7 @@ struct ServerFacts {
   std::string hostMachine;  // the configuration's HostMachine value
   std::string endpoint;
   std::string logsFolder;
+  std::string cluster;  // cluster mode: the state of the cluster store as this server sees it
 };
 
 GeneralUtilityLib::ElementList BasicInformation(const ServerFacts& facts, const Registry& registry);

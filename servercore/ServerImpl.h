@@ -12,6 +12,11 @@
 // None is re-entrant: an operation that runs inside another calls the *Locked helper that
 // requires the lock instead of taking it again.
 //
+// In cluster mode (a cluster store among the seams) the registry is a replica: a change is
+// committed to the store without the registry lock, and reaches the registry of every server,
+// this one included, only through the replica, which applies it under the registry lock. The
+// caller is answered once the change has arrived here.
+//
 // The seams (listener, provider calls, management information) are not owned; the host wires
 // them and keeps them alive until the core is destroyed.
 #pragma once
@@ -25,6 +30,9 @@
 
 #include "global/Object.h"
 #include "servercore/AuthenticationFiles.h"
+#include "servercore/ClusterCatalogue.h"
+#include "servercore/ClusterReplica.h"
+#include "servercore/ClusterWriter.h"
 #include "servercore/ConfigurationFile.h"
 #include "servercore/IListener.h"
 #include "servercore/IManagementInfo.h"
@@ -57,6 +65,8 @@ class ServerImpl : public Global::Object, public IServer {
     IManagementInfo* managementInfo = nullptr;     // may come later, see SetManagementInfo
     std::unique_ptr<MemoryGuard> memoryGuard;     // null: the process's own
     std::chrono::milliseconds livenessPeriod{60000};  // how often the host runs Manage
+    IClusterStore* clusterStore = nullptr;  // set: cluster mode
+    std::string clusterPrefix;
   };
 
   ServerImpl() : ServerImpl(Seams{}) {}
@@ -104,6 +114,7 @@ class ServerImpl : public Global::Object, public IServer {
   GeneralUtilityLib::ElementList GetConfiguration() override EXCLUDES(configurationLock_);
   bool GetServiceName(const std::string& name, std::string& storedName, std::string& message) override;
   bool Synchronize(const std::string& configuration) override;
+  IServicesCatalogue* SharedCatalogue() override { return catalogue_.get(); }
 
   // Reports go to the status reporter (the global reporter) as one-entry status records,
   // messages cut to 5000 characters.
@@ -129,6 +140,32 @@ class ServerImpl : public Global::Object, public IServer {
       REQUIRES(registryLock_);
   void RegisterServiceLocked(const std::string& providerName, const ServiceElement& element,
                              GeneralUtilityLib::Status& status) REQUIRES(registryLock_);
+
+  // Cluster mode (ServerImplCluster.cc): the replica's start and the changes it applies.
+  void StartReplicaLocked(const std::string& endpoint) REQUIRES(registryLock_);
+  void ApplyReplicated(const std::vector<IClusterStore::Change>& changes) EXCLUDES(registryLock_);
+  void ReplaceReplicated(const std::vector<IClusterStore::Entry>& entries) EXCLUDES(registryLock_);
+  void ApplyChangeLocked(const IClusterStore::Change& change) REQUIRES(registryLock_);
+  void PutProviderLocked(const std::string& value) REQUIRES(registryLock_);
+  void PutServiceLocked(const std::string& providerKey, const std::string& serviceKey, const std::string& value,
+                        bool failure) REQUIRES(registryLock_);
+  void WriteCatalogueLocked(const std::string& text) REQUIRES(registryLock_);
+  // The registry changes of cluster mode: committed first, answered once arrived.
+  bool AddServiceProviderReplicated(const std::string& name, const std::string& sessionId,
+                                    const std::string& providerXml, std::string& statusXml) EXCLUDES(registryLock_);
+  bool UpdateServiceProviderReplicated(const std::string& name, const std::string& providerXml, std::string& out)
+      EXCLUDES(registryLock_);
+  bool RemoveServiceProviderReplicated(const std::string& name) EXCLUDES(registryLock_);
+  bool RemoveServiceReplicated(const std::string& providerName, const std::string& serviceName, std::string& out)
+      EXCLUDES(registryLock_);
+  bool ChangeServicesReplicated(const char* operation, const std::string& providerName, const std::string& servicesXml,
+                                bool add, std::string& out) EXCLUDES(registryLock_);
+  // True, with the reason in status, while the store is known not to answer: a change is then
+  // refused at once rather than after a timeout.
+  bool RefusedWhileUnreachable(GeneralUtilityLib::Status& status);
+  // Whether a commit landed; when it did not, why, in status.
+  bool Landed(ClusterWriter::Result result, std::int64_t revision, const std::string& error,
+              GeneralUtilityLib::Status& status);
 
   // The status record each operation leaves, copied in once at its end.
   void PublishLocked(const GeneralUtilityLib::Status& status) REQUIRES(registryLock_) { status_ = status; }
@@ -169,6 +206,14 @@ class ServerImpl : public Global::Object, public IServer {
 
   GeneralUtilityLib::ActiveCriticalSection configurationLock_;
   GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationLock_);
+
+  // Cluster mode only; fixed by Init.
+  IClusterStore* const clusterStore_;
+  const std::string clusterPrefix_;
+  std::unique_ptr<ClusterKeys> clusterKeys_;
+  std::unique_ptr<ClusterReplica> replica_;
+  std::unique_ptr<ClusterWriter> writer_;
+  std::unique_ptr<ClusterCatalogue> catalogue_;
 
   std::atomic<bool> stopFlag_{false};
   std::atomic<unsigned> providersCount_{0};

@@ -83,9 +83,14 @@ void ServerImpl::Manage() {
            static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(started - lastPassEnd_).count()));
   }
   std::vector<PingTarget> targets;
+  // In a cluster one server, the elected one, pings for all; its removals carry the proof that it
+  // still is the one.
+  IClusterStore::Condition fence;
+  const bool pings = !replica_ || replica_->Leading(fence);
   Guarded("Manage", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     if (settings_.sessionIdleTimeout.count() > 0) sessions_.CloseIdle(settings_.sessionIdleTimeout);
+    if (!pings) return true;
     for (const auto& [name, record] : registry_.Providers()) {
       targets.push_back(PingTarget{name, record.config.GetValue("HostMachine"), record.config.GetValue("Endpoint"),
                                    record.sessionId});
@@ -107,6 +112,17 @@ void ServerImpl::Manage() {
       continue;
     }
     if (!DropAfterFailedPing(target.name, late)) continue;
+    if (replica_) {
+      if (!replica_->Leading(fence)) break;
+      Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
+             errorText.c_str());
+      std::int64_t revision = 0;
+      std::string error;
+      if (writer_->RemoveProvider(target.name, fence, revision, error) == ClusterWriter::Result::kDone) {
+        replica_->WaitApplied(revision, std::chrono::seconds(5));
+      }
+      continue;
+    }
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
     RemoveServiceProvider(target.name);

@@ -1,5 +1,6 @@
 // The registry operations: providers, their services and the allocations.
 #include "servercore/ProviderTexts.h"
+#include "servercore/RegistryMessages.h"
 #include "servercore/SafeNames.h"
 #include "servercore/ServerImpl.h"
 #include "util/TextUtil.h"
@@ -51,13 +52,13 @@ bool ServerImpl::AdmitLocked(const std::string& incoming, const char* operation,
 
 bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& sessionId,
                                     const std::string& providerXml, std::string& statusXml) {
+  if (writer_) return AddServiceProviderReplicated(name, sessionId, providerXml, statusXml);
   return Guarded("AddServiceProvider", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.AddServiceProvider");
     const bool added = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(name) != nullptr) {
-        return Answer(FailWith(status, kStatusAlreadyRegistered,
-                               GU::Format("ServiceProvider '%s' already registered", name.c_str())),
+        return Answer(FailWith(status, kStatusAlreadyRegistered, AlreadyRegisteredMessage(name)),
                       status, statusXml);
       }
       if (!AdmitLocked(providerXml, "AddServiceProvider", status)) return Answer(false, status, statusXml);
@@ -76,15 +77,13 @@ bool ServerImpl::AddServiceProvider(const std::string& name, const std::string& 
 
 bool ServerImpl::UpdateServiceProviderInfo(const std::string& name, const std::string& providerXml,
                                            std::string& out) {
+  if (writer_) return UpdateServiceProviderReplicated(name, providerXml, out);
   return Guarded("UpdateServiceProviderInfo", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.UpdateServiceProviderInfo");
     const bool updated = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(name) == nullptr) {
-        return FailWith(status, kStatusUpdateUnknownProvider,
-                        GU::Format("Could not update ServiceProvider info; ServiceProvider '%s' is not "
-                                   "registered on this Server.",
-                                   name.c_str()));
+        return FailWith(status, kStatusUpdateUnknownProvider, UpdateUnknownMessage(name));
       }
       if (!AdmitLocked(providerXml, "UpdateServiceProviderInfo", status)) return Answer(false, status, out);
       ProviderValues values;
@@ -96,6 +95,7 @@ bool ServerImpl::UpdateServiceProviderInfo(const std::string& name, const std::s
 }
 
 bool ServerImpl::RemoveServiceProvider(const std::string& name) {
+  if (writer_) return RemoveServiceProviderReplicated(name);
   return Guarded("RemoveServiceProvider", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.RemoveServiceProvider");
@@ -109,10 +109,7 @@ bool ServerImpl::RemoveProviderLocked(const std::string& name, GU::Status& statu
   RefreshServicesLocked();
   const std::optional<RemovedProvider> removed = registry_.RemoveProvider(name);
   if (!removed) {
-    return FailWith(status, kStatusRemoveUnknownProvider,
-                    GU::Format("Could not unregister ServiceProvider; ServiceProvider '%s' is not "
-                               "registered on this Server.",
-                               name.c_str()));
+    return FailWith(status, kStatusRemoveUnknownProvider, RemoveUnknownMessage(name));
   }
   sessions_.Close(removed->sessionId);
   CountLocked();
@@ -125,15 +122,13 @@ bool ServerImpl::RemoveProviderLocked(const std::string& name, GU::Status& statu
 }
 
 bool ServerImpl::AddServices(const std::string& providerName, const std::string& servicesXml, std::string& out) {
+  if (writer_) return ChangeServicesReplicated("AddServices", providerName, servicesXml, true, out);
   return Guarded("AddServices", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.AddServices");
     const bool taken = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(providerName) == nullptr) {
-        return FailWith(status, kStatusAddServicesUnknownProvider,
-                        GU::Format("Could not register services of ServiceProvider '%s' as it is not "
-                                   "registered on this Server.",
-                                   providerName.c_str()));
+        return FailWith(status, kStatusAddServicesUnknownProvider, AddServicesUnknownMessage(providerName));
       }
       if (!AdmitLocked(servicesXml, "AddServices", status)) return Answer(false, status, out);
       std::vector<ServiceElement> elements;
@@ -178,16 +173,14 @@ void ServerImpl::RegisterServiceLocked(const std::string& providerName, const Se
          providerName.c_str());
 }
 
-bool ServerImpl::RemoveServices(const std::string& providerName, const std::string& servicesXml, std::string&) {
+bool ServerImpl::RemoveServices(const std::string& providerName, const std::string& servicesXml, std::string& out) {
+  if (writer_) return ChangeServicesReplicated("RemoveServices", providerName, servicesXml, false, out);
   return Guarded("RemoveServices", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.RemoveServices");
     const bool taken = [&]() REQUIRES(registryLock_) {
       if (registry_.FindProvider(providerName) == nullptr) {
-        return FailWith(status, kStatusRemoveServicesUnknownProvider,
-                        GU::Format("Could not unregister services of ServiceProvider '%s' as it is not "
-                                   "registered on this Server.",
-                                   providerName.c_str()));
+        return FailWith(status, kStatusRemoveServicesUnknownProvider, RemoveServicesUnknownMessage(providerName));
       }
       std::vector<std::string> names;
       if (!ReadServiceNames(servicesXml, names, status)) return false;
@@ -206,7 +199,8 @@ bool ServerImpl::RemoveServices(const std::string& providerName, const std::stri
   });
 }
 
-bool ServerImpl::RemoveService(const std::string& providerName, const std::string& serviceName, std::string&) {
+bool ServerImpl::RemoveService(const std::string& providerName, const std::string& serviceName, std::string& out) {
+  if (writer_) return RemoveServiceReplicated(providerName, serviceName, out);
   return Guarded("RemoveService", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     RefreshServicesLocked();

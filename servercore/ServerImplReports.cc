@@ -25,7 +25,8 @@ std::string ProviderConfigurationText(const std::string& path) {
 ServerFacts ServerImpl::FactsLocked() {
   const GU::ElementList config = GetConfiguration();
   CriticalSectionLock lock(&reportLock_);
-  return ServerFacts{configPath_, config.GetValue("HostMachine"), config.GetValue("Endpoint"), log_.Folder()};
+  return ServerFacts{configPath_, config.GetValue("HostMachine"), config.GetValue("Endpoint"), log_.Folder(),
+                     replica_ ? replica_->Describe() : std::string()};
 }
 
 std::string ServerImpl::GetInfo(const CallerIdentity& caller, const std::string& reportKind, std::string& out) {
@@ -71,7 +72,13 @@ std::string ServerImpl::ServerManagerReportLocked(GU::Status& status) {
     const std::string info = management->GetServiceProviderInfo(provider.config);
     report.AddRegistered(provider.name, provider.config, info);
     if (!info.empty()) continue;
-    // It did not answer: it is gone.
+    // It did not answer: it is gone. In a cluster the removal comes back through the replica.
+    if (writer_) {
+      std::int64_t revision = 0;
+      std::string error;
+      writer_->RemoveProvider(provider.name, std::nullopt, revision, error);
+      continue;
+    }
     RemoveProviderLocked(provider.name, status);
     sessions_.Close(provider.sessionId);
   }

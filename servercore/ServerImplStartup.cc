@@ -33,7 +33,9 @@ ServerImpl::ServerImpl(Seams seams)
       managementInfo_(seams.managementInfo),
       memoryGuard_(seams.memoryGuard ? std::move(seams.memoryGuard) : MemoryGuard::ForThisProcess()),
       livenessPeriod_(seams.livenessPeriod),
-      lastPassEnd_(std::chrono::steady_clock::now()) {
+      lastPassEnd_(std::chrono::steady_clock::now()),
+      clusterStore_(seams.clusterStore),
+      clusterPrefix_(seams.clusterPrefix) {
   // Reports reach the global reporter from the start, log file or not.
   SetStatusReporter(Global::GetGlobalReporter());
 }
@@ -84,6 +86,7 @@ long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   RefreshServicesLocked();
   OpenLogs();
   Report(ServerSource("Init").c_str(), "Starting Server: Version '%s'", Global::InstalledVersion().c_str());
+  if (clusterStore_ != nullptr && !replica_) StartReplicaLocked(values.GetValue("Endpoint"));
 
   std::string message;
   long error = 0;
@@ -116,6 +119,8 @@ void ServerImpl::OpenLogs() {
 
 bool ServerImpl::Close() {
   return Guarded("Close", false, [&] {
+    // Before the lock: the replica's thread may be waiting for it.
+    if (replica_) replica_->Stop();
     CriticalSectionLock lock(&registryLock_);
     IListener* listener = listener_.load();
     if (listening_ && listener != nullptr) listener->StopListening();

@@ -21,6 +21,10 @@ inline constexpr std::uint32_t kStatusFatal = 15871;
 inline constexpr std::uint32_t kStatusServerOutOfMemory = 1130;
 // The open sessions reached MaxSessions.
 inline constexpr std::uint32_t kStatusSessionLimit = 15627;
+// Cluster mode: the cluster store does not answer or has no quorum; the registry takes no change.
+inline constexpr std::uint32_t kStatusClusterUnreachable = 15628;
+// Cluster mode: other servers changed the same provider on every attempt.
+inline constexpr std::uint32_t kStatusClusterContended = 15629;
 // A server manager from a machine that is not on the allow list.
 inline constexpr std::uint32_t kStatusAccessDenied = 53248;
 

@@ -1,0 +1,201 @@
+#include "servercore/ClusterReplica.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+ClusterReplica::ClusterReplica(IClusterStore& store, ClusterKeys keys, std::string serverId, Handlers handlers,
+                               ClusterTiming timing)
+    : store_(store), keys_(std::move(keys)), serverId_(std::move(serverId)), handlers_(std::move(handlers)),
+      timing_(timing) {}
+
+ClusterReplica::~ClusterReplica() { Stop(); }
+
+bool ClusterReplica::ReadInitial(std::vector<IClusterStore::Entry>& entries, std::string& error) {
+  std::int64_t revision = 0;
+  if (!store_.ReadAll(keys_.Prefix(), entries, revision, error)) {
+    SetReachable(false, error);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  applied_ = revision;
+  return true;
+}
+
+void ClusterReplica::Start() {
+  follower_ = std::thread([this] { Follow(); });
+  elector_ = std::thread([this] { Elect(); });
+}
+
+void ClusterReplica::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (follower_.joinable()) follower_.join();
+  if (elector_.joinable()) elector_.join();
+  bool wasLeading = false;
+  std::int64_t created = 0;
+  {
+    std::lock_guard lock(mutex_);
+    wasLeading = leading_;
+    created = leaderCreated_;
+    lease_ = 0;
+    leading_ = false;
+  }
+  // Handing the liveness pass on at once, rather than when the lease runs out.
+  if (wasLeading) {
+    std::int64_t revision = 0;
+    std::string error;
+    store_.Commit({{keys_.Leader(), true, created}}, {{IClusterStore::Operation::Kind::kDelete, keys_.Leader(), {}, 0}},
+                  revision, error);
+  }
+}
+
+bool ClusterReplica::Pause(std::chrono::milliseconds period) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, period, [this] { return stopping_; });
+  return !stopping_;
+}
+
+bool ClusterReplica::WaitApplied(std::int64_t revision, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return applied_ >= revision || stopping_; }) && applied_ >= revision;
+}
+
+std::int64_t ClusterReplica::AppliedRevision() const {
+  std::lock_guard lock(mutex_);
+  return applied_;
+}
+
+bool ClusterReplica::Reachable() const {
+  std::lock_guard lock(mutex_);
+  return reachable_;
+}
+
+void ClusterReplica::NoteUnreachable(const std::string& error) { SetReachable(false, error); }
+
+void ClusterReplica::SetReachable(bool reachable, const std::string& error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (reachable_ == reachable) return;
+    reachable_ = reachable;
+  }
+  handlers_.report(reachable ? "The cluster store answers again; the registry catches up and changes are accepted"
+                             : "The cluster store is unreachable (" + error +
+                                   "); lookups answer from the registry as last seen, changes are refused");
+}
+
+bool ClusterReplica::Leading(IClusterStore::Condition& fence) const {
+  std::lock_guard lock(mutex_);
+  fence = {keys_.Leader(), true, leaderCreated_};
+  return leading_;
+}
+
+std::string ClusterReplica::Describe() const {
+  std::lock_guard lock(mutex_);
+  return std::string(reachable_ ? "reachable" : "unreachable") + "; " +
+         (leading_ ? "runs the liveness pass" : "another server runs the liveness pass") + "; revision " +
+         std::to_string(applied_);
+}
+
+void ClusterReplica::ApplyBatch(const std::vector<IClusterStore::Change>& changes, std::int64_t revision) {
+  if (!changes.empty()) handlers_.apply(changes);
+  {
+    std::lock_guard lock(mutex_);
+    if (revision > applied_) applied_ = revision;
+  }
+  changed_.notify_all();
+}
+
+bool ClusterReplica::Resynchronise() {
+  std::vector<IClusterStore::Entry> entries;
+  std::int64_t revision = 0;
+  std::string error;
+  if (!store_.ReadAll(keys_.Prefix(), entries, revision, error)) {
+    SetReachable(false, error);
+    return false;
+  }
+  handlers_.replaceAll(entries);
+  {
+    std::lock_guard lock(mutex_);
+    applied_ = revision;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+void ClusterReplica::Follow() {
+  const auto stopping = [this] {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+  };
+  bool placeLost = AppliedRevision() == 0;
+  while (!stopping()) {
+    if (placeLost) {
+      if (!Resynchronise()) {
+        Pause(timing_.retry);
+        continue;
+      }
+      placeLost = false;
+    }
+    std::string error;
+    const auto end = store_.Watch(
+        keys_.Prefix(), AppliedRevision() + 1,
+        [this](const std::vector<IClusterStore::Change>& changes, std::int64_t revision) {
+          ApplyBatch(changes, revision);
+        },
+        stopping, error);
+    if (end == IClusterStore::StreamEnd::kStopped) break;
+    if (end == IClusterStore::StreamEnd::kCompacted) {
+      handlers_.report("The cluster store compacted changes this server had not seen; reading the registry whole");
+      placeLost = true;
+      continue;
+    }
+    Pause(timing_.retry);
+  }
+}
+
+void ClusterReplica::Elect() {
+  using Kind = IClusterStore::Operation::Kind;
+  while (Pause(timing_.renewal)) {
+    std::int64_t lease = 0;
+    bool leading = false;
+    {
+      std::lock_guard lock(mutex_);
+      lease = lease_;
+      leading = leading_;
+    }
+    std::string error;
+    if (lease != 0 && !store_.KeepAlive(lease, error)) {
+      // The lease (and with it any leadership) is gone, or the store has no quorum.
+      lease = 0;
+      if (leading) handlers_.report("This server no longer runs the liveness pass: " + error);
+      std::lock_guard lock(mutex_);
+      lease_ = 0;
+      leading_ = false;
+      leading = false;
+    }
+    if (lease == 0 && !store_.GrantLease(timing_.leaseSeconds, lease, error)) {
+      SetReachable(false, error);
+      continue;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      lease_ = lease;
+    }
+    SetReachable(true, {});
+    if (leading) continue;
+    std::int64_t revision = 0;
+    const auto outcome =
+        store_.Commit({{keys_.Leader(), true, 0}}, {{Kind::kPut, keys_.Leader(), serverId_, lease}}, revision, error);
+    if (outcome != IClusterStore::Outcome::kDone) continue;
+    {
+      std::lock_guard lock(mutex_);
+      leading_ = true;
+      leaderCreated_ = revision;
+    }
+    handlers_.report("This server now runs the liveness pass for the cluster");
+  }
+}
+
+}  // namespace Korvane::Pictora::ServerCore

@@ -1,0 +1,98 @@
+// This server's copy of the registry kept in the cluster store: it follows the store's stream of
+// changes and hands every batch, in revision order, to the core; it tells the writers when a
+// change they committed has arrived here; it knows whether the store answers; and it takes part
+// in the election of the one server that runs the liveness pass.
+//
+// Two threads of its own: the follower (the stream, and a full read whenever the stream lost its
+// place) and the elector (a leased leader key, renewed every second; each renewal also proves the
+// store has a quorum). Handlers run on the follower thread, one at a time.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "servercore/ClusterKeys.h"
+#include "servercore/IClusterStore.h"
+
+namespace Korvane::Pictora::ServerCore {
+
+// The leader's lease, how often it is renewed (and the store's quorum proven), and the pause
+// before a broken stream is opened again.
+struct ClusterTiming {
+  int leaseSeconds = 3;
+  std::chrono::milliseconds renewal{1000};
+  std::chrono::milliseconds retry{500};
+};
+
+class ClusterReplica {
+ public:
+  struct Handlers {
+    // Changes in revision order, as the stream delivers them.
+    std::function<void(const std::vector<IClusterStore::Change>&)> apply;
+    // Everything under the prefix, after the stream lost its place (or the first read failed).
+    std::function<void(const std::vector<IClusterStore::Entry>&)> replaceAll;
+    std::function<void(const std::string& line)> report;
+  };
+  ClusterReplica(IClusterStore& store, ClusterKeys keys, std::string serverId, Handlers handlers,
+                 ClusterTiming timing = ClusterTiming{});
+  ~ClusterReplica();
+  ClusterReplica(const ClusterReplica&) = delete;
+  ClusterReplica& operator=(const ClusterReplica&) = delete;
+
+  // The first full read, on the caller's thread, for the caller to apply before it takes calls.
+  // False when the store does not answer; Start then reads in the background.
+  bool ReadInitial(std::vector<IClusterStore::Entry>& entries, std::string& error);
+  void Start();
+  void Stop();
+
+  // Waits until the changes up to revision have been handed to the core; false on timeout.
+  bool WaitApplied(std::int64_t revision, std::chrono::milliseconds timeout);
+  std::int64_t AppliedRevision() const;
+
+  bool Reachable() const;
+  // A writer found the store without answer or quorum.
+  void NoteUnreachable(const std::string& error);
+  // Whether this server runs the liveness pass; fence: the condition a removal it makes must
+  // carry, so a leader that lost its lease unnoticed cannot remove anything.
+  bool Leading(IClusterStore::Condition& fence) const;
+  // One line for the reports: members reachable or not, leader or not, revision applied.
+  std::string Describe() const;
+
+  const ClusterKeys& Keys() const { return keys_; }
+  IClusterStore& Store() { return store_; }
+
+ private:
+  void Follow();
+  void Elect();
+  void ApplyBatch(const std::vector<IClusterStore::Change>& changes, std::int64_t revision);
+  bool Resynchronise();
+  void SetReachable(bool reachable, const std::string& error);
+  // Sleeps up to `period`; false when stopping.
+  bool Pause(std::chrono::milliseconds period);
+
+  IClusterStore& store_;
+  const ClusterKeys keys_;
+  const std::string serverId_;
+  const Handlers handlers_;
+  const ClusterTiming timing_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::int64_t applied_ = 0;  // 0: nothing read yet
+  bool reachable_ = true;
+  bool leading_ = false;
+  std::int64_t leaderCreated_ = 0;
+  std::int64_t lease_ = 0;
+
+  std::thread follower_;
+  std::thread elector_;
+};
+
+}  // namespace Korvane::Pictora::ServerCore
