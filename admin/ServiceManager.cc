@@ -39,6 +39,7 @@ bool ServiceManager::Init(const std::string& servicesFile, ServiceProviderManage
   servicesFile_ = servicesFile;
   providers_ = providers;
   server_ = server;
+  catalogue_ = server != nullptr ? server->SharedCatalogue() : nullptr;
   calls_ = ProviderServiceCalls(server, calls);
   return true;
 }
@@ -46,7 +47,7 @@ bool ServiceManager::Init(const std::string& servicesFile, ServiceProviderManage
 std::string ServiceManager::GetServicesXml(std::string& statusXml) {
   GU::Status status("ServiceManager.GetServicesXml");
   GU::XmlDocument document;
-  if (document.LoadFile(servicesFile_) && document.SelectNode("//", 0)) {
+  if (LoadServices(document, status) && document.SelectNode("//", 0)) {
     const std::string declaration = document.GetNodeText("");
     if (document.SelectNode("/Pictora", 0)) {
       return GU::Format("<?xml %s?>%s", declaration.c_str(), document.GetNodeXml().c_str());
@@ -60,6 +61,12 @@ std::string ServiceManager::GetServicesXml(std::string& statusXml) {
 
 bool ServiceManager::UpdateServicesXml(const std::string& servicesXml, std::string& statusXml) {
   GU::Status status("ServiceManager.UpdateServicesXml");
+  // A whole new text: saved over whatever version is current.
+  GU::XmlDocument current;
+  if (catalogue_ != nullptr && !LoadServices(current, status)) {
+    statusXml = status.ToXml(false);
+    return false;
+  }
   if (SaveServicesXml(servicesXml, status)) return true;
   statusXml = status.ToXml(false);
   return false;
@@ -236,9 +243,20 @@ bool ServiceManager::RefreshAllServices(std::string&) {
   return true;
 }
 
-bool ServiceManager::ReadRecords(ServiceRecords& records, GU::Status& status) const {
+bool ServiceManager::LoadServices(GU::XmlDocument& document, GU::Status& status) {
+  if (catalogue_ == nullptr) return document.LoadFile(servicesFile_);
+  std::string text;
+  std::string error;
+  if (catalogue_->Read(text, catalogueVersion_, error) != IServicesCatalogue::Outcome::kDone) {
+    status.Add(kStoreReadFailed, "The cluster store is unreachable; the services cannot be read (" + error + ")");
+    return false;
+  }
+  return document.LoadXml(text);
+}
+
+bool ServiceManager::ReadRecords(ServiceRecords& records, GU::Status& status) {
   GU::XmlDocument document;
-  if (!document.LoadFile(servicesFile_)) {
+  if (!LoadServices(document, status)) {
     status.AddAll(document.GetStatus());
     return false;
   }
@@ -252,7 +270,7 @@ bool ServiceManager::ReadRecords(ServiceRecords& records, GU::Status& status) co
 }
 
 bool ServiceManager::SaveRecords(const ServiceRecords& records, std::uint32_t failureCode, const char* failureMessage,
-                                 GU::Status& status) const {
+                                 GU::Status& status) {
   std::string text = "<?xml version=\"1.0\" standalone=\"yes\"?>\n<Pictora><Server><Services>\n";
   for (const Global::NameValueMap& record : records) text += record.ToXmlString("Service") + "\n";
   text += "</Services></Server></Pictora>\n";
@@ -261,7 +279,7 @@ bool ServiceManager::SaveRecords(const ServiceRecords& records, std::uint32_t fa
   return false;
 }
 
-bool ServiceManager::SaveServicesXml(const std::string& text, GU::Status& status) const {
+bool ServiceManager::SaveServicesXml(const std::string& text, GU::Status& status) {
   try {
     GU::XmlDocument document;
     if (!document.LoadXml(text)) {
@@ -269,6 +287,7 @@ bool ServiceManager::SaveServicesXml(const std::string& text, GU::Status& status
       status.AddAll(document.GetStatus());
       return false;
     }
+    if (catalogue_ != nullptr) return SaveToCatalogue(text, status);
     try {
       document.Save(servicesFile_);
       return true;
@@ -281,6 +300,22 @@ bool ServiceManager::SaveServicesXml(const std::string& text, GU::Status& status
     status.Add(kStoreFatal, "Unknown fatal error occured in 'ServiceManager.SaveServicesXml'");
     return false;
   }
+}
+
+bool ServiceManager::SaveToCatalogue(const std::string& text, GU::Status& status) {
+  std::string error;
+  switch (catalogue_->Save(text, catalogueVersion_, error)) {
+    case IServicesCatalogue::Outcome::kDone:
+      return true;
+    case IServicesCatalogue::Outcome::kChanged:
+      status.Add(kStoreSaveFailed, "The services were changed on another server of the cluster meanwhile; nothing "
+                                   "was saved");
+      return false;
+    case IServicesCatalogue::Outcome::kUnreachable:
+      break;
+  }
+  status.Add(kStoreSaveFailed, "The cluster store is unreachable; the services cannot be saved (" + error + ")");
+  return false;
 }
 
 std::vector<std::string> ServiceManager::Expand(const std::string& providers) const {

@@ -6,6 +6,10 @@
 // A record holds Name (normal form), Source, State ("On"/"Off"), Properties (markup) and
 // ServiceProviders (names followed by ";"; empty: every configured provider).
 //
+// With several servers sharing one catalogue (cluster mode) the records are read from it and
+// saved over the version read: a change another server saved meanwhile fails the operation
+// rather than being undone by it.
+//
 // Every operation starts a status record of its own and writes it as status XML into its status
 // argument when it fails. Not thread-safe: the management facade serialises it.
 #pragma once
@@ -19,6 +23,7 @@
 #include "global/Object.h"
 #include "servercore/IServer.h"
 #include "util/Status.h"
+#include "util/XmlDocument.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -43,10 +48,13 @@ class ServiceManager : public Global::Object {
  private:
   using ServiceRecords = std::vector<Global::NameValueMap>;
 
-  bool ReadRecords(ServiceRecords& records, GeneralUtilityLib::Status& status) const;
+  // The file, or the shared catalogue (whose version is kept for the save that follows).
+  bool LoadServices(GeneralUtilityLib::XmlDocument& document, GeneralUtilityLib::Status& status);
+  bool ReadRecords(ServiceRecords& records, GeneralUtilityLib::Status& status);
   bool SaveRecords(const ServiceRecords& records, std::uint32_t failureCode, const char* failureMessage,
-                   GeneralUtilityLib::Status& status) const;
-  bool SaveServicesXml(const std::string& text, GeneralUtilityLib::Status& status) const;
+                   GeneralUtilityLib::Status& status);
+  bool SaveServicesXml(const std::string& text, GeneralUtilityLib::Status& status);
+  bool SaveToCatalogue(const std::string& text, GeneralUtilityLib::Status& status);
   // The names of a provider list; every configured provider for an empty one.
   std::vector<std::string> Expand(const std::string& providers) const;
   // Starts or stops a service on the providers its new record adds or drops.
@@ -54,6 +62,8 @@ class ServiceManager : public Global::Object {
   bool SetState(const std::string& name, bool on, std::string& statusXml);
 
   std::string servicesFile_;
+  IServicesCatalogue* catalogue_ = nullptr;  // cluster mode only
+  std::int64_t catalogueVersion_ = 0;        // of the last read
   ServiceProviderManager* providers_ = nullptr;
   IServer* server_ = nullptr;
   ProviderServiceCalls calls_{nullptr, nullptr};

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "dcerpc/Client.h"
+#include "global/Installation.h"
 #include "host/LivenessClock.h"
 #include "rpc/PublishedObjects.h"
 #include "util/TextUtil.h"
@@ -19,12 +20,44 @@ std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& con
   return value > 0 ? std::chrono::milliseconds(value) : fallback;
 }
 
+// The cluster store's members from the installation key's ClusterEndpoints ("host:port" or
+// URLs, separated by commas); null when it names none.
+std::unique_ptr<Rpc::EtcdClusterStore> ConfiguredClusterStore() {
+  std::vector<std::string> members;
+  for (std::string member : GeneralUtilityLib::Tokenize(Global::ReadInstallationValue("ClusterEndpoints"), ",")) {
+    member = GeneralUtilityLib::Trim(member);
+    if (member.empty()) continue;
+    if (member.find("://") == std::string::npos) member = "http://" + member;
+    members.push_back(member);
+  }
+  if (members.empty()) return nullptr;
+  return std::make_unique<Rpc::EtcdClusterStore>(std::move(members), std::chrono::seconds(2));
+}
+
+// Several installations may share one cluster store, each under a prefix of its own.
+std::string ConfiguredClusterPrefix() {
+  std::string prefix = GeneralUtilityLib::Trim(Global::ReadInstallationValue("ClusterPrefix"));
+  if (prefix.empty()) prefix = "/korvane/pictora";
+  return prefix.back() == '/' ? prefix : prefix + "/";
+}
+
+ServerCore::ServerImpl::Seams CoreSeams(Rpc::Listener& listener, Rpc::ProviderCalls& providerCalls,
+                                        Rpc::EtcdClusterStore* clusterStore) {
+  ServerCore::ServerImpl::Seams seams;
+  seams.listener = &listener;
+  seams.providerCalls = &providerCalls;
+  // The loop's clock counts whole seconds: a pass comes up to a second after its period.
+  seams.livenessPeriod = std::chrono::seconds(LivenessClock::ConfiguredPeriod() + 1);
+  seams.clusterStore = clusterStore;
+  if (clusterStore != nullptr) seams.clusterPrefix = ConfiguredClusterPrefix();
+  return seams;
+}
+
 }  // namespace
 
 ServerHost::ServerHost()
-    : core_(std::make_unique<ServerCore::ServerImpl>(
-          ServerCore::ServerImpl::Seams{&listener_, &providerCalls_, nullptr, nullptr,
-                                        std::chrono::seconds(LivenessClock::ConfiguredPeriod())})) {
+    : clusterStore_(ConfiguredClusterStore()),
+      core_(std::make_unique<ServerCore::ServerImpl>(CoreSeams(listener_, providerCalls_, clusterStore_.get()))) {
   Rpc::PublishServer(core_.get());
 }
 

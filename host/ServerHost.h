@@ -11,6 +11,7 @@
 #include <string>
 
 #include "admin/ServerManagerProxy.h"
+#include "rpc/EtcdClusterStore.h"
 #include "rpc/Listener.h"
 #include "rpc/ProviderCalls.h"
 #include "servercore/ServerImpl.h"
@@ -43,6 +44,8 @@ class ServerHost {
 
   Rpc::Listener listener_;
   Rpc::ProviderCalls providerCalls_;
+  // Cluster mode only: the installation key names the cluster store's members.
+  std::unique_ptr<Rpc::EtcdClusterStore> clusterStore_;
   std::unique_ptr<ServerCore::ServerImpl> core_;
   std::unique_ptr<ServerCore::ServerManagerProxy> facade_;
   bool closed_ = false;

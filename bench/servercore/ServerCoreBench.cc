@@ -76,7 +76,7 @@ struct Registry {
   InstantProviders providers;
   Management management;
   std::unique_ptr<SC::ServerImpl> server =
-      std::make_unique<SC::ServerImpl>(SC::ServerImpl::Seams{&listener, &providers, &management, nullptr});
+      std::make_unique<SC::ServerImpl>([&] { SC::ServerImpl::Seams s; s.listener = &listener; s.providerCalls = &providers; s.managementInfo = &management; return s; }());
 
   Registry() {
     server->Init("");

@@ -70,7 +70,7 @@ class Harness {
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(root_.Path(), ignored))
       std::filesystem::remove_all(entry.path(), ignored);
-    core_ = std::make_unique<ServerCore::ServerImpl>(ServerCore::ServerImpl::Seams{&listener_, &providers_, nullptr, nullptr});
+    core_ = std::make_unique<ServerCore::ServerImpl>([&] { ServerCore::ServerImpl::Seams s; s.listener = &listener_; s.providerCalls = &providers_; return s; }());
     if (core_->Init("") != 0) ::abort();
     std::string out;
     if (!core_->AddServiceProvider("Fuzz", "s", "<P><Config><Endpoint>1</Endpoint></Config></P>", out)) ::abort();

@@ -118,7 +118,13 @@ void ServerCoreTest::TearDown() {
 }
 
 ServerImpl& ServerCoreTest::MakeServer() {
-  server_ = std::make_unique<ServerImpl>(ServerImpl::Seams{&listener_, &calls_, &management_, std::move(memoryGuard_), livenessPeriod_});
+  ServerImpl::Seams seams;
+  seams.listener = &listener_;
+  seams.providerCalls = &calls_;
+  seams.managementInfo = &management_;
+  seams.memoryGuard = std::move(memoryGuard_);
+  seams.livenessPeriod = livenessPeriod_;
+  server_ = std::make_unique<ServerImpl>(std::move(seams));
   return *server_;
 }
 
