@@ -84,6 +84,7 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"info", "bogus"}, kExitUsage},
       {{"services"}, kExitUsage},
       {{"--server", "nocolon", "version"}, kExitUsage},
+      {{"--server", "h:1,nocolon", "version"}, kExitUsage},
       {{"--pipe", "P", "--server", "h:1", "version"}, kExitUsage},
       {{"admin"}, kExitUsage},
       {{"admin", "service", "add", "S"}, kExitUsage},  // no --source
@@ -91,6 +92,7 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"admin", "config", "set", "/no/such/file"}, kExitUsage},
       {{"--help"}, kExitOk},
       {{"--server", unreachable, "version"}, kExitUnreachable},
+      {{"--server", unreachable + "," + unreachable, "--server", unreachable, "version"}, kExitUnreachable},
       {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
       {{"admin", "service", "start", "S", "--server", unreachable}, kExitUnreachable},
   };
