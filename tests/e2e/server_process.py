@@ -161,11 +161,17 @@ class ServerProcess:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-class Provider:
-    """A pictora-provider process registered with `server`, its log in the server's folder."""
+def address(server):
+    return '127.0.0.1:%d' % server.port
 
-    def __init__(self, server, name, load, extra=()):
-        command = [binary('pictora-provider'), '--name', name, '--server', '127.0.0.1:%d' % server.port,
+
+class Provider:
+    """A pictora-provider process registered with `server` (then with `more_servers` in turn, as
+    servers of one cluster), its log in the server's folder."""
+
+    def __init__(self, server, name, load, extra=(), more_servers=()):
+        command = [binary('pictora-provider'), '--name', name,
+                   '--server', ','.join(address(s) for s in (server,) + tuple(more_servers)),
                    '--host', '127.0.0.1', '--load', str(load), '--update-ms', '300', '--reregister-delay-ms', '100:400']
         self.log = LogFile(os.path.join(server.root, 'provider-%s.txt' % name))
         with open(self.log.path, 'wb') as err:
@@ -182,8 +188,9 @@ class Provider:
         return stop_process(self.process, sig)
 
 
-def cli(server, *words, pipe=None):
-    """pictora-cli against `server`: over TCP, or over its local channel `pipe`."""
-    where = ['--pipe', pipe] if pipe else ['--server', '127.0.0.1:%d' % server.port]
+def cli(server, *words, pipe=None, servers=None):
+    """pictora-cli against `server`: over TCP, or over its local channel `pipe`; `servers`: the
+    --server list instead."""
+    where = ['--pipe', pipe] if pipe else ['--server', servers or address(server)]
     return subprocess.run([binary('pictora-cli')] + where + list(words), capture_output=True, text=True,
                           timeout=30, env=server.env)

@@ -1,7 +1,7 @@
 """Real providers against the real server: stand-in provider processes (our runtime) and
 providers on impacket's NDR types. Clients get a service's providers least loaded first; the
 liveness pass drops the dead and only them; a silent provider costs at most one call time-out;
-a forgotten provider registers again."""
+a forgotten provider registers again; one whose server dies moves to the next server given."""
 import re
 import signal
 import threading
@@ -11,7 +11,7 @@ import pytest
 
 import pictora_wire as w
 from pictora_wire import PyProvider, endpoints_in_order
-from server_process import Provider, ServerProcess, cli, scaled, wait_until
+from server_process import Provider, ServerProcess, address, cli, scaled, wait_until
 
 # Grows with the time scale, so that the bounds below still tell one time-out from two.
 CALL_TIMEOUT_MS = int(scaled(1500))
@@ -179,3 +179,22 @@ def test_provider_registers_again_after_a_server_restart(server_with, running):
     assert endpoints_in_order(w.providers_for(server.port)) == [provider.port]
     sessions = [line.split()[-4] for line in provider.log.text().splitlines() if 'registered with session' in line]
     assert len(sessions) == 2 and sessions[0] != sessions[1]
+
+
+def test_provider_and_client_tool_move_to_the_next_server_when_one_dies(server_with, running):
+    """Two servers stand for a cluster (here without a shared registry): the provider registers
+    on the first, and once that one is killed, promptly on the second; the client tool skips the
+    dead one."""
+    first, second = server_with(), server_with()
+    provider = Provider(first, 'Roaming', 0.2, more_servers=(second,))
+    running.append(provider)
+    provider.wait_registered()
+    assert endpoints_in_order(w.providers_for(first.port)) == [provider.port]
+    assert endpoints_in_order(w.providers_for(second.port)) == []
+    first.process.kill()
+    first.process.wait()
+    provider.log.wait_for('server %s stopped answering; moving to %s' % (address(first), address(second)), 5)
+    provider.log.wait_for("(registered service 'Images/Thumbs'[\\s\\S]*){2}", 5)
+    assert endpoints_in_order(w.providers_for(second.port)) == [provider.port]
+    table = cli(second, 'providers-for', 'Images/Thumbs', servers='%s,%s' % (address(first), address(second)))
+    assert table.returncode == 0 and 'Roaming' in table.stdout, table.stderr

@@ -151,6 +151,24 @@ TEST(AdminCliTest, ARefusalPrintsTheStatusAsLinesAndExitsOne) {
   }
 }
 
+// A server that cannot be reached gets nothing, the next one the whole command with the document
+// read once from standard input.
+TEST(AdminCliTest, MovesOnToTheNextServerUntilOneAnswers) {
+  std::string gone;
+  {
+    StandInServer stopped;
+    gone = stopped.Address();
+  }
+  StandInServer server;
+  std::istringstream in("<Typed/>");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"admin", "services", "set", "-", "--server", gone + "," + server.Address()}, in, out, err), kExitOk)
+      << err.str();
+  const std::vector<std::string> calls = server.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1], "38 sid <Typed/>");
+}
+
 TEST(AdminCliTest, ServerReportAsTables) {
   const std::string report =
       "<Pictora><Server><Info><Basic><StartedAt>T0</StartedAt><Endpoint>3982</Endpoint><Version>1.0</Version></Basic>"

@@ -30,13 +30,13 @@ std::optional<ProviderOptions> Parse(const std::vector<std::string>& words, std:
 
 TEST(ProviderOptionsTest, AcceptsEveryOption) {
   std::string error;
-  auto options = Parse({"--name", "P", "--server", "h:1", "--host", "127.0.0.1", "--port", "0", "--load", "0.25",
-                        "--service", "A/B", "--service", "C", "--update-ms", "300", "--reregister-delay-ms",
-                        "100:400", "--refuse-ping", "--silent"},
+  auto options = Parse({"--name", "P", "--server", "h:1,[::1]:2", "--server", "k:3", "--host", "127.0.0.1", "--port",
+                        "0", "--load", "0.25", "--service", "A/B", "--service", "C", "--update-ms", "300",
+                        "--reregister-delay-ms", "100:400", "--refuse-ping", "--silent"},
                        error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->name, "P");
-  EXPECT_EQ(options->server, "h:1");
+  EXPECT_EQ(options->servers, (std::vector<std::string>{"h:1", "[::1]:2", "k:3"}));
   EXPECT_EQ(options->hostMachine, "127.0.0.1");
   EXPECT_DOUBLE_EQ(*options->load, 0.25);
   EXPECT_EQ(options->services, (std::vector<std::string>{"A/B", "C"}));
@@ -53,6 +53,7 @@ TEST(ProviderOptionsTest, RefusesBadValues) {
       {"--load", ""},        {"--update-ms", "5"},    {"--reregister-delay-ms", "400:100"},
       {"--reregister-delay-ms", "100"}, {"--name"},   {"--unknown", "1"},
       {"--name", ""},        {"--server", "nocolon"}, {"--service", "A", "B"},
+      {"--server", "h:1,nocolon"}, {"--server", "h:1", "k:2"},
   };
   for (const auto& words : bad) {
     std::string error;
@@ -83,6 +84,7 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"info", "bogus"}, kExitUsage},
       {{"services"}, kExitUsage},
       {{"--server", "nocolon", "version"}, kExitUsage},
+      {{"--server", "h:1,nocolon", "version"}, kExitUsage},
       {{"--pipe", "P", "--server", "h:1", "version"}, kExitUsage},
       {{"admin"}, kExitUsage},
       {{"admin", "service", "add", "S"}, kExitUsage},  // no --source
@@ -90,6 +92,7 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"admin", "config", "set", "/no/such/file"}, kExitUsage},
       {{"--help"}, kExitOk},
       {{"--server", unreachable, "version"}, kExitUnreachable},
+      {{"--server", unreachable + "," + unreachable, "--server", unreachable, "version"}, kExitUnreachable},
       {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
       {{"admin", "service", "start", "S", "--server", unreachable}, kExitUnreachable},
   };

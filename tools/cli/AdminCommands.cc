@@ -215,8 +215,8 @@ int PrintDocument(const BufferReply& reply, const AdminRequest& request, std::os
   return kExitOk;
 }
 
-int Ask(ServerClient& client, const AdminRequest& request, const std::vector<std::string>& texts, std::ostream& out,
-        std::ostream& err) {
+int Ask(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& texts = request.texts;
   std::string status;
   switch (request.opnum) {
     case Op::kGetServerInfo:
@@ -252,18 +252,20 @@ void AddAdminCommands(CLI::App& app, std::optional<AdminRequest>& request) {
   admin->footer(kAdminSynopsis + app.get_footer());  // after the commands, which keep the shorter footer
 }
 
-int RunAdmin(ServerClient& client, const AdminRequest& request, std::istream& in, std::ostream& out,
-             std::ostream& err) {
-  std::vector<std::string> texts = request.texts;
-  if (!request.documentFile.empty()) {
-    std::optional<std::string> document = ReadDocument(request.documentFile, in);
-    if (!document) {
-      err << "cannot read " << request.documentFile << "\n";
-      return kExitUsage;
-    }
-    texts.push_back(std::move(*document));
+bool LoadAdminDocument(AdminRequest& request, std::istream& in, std::ostream& err) {
+  if (request.documentFile.empty()) return true;
+  std::optional<std::string> document = ReadDocument(request.documentFile, in);
+  if (!document) {
+    err << "cannot read " << request.documentFile << "\n";
+    return false;
   }
-  return WithSession(client, SessionKind::kManagement, err, [&] { return Ask(client, request, texts, out, err); });
+  request.texts.push_back(std::move(*document));
+  request.documentFile.clear();
+  return true;
+}
+
+int RunAdmin(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err) {
+  return WithSession(client, SessionKind::kManagement, err, [&] { return Ask(client, request, out, err); });
 }
 
 }  // namespace Korvane::Pictora::Tools

@@ -31,8 +31,13 @@ struct AdminRequest {
 // Adds `admin` and its commands to `app`; the chosen command's request lands in `request`.
 void AddAdminCommands(CLI::App& app, std::optional<AdminRequest>& request);
 
-// Asks `request` in a management session of its own; the exit status (CliExit).
-int RunAdmin(ServerClient& client, const AdminRequest& request, std::istream& in, std::ostream& out,
-             std::ostream& err);
+// Reads the document the request names into its last text, once, before any server is asked:
+// stdin cannot be read again when the command moves on to another server. False, and why on
+// `err`, when the document cannot be read.
+bool LoadAdminDocument(AdminRequest& request, std::istream& in, std::ostream& err);
+
+// Asks `request` (its document loaded) in a management session of its own; the exit status
+// (CliExit).
+int RunAdmin(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err);
 
 }  // namespace Korvane::Pictora::Tools

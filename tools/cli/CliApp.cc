@@ -9,6 +9,7 @@
 #include "dcerpc/Status.h"
 #include "tools/cli/AdminCommands.h"
 #include "tools/cli/CliCommands.h"
+#include "tools/common/ServerList.h"
 
 namespace Korvane::Pictora::Tools {
 
@@ -19,7 +20,7 @@ constexpr const char* kExitStatuses =
     "  0  done\n"
     "  1  refused: the server answered with a failure\n"
     "  2  bad usage\n"
-    "  3  unreachable: no connection to the server, or the call failed on the way";
+    "  3  unreachable: no connection to any server given, or the call failed on the way";
 
 std::string CheckHostPort(const std::string& text) {
   return TcpBindingFor(text) ? std::string() : "HOST:PORT expected (\"[v6 address]:PORT\" for IPv6)";
@@ -36,6 +37,27 @@ std::string ToReportKind(std::string& word) {
     }
   }
   return "basic, detailed or client expected";
+}
+
+int Unreachable(const std::string& where, const DceRpc::RpcError& error, std::ostream& err) {
+  err << "cannot talk to " << where << ": " << error.what() << " (status " << error.status() << ")\n";
+  return kExitUnreachable;
+}
+
+// Runs the command on the servers in turn until one answers. A server that answered anything
+// has the command: a later failure on the way is not retried elsewhere, as the server may have
+// acted already.
+int RunOnFirstThatAnswers(ServerList servers, const CliAction& action, std::ostream& err) {
+  for (size_t tried = 1;; ++tried) {
+    ServerClient client(servers.CurrentBinding());
+    try {
+      return action(client);
+    } catch (const DceRpc::RpcError& error) {
+      Unreachable("the server at " + servers.CurrentAddress(), error, err);
+      if (client.Answered() || tried == servers.Size()) return kExitUnreachable;
+      servers.MoveToNext();
+    }
+  }
 }
 
 }  // namespace
@@ -85,11 +107,16 @@ int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream
   app.fallthrough();  // --server and --pipe may also follow the command
   app.footer(kExitStatuses);
 
-  std::string server = "localhost:3982";
+  std::vector<std::string> servers{"localhost:3982"};
   std::string pipe;
-  CLI::Option* serverOption = app.add_option("--server", server, "the server's TCP endpoint (default " + server + ")")
-                                  ->type_name("HOST:PORT")
-                                  ->check(CLI::Validator(CheckHostPort, "", "HOST:PORT"));
+  CLI::Option* serverOption =
+      app.add_option("--server", servers,
+                     "the server's TCP endpoint (default localhost:3982); several, comma-separated or\n"
+                     "repeated, are servers of one cluster: the first that answers runs the command")
+          ->type_name("HOST:PORT")
+          ->delimiter(',')
+          ->allow_extra_args(false)
+          ->check(CLI::Validator(CheckHostPort, "", "HOST:PORT"));
   app.add_option("--pipe", pipe, "the server's local channel instead (e.g. KorvanePictora)")
       ->type_name("NAME")
       ->excludes(serverOption);
@@ -106,14 +133,15 @@ int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream
     return app.exit(error, out, err) == 0 ? kExitOk : kExitUsage;
   }
   if (adminRequest) {
-    action = [&](ServerClient& client) { return RunAdmin(client, *adminRequest, in, out, err); };
+    if (!LoadAdminDocument(*adminRequest, in, err)) return kExitUsage;
+    action = [&](ServerClient& client) { return RunAdmin(client, *adminRequest, out, err); };
   }
-  ServerClient client(pipe.empty() ? *TcpBindingFor(server) : PipeBindingFor(pipe));
+  if (pipe.empty()) return RunOnFirstThatAnswers(ServerList(servers), action, err);
+  ServerClient client(PipeBindingFor(pipe));
   try {
     return action(client);
   } catch (const DceRpc::RpcError& error) {
-    err << "cannot talk to the server: " << error.what() << " (status " << error.status() << ")\n";
-    return kExitUnreachable;
+    return Unreachable("the server", error, err);
   }
 }
 

@@ -1,7 +1,8 @@
-// The command line of pictora-cli (CLI11): where the server is (--server HOST:PORT or --pipe
-// NAME) and one command as a subcommand: a question (AddQueryCommands) or a management command
-// of the `admin` group (AdminCommands.h). Parsing picks the command; it runs only once the whole
-// line has parsed, against a client built from the chosen binding.
+// The command line of pictora-cli (CLI11): where the server is (--server HOST:PORT, several of
+// them for the servers of one cluster, or --pipe NAME) and one command as a subcommand: a
+// question (AddQueryCommands) or a management command of the `admin` group (AdminCommands.h).
+// Parsing picks the command; it runs only once the whole line has parsed, against a client of
+// the first server that answers.
 #pragma once
 
 #include <functional>

@@ -79,10 +79,15 @@ std::string SessionInfoXml(const std::string& application) {
          "</SessionInfo>";
 }
 
+void ServerClient::Call(uint16_t opnum, Arguments& args) {
+  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
+  answered_ = true;
+}
+
 bool ServerClient::GetVersion(std::string& version) {
   Arguments args(1);
   args.SetText(Rpc::VersionParam::kVersion, std::string(kVersionRoom, ' '));
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kGetVersion, Rpc::ServerProcedureSpec(Op::kGetVersion), args);
+  Call(Op::kGetVersion, args);
   version = Trimmed(args.Text(Rpc::VersionParam::kVersion));
   return args.ResultSmall() != 0;
 }
@@ -102,7 +107,7 @@ bool ServerClient::Open(uint16_t opnum, const std::string& sessionInfoXml, std::
   args.SetText(P::kInfo, sessionInfoXml);
   args.SetText(P::kSessionId, std::string(kSessionIdLength, ' '));
   args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
+  Call(opnum, args);
   if (args.ResultSmall() == 0) {
     error = Trimmed(args.Text(P::kError));
     return false;
@@ -120,7 +125,7 @@ bool ServerClient::CloseSession() {
   }
   Arguments args(1);
   args.SetText(Rpc::TextParam::kText, session);
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kCloseSession, Rpc::ServerProcedureSpec(Op::kCloseSession), args);
+  Call(Op::kCloseSession, args);
   return args.ResultSmall() != 0;
 }
 
@@ -128,7 +133,7 @@ bool ServerClient::SessionKnown() {
   if (sessionId_.empty()) return false;
   Arguments args(1);
   args.SetText(Rpc::TextParam::kText, sessionId_);
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kGetSession, Rpc::ServerProcedureSpec(Op::kGetSession), args);
+  Call(Op::kGetSession, args);
   return args.ResultSmall() != 0;
 }
 
@@ -141,7 +146,7 @@ bool ServerClient::NameData(uint16_t opnum, const std::string& name, const std::
   args.SetText(P::kData, data + '\0');  // the server reads a NUL-terminated text
   args.SetLong(P::kLength, static_cast<int32_t>(data.size() + 1));
   args.SetText(P::kError, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
+  Call(opnum, args);
   if (args.ResultSmall() != 0) return true;
   error = Trimmed(args.Text(P::kError));
   return false;
@@ -164,7 +169,7 @@ bool ServerClient::CallTexts(uint16_t opnum, const std::vector<std::string>& tex
   Arguments args(shape.params.size());
   for (size_t i = 0; i < texts.size(); ++i) args.SetText(i, texts[i]);
   args.SetText(texts.size(), ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, shape, args);
+  Call(opnum, args);
   if (args.ResultSmall() != 0) return true;
   status = Trimmed(args.Text(texts.size()));
   return false;
@@ -177,7 +182,7 @@ bool ServerClient::GetServiceName(const std::string& service, std::string& name,
   args.SetText(P::kService, service);
   args.SetText(P::kName, ErrorPlaceholder());  // the server writes no more than we make room for
   args.SetText(P::kStatus, ErrorPlaceholder());
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kGetServiceName, Rpc::ServerProcedureSpec(Op::kGetServiceName), args);
+  Call(Op::kGetServiceName, args);
   if (args.ResultSmall() == 0) {
     status = Trimmed(args.Text(P::kStatus));
     return false;
@@ -190,13 +195,13 @@ bool ServerClient::SetStopFlag() {
   Arguments args(2);
   args.SetText(Rpc::TwoTextsParam::kFirst, "");
   args.SetText(Rpc::TwoTextsParam::kSecond, "");
-  binding_.Call(Rpc::ServerInterfaceId(), Op::kSetStopFlag, Rpc::ServerProcedureSpec(Op::kSetStopFlag), args);
+  Call(Op::kSetStopFlag, args);
   return args.ResultSmall() != 0;
 }
 
 void ServerClient::CallForBuffer(uint16_t opnum, Arguments& args, size_t buffer, size_t error,
                                  BufferReply& reply) {
-  binding_.Call(Rpc::ServerInterfaceId(), opnum, Rpc::ServerProcedureSpec(opnum), args);
+  Call(opnum, args);
   reply.result = args.ResultLong();
   reply.text = args.Text(buffer);
   reply.error = Trimmed(args.Text(error));

@@ -72,6 +72,8 @@ class ServerClient {
   BufferReply SessionBuffer(uint16_t opnum);
 
   DceRpc::Binding& Binding() { return binding_; }
+  // Whether any call has come back from the server (with whatever result).
+  bool Answered() const { return answered_; }
 
  private:
   // Calls once with `size`; result and buffer/error land in reply.
@@ -84,6 +86,8 @@ class ServerClient {
   template <typename CallOnce>
   BufferReply Negotiate(CallOnce callOnce);
 
+  // Every call goes through here: runs `opnum` and notes that the server answered.
+  void Call(uint16_t opnum, DceRpc::Arguments& args);
   bool Open(uint16_t opnum, const std::string& sessionInfoXml, std::string& error);
   // `texts` then room for the status; the status text when the result is false.
   bool CallTexts(uint16_t opnum, const std::vector<std::string>& texts, std::string& status);
@@ -91,6 +95,7 @@ class ServerClient {
   DceRpc::Binding binding_;
   std::string sessionId_;
   bool managementSession_ = false;  // sessionId_ came from 25 and closes with 26
+  bool answered_ = false;
 };
 
 }  // namespace Korvane::Pictora::Tools

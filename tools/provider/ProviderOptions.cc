@@ -44,13 +44,19 @@ const CLI::Validator kFinite(
 std::optional<ProviderOptions> ParseProviderOptions(const std::vector<std::string>& words, std::ostream& out,
                                                     std::ostream& err, int& exitStatus) {
   ProviderOptions options;
-  CLI::App app("A stand-in Pictora service provider for demos and tests: serves the provider interface on a\n"
-               "TCP port of its own and, given --server, registers itself and its services there.",
-               "pictora-provider");
+  CLI::App app(
+      "A stand-in Pictora service provider for demos and tests: serves the provider interface on a\n"
+      "TCP port of its own and, given --server, registers itself and its services there. With\n"
+      "several servers (one cluster) it moves to the next when the one in use stops answering.",
+      "pictora-provider");
   app.set_version_flag("--version", PICTORA_VERSION);
   app.add_option("--name", options.name, "the provider's name (default " + options.name + ")")->check(kNotEmpty);
-  app.add_option("--server", options.server, "the server to register with; without it, serve only")
+  app.add_option("--server", options.servers,
+                 "the server to register with; several, comma-separated or repeated,\n"
+                 "are servers of one cluster, used in turn; without it, serve only")
       ->type_name("HOST:PORT")
+      ->delimiter(',')
+      ->allow_extra_args(false)
       ->check(kHostPort);
   app.add_option("--host", options.hostMachine, "the address the server calls back (default: host name)")
       ->type_name("HOSTMACHINE")

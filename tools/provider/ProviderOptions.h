@@ -11,7 +11,8 @@ namespace Korvane::Pictora::Tools {
 
 struct ProviderOptions {
   std::string name = "StandInProvider";
-  std::string server;                   // "host:port"; empty: serve only, register nowhere
+  std::vector<std::string> servers;     // "host:port" each, one cluster, tried in this order;
+                                        // empty: serve only, register nowhere
   std::string hostMachine;              // what the server binds to; default: this machine's name
   int port = 0;                         // 0: any free port
   std::optional<double> load;           // fixed load; unset: computed from recent activity

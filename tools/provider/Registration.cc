@@ -15,6 +15,11 @@ namespace Op = Rpc::ServerOp;
 
 namespace {
 
+// The wait before registering with the next server: short, as the provider is likely still in
+// the shared registry and lookups keep sending clients to it, but spread over a fleet that
+// lost the same server.
+constexpr std::chrono::milliseconds kMoveDelayMax{1000};
+
 bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
   return std::any_of(names.begin(), names.end(),
                      [&](const std::string& n) { return GeneralUtilityLib::Equals(n, name, true); });
@@ -22,10 +27,10 @@ bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::stri
 
 }  // namespace
 
-Registration::Registration(const ProviderOptions& options, DceRpc::Binding server, StandInProvider& provider,
-                           std::string endpoint)
+Registration::Registration(const ProviderOptions& options, StandInProvider& provider, std::string endpoint)
     : options_(options),
-      client_(std::move(server)),
+      servers_(options.servers),
+      client_(servers_.CurrentBinding()),
       provider_(provider),
       endpoint_(std::move(endpoint)),
       nextRegistration_(Clock::now()),
@@ -43,9 +48,13 @@ Registration::Clock::time_point Registration::Step() {
       Update();
     }
   } catch (const DceRpc::RpcError& error) {
-    // The server is away (restarting, or gone); try again later.
+    // The server is away (restarting, or gone): try it again later, or another one now.
     Log(std::string("server call failed: ") + error.what());
-    if (!registered_) ScheduleReregistration();
+    if (servers_.Size() > 1) {
+      MoveToNextServer();
+    } else if (!registered_) {
+      ScheduleReregistration();
+    }
   }
   return registered_ ? nextUpdate_ : nextRegistration_;
 }
@@ -78,6 +87,7 @@ bool Registration::Register() {
     for (const std::string& service : services) Log("registered service '" + service + "'");
   }
   nextUpdate_ = Clock::now() + options_.updatePeriod;
+  serversFailedInARow_ = 0;
   return true;
 }
 
@@ -113,6 +123,22 @@ void Registration::ScheduleReregistration() {
   auto low = options_.reregisterMin.count();
   auto high = std::max(low, options_.reregisterMax.count());
   std::uniform_int_distribution<long long> delay(low, high);
+  nextRegistration_ = Clock::now() + std::chrono::milliseconds(delay(random_));
+}
+
+void Registration::MoveToNextServer() {
+  const std::string from = servers_.CurrentAddress();
+  servers_.MoveToNext();
+  Log("server " + from + " stopped answering; moving to " + servers_.CurrentAddress());
+  client_ = ServerClient(servers_.CurrentBinding());
+  registered_ = false;
+  if (++serversFailedInARow_ >= servers_.Size()) {
+    serversFailedInARow_ = 0;
+    ScheduleReregistration();
+    return;
+  }
+  const auto high = std::min(kMoveDelayMax, options_.reregisterMax).count();
+  std::uniform_int_distribution<long long> delay(0, high);
   nextRegistration_ = Clock::now() + std::chrono::milliseconds(delay(random_));
 }
 

@@ -1,5 +1,6 @@
 // pictora-provider: a stand-in service provider for demos and tests. Serves the provider
-// interface on its own TCP port and, given --server, lives with that server as a provider does.
+// interface on its own TCP port and, given --server, lives with that server (or that cluster's
+// servers) as a provider does.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include "dcerpc/Server.h"
 #include "global/MachineIdentity.h"
 #include "host/StopSignals.h"
-#include "tools/common/ServerClient.h"
 #include "tools/provider/ProviderLog.h"
 #include "tools/provider/ProviderOptions.h"
 #include "tools/provider/Registration.h"
@@ -36,8 +36,6 @@ int main(int argc, char** argv) {
   if (!parsed) return exitStatus;
   Tools::ProviderOptions options = *parsed;
   if (options.hostMachine.empty()) options.hostMachine = Korvane::Pictora::Global::LocalHostName();
-  std::optional<DceRpc::Binding> server;
-  if (!options.server.empty()) server = Tools::TcpBindingFor(options.server);
   // Before the runtime's threads exist, so that they leave SIGINT and SIGTERM to the main loop.
   Korvane::Pictora::Host::StopSignals::Block();
   Korvane::Pictora::Host::StopSignals stopSignals;
@@ -61,7 +59,7 @@ int main(int argc, char** argv) {
   Tools::ProviderLog(options.name, "listening on port " + endpoint);
 
   std::unique_ptr<Tools::Registration> registration;
-  if (server) registration = std::make_unique<Tools::Registration>(options, *server, provider, endpoint);
+  if (!options.servers.empty()) registration = std::make_unique<Tools::Registration>(options, provider, endpoint);
   for (;;) {
     Clock::time_point next = registration ? registration->Step() : Clock::now() + std::chrono::hours(1);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
