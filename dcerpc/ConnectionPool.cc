@@ -31,11 +31,27 @@ std::unique_ptr<ClientConnection> ConnectionPool::Take(const std::string& key) {
 }
 
 void ConnectionPool::Give(const std::string& key, std::unique_ptr<ClientConnection> connection) {
+  std::vector<std::unique_ptr<ClientConnection>> expired;  // closed outside the lock
   std::lock_guard lock(mutex_);
+  const auto now = Clock::now();
+  if (now - lastSweep_ >= std::chrono::seconds(1)) SweepLocked(now, expired);
   if (idle_.size() >= kMaxKeys && !idle_.count(key)) return;
   auto& list = idle_[key];
   if (list.size() >= kMaxIdlePerKey) return;
-  list.push_back({Clock::now(), std::move(connection)});
+  list.push_back({now, std::move(connection)});
+}
+
+void ConnectionPool::SweepLocked(Clock::time_point now, std::vector<std::unique_ptr<ClientConnection>>& expired) {
+  lastSweep_ = now;
+  for (auto it = idle_.begin(); it != idle_.end();) {
+    auto& list = it->second;
+    // Newest last: the expired ones lead.
+    auto firstFresh = list.begin();
+    while (firstFresh != list.end() && now - firstFresh->since > kMaxIdleAge) ++firstFresh;
+    for (auto idle = list.begin(); idle != firstFresh; ++idle) expired.push_back(std::move(idle->connection));
+    list.erase(list.begin(), firstFresh);
+    it = list.empty() ? idle_.erase(it) : std::next(it);
+  }
 }
 
 void ConnectionPool::Clear() {

@@ -33,8 +33,13 @@ class ConnectionPool {
   static constexpr size_t kMaxKeys = 256;
   static constexpr std::chrono::seconds kMaxIdleAge{30};
 
+  // Moves every connection idle for longer than kMaxIdleAge, of any key, into `expired`: an
+  // endpoint nobody calls again (a provider that went away) must not keep its sockets.
+  void SweepLocked(Clock::time_point now, std::vector<std::unique_ptr<ClientConnection>>& expired);
+
   std::mutex mutex_;
   std::map<std::string, std::vector<Idle>> idle_;  // guarded by mutex_; newest last
+  Clock::time_point lastSweep_{};                  // guarded by mutex_
 };
 
 }  // namespace Korvane::Pictora::DceRpc
