@@ -105,7 +105,9 @@ void ServerImpl::ApplyChangeLocked(const IClusterStore::Change& change) {
       break;
     case ClusterKeys::Parsed::Kind::kProvider:
       if (change.deleted) {
-        RemoveProviderLocked(parsed.provider, scratch);
+        // Reported under the name it registered with, not the key's form of it.
+        const auto provider = registry_.Providers().find(parsed.provider);
+        if (provider != registry_.Providers().end()) RemoveProviderLocked(std::string(provider->first), scratch);
       } else {
         PutProviderLocked(change.entry.value);
       }
