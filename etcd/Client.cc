@@ -220,6 +220,10 @@ struct WatchStream {
 
 std::size_t WatchData(char* data, std::size_t size, std::size_t count, void* target) {
   auto* stream = static_cast<WatchStream*>(target);
+  // A line longer than any answer of ours could be (a value is at most a services file) ends
+  // the stream rather than the memory.
+  constexpr std::size_t kMaxLine = 64u << 20;
+  if (stream->pending.size() + size * count > kMaxLine) return 0;
   stream->pending.append(data, size * count);
   for (std::size_t end = stream->pending.find('\n'); end != std::string::npos; end = stream->pending.find('\n')) {
     stream->Line(stream->pending.substr(0, end));
