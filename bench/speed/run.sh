@@ -10,7 +10,8 @@
 # e.g. from a build of the code before a change, measured in the same rounds.
 # The rows lookup_serial and lookup_parallel are lookups (procedure 13) of a service run by three
 # stand-in providers (loads 0.7, 0.2, 0.5), against a real pictora-server with
-# ParallelLoadQueries off and on; LOOKUPS=0 leaves them out.
+# ParallelLoadQueries off and on; LOOKUPS=0 leaves them out. PROVIDER_DELAY_US makes each
+# provider wait that long before every answer, as providers across a network would.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
@@ -56,7 +57,7 @@ start_lookup_server() {
   for _ in $(seq 100); do grep -q "listening at endpoint" "$home/server.log" && break; sleep 0.05; done
   for load in 0.7 0.2 0.5; do
     "${env[@]}" "$bin/pictora-provider" --name "Load$load" --server "127.0.0.1:$port" --host 127.0.0.1 \
-      --load "$load" 2>"$home/provider-$load.log" &
+      --load "$load" --answer-delay-us "${PROVIDER_DELAY_US:-0}" 2>"$home/provider-$load.log" &
     pids+=($!)
   done
   for load in 0.7 0.2 0.5; do

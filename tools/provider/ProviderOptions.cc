@@ -96,6 +96,12 @@ std::optional<ProviderOptions> ParseProviderOptions(const std::vector<std::strin
           "", "range"));
   app.add_flag("--refuse-ping", options.refusePing, "answer every ping with access denied (for tests)");
   app.add_flag("--silent", options.silent, "accept calls but never answer them (for tests)");
+  long answerDelayUs = 0;
+  app.add_option("--answer-delay-us", answerDelayUs,
+                 "wait this long before every answer, as a provider further away or busier would,\n0-1000000 (for "
+                 "benchmarks; default 0)")
+      ->type_name("US")
+      ->check(CLI::Range(0L, 1000000L).description(""));
 
   std::vector<std::string> reversed(words.rbegin(), words.rend());
   try {
@@ -106,6 +112,7 @@ std::optional<ProviderOptions> ParseProviderOptions(const std::vector<std::strin
   }
   if (*loadOption) options.load = load;
   options.updatePeriod = std::chrono::milliseconds(updateMs);
+  options.answerDelay = std::chrono::microseconds(answerDelayUs);
   exitStatus = 0;
   return options;
 }

@@ -19,6 +19,7 @@ struct ProviderOptions {
   std::vector<std::string> services;    // registered in addition to those the server names
   bool refusePing = false;              // answer the ping with a fault
   bool silent = false;                  // accept calls but never answer them
+  std::chrono::microseconds answerDelay{0};
   std::chrono::milliseconds updatePeriod{10000};
   std::chrono::milliseconds reregisterMin{1000};
   std::chrono::milliseconds reregisterMax{10000};

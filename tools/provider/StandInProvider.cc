@@ -1,5 +1,7 @@
 #include "tools/provider/StandInProvider.h"
 
+#include <thread>
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -123,6 +125,7 @@ void StandInProvider::GetInfo(Arguments& args) {
 
 void StandInProvider::Handle(uint16_t opnum, Arguments& args) {
   HoldIfSilent();
+  if (settings_.answerDelay.count() > 0) std::this_thread::sleep_for(settings_.answerDelay);
   CountCall();
   const std::string& name = settings_.name;
   switch (opnum) {

@@ -29,6 +29,7 @@ struct StandInSettings {
   std::optional<double> load;
   bool refusePing = false;
   bool silent = false;
+  std::chrono::microseconds answerDelay{0};  // before every answer: a provider further away
 };
 
 class StandInProvider {

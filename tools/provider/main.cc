@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 Tools::StandInSettings SettingsFrom(const Tools::ProviderOptions& options) {
-  return {options.name, options.hostMachine, options.load, options.refusePing, options.silent};
+  return {options.name, options.hostMachine, options.load, options.refusePing, options.silent, options.answerDelay};
 }
 
 }  // namespace
