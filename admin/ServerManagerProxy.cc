@@ -43,8 +43,9 @@ bool SafeProviderName(const std::string& name, GU::Status& status, std::string& 
 
 }  // namespace
 
-ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls)
+ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher* launcher)
     : calls_(calls),
+      launcher_(launcher),
       homeFolder_(Global::InstallationFolder(Global::kHomeFolder)),
       servicesFile_(homeFolder_ + "Server/" + "Pictora.Services"),
       configFile_(homeFolder_ + "Server/Pictora.PTSConfig") {}
@@ -71,7 +72,7 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
     server_ = server;
     serverEndpoint_ = server != nullptr ? server->GetProperty("Endpoint") : std::string();
     notRunning_.Clear();
-    providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_);
+    providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_, launcher_);
     serviceManager_.Init(servicesFile_, &providerManager_, server, calls_);
 
     GU::XmlDocument document;

@@ -24,6 +24,7 @@
 #include "servercore/CallerIdentity.h"
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
+#include "servercore/IProviderLauncher.h"
 #include "servercore/IServer.h"
 #include "util/CriticalSection.h"
 #include "util/ElementList.h"
@@ -32,8 +33,9 @@ namespace Korvane::Pictora::ServerCore {
 
 class ServerManagerProxy : public Global::Object, public IManagementInfo {
  public:
-  // calls: how the facade and the service store reach providers (not owned).
-  explicit ServerManagerProxy(IProviderCalls* calls);
+  // calls: how the facade and the service store reach providers; launcher: how configured
+  // providers are started and stopped (may be null: every start fails). Neither is owned.
+  explicit ServerManagerProxy(IProviderCalls* calls, IProviderLauncher* launcher = nullptr);
   ~ServerManagerProxy() override = default;
 
   // Once, after the core has started. Starts the providers marked on and merges the extra
@@ -99,6 +101,7 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool LogsFolderAllowedLocked(const std::string& folder) const REQUIRES(facadeLock_);
 
   IProviderCalls* const calls_;
+  IProviderLauncher* const launcher_;
   const std::string homeFolder_;
   const std::string servicesFile_;
   const std::string configFile_;

@@ -46,7 +46,7 @@ long ServerHost::Start(const std::string& endpoint) {
 void ServerHost::StartFacade(const std::string& extraAllowList) {
   if (facade_) return;
   // Until it is published the management procedures answer that it is not initialised.
-  facade_ = std::make_unique<ServerCore::ServerManagerProxy>(&providerCalls_);
+  facade_ = std::make_unique<ServerCore::ServerManagerProxy>(&providerCalls_, &launcher_);
   facade_->Init(core_.get(), extraAllowList);
   core_->SetManagementInfo(facade_.get());
   Rpc::PublishFacade(facade_.get());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "admin/ServerManagerProxy.h"
+#include "host/CommandProviderLauncher.h"
 #include "rpc/Listener.h"
 #include "rpc/ProviderCalls.h"
 #include "servercore/ServerImpl.h"
@@ -43,6 +44,7 @@ class ServerHost {
 
   Rpc::Listener listener_;
   Rpc::ProviderCalls providerCalls_;
+  CommandProviderLauncher launcher_;
   std::unique_ptr<ServerCore::ServerImpl> core_;
   std::unique_ptr<ServerCore::ServerManagerProxy> facade_;
   bool closed_ = false;
