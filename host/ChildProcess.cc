@@ -112,18 +112,20 @@ void Finish(ProgramRun& run, int status) {
 std::string ProgramRun::Describe(std::chrono::milliseconds limit) const {
   namespace GU = GeneralUtilityLib;
   switch (end) {
-    case End::kExited: return GU::Format("exited with status %d", code);
-    case End::kSignalled: return GU::Format("was ended by signal %d (%s)", code, strsignal(code));
+    case End::kExited:
+      return GU::Format("exited with status %d", code);
+    case End::kSignalled:
+      return GU::Format("was ended by signal %d (%s)", code, strsignal(code));
     case End::kTimedOut:
       return GU::Format("did not end within %lld s and was killed",
                         static_cast<long long>(std::chrono::ceil<std::chrono::seconds>(limit).count()));
-    case End::kNotStarted: break;
+    case End::kNotStarted:
+      break;
   }
   return "could not be run: " + std::string(std::strerror(code));
 }
 
-ProgramRun RunProgram(const std::vector<std::string>& words, std::chrono::milliseconds limit,
-                      std::size_t outputLimit) {
+ProgramRun RunProgram(const std::vector<std::string>& words, std::chrono::milliseconds limit, std::size_t outputLimit) {
   ProgramRun run;
   if (words.empty()) {
     run.code = ENOENT;

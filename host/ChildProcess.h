@@ -28,7 +28,6 @@ struct ProgramRun {
 
 // words[0] is searched on PATH as execvp does. Output beyond outputLimit bytes is read and
 // dropped, so the program never blocks on a full pipe.
-ProgramRun RunProgram(const std::vector<std::string>& words, std::chrono::milliseconds limit,
-                      std::size_t outputLimit);
+ProgramRun RunProgram(const std::vector<std::string>& words, std::chrono::milliseconds limit, std::size_t outputLimit);
 
 }  // namespace Korvane::Pictora::Host

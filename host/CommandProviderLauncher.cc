@@ -25,9 +25,9 @@ LaunchResult Run(const char* setting, const ServerCore::ProviderAddress& provide
   std::string error;
   const std::optional<CommandTemplate> command = CommandTemplate::Parse(line, error);
   const std::optional<std::vector<std::string>> words =
-      command ? command->Fill({{"name", provider.name}, {"host", provider.host}, {"endpoint", provider.endpoint}},
-                              error)
-              : std::nullopt;
+      command
+          ? command->Fill({{"name", provider.name}, {"host", provider.host}, {"endpoint", provider.endpoint}}, error)
+          : std::nullopt;
   if (!words) {
     failure = GU::Format("the %s '%s' was not run: %s", setting, line.c_str(), error.c_str());
     Global::ReportToGlobal(kSource, failure);
@@ -35,9 +35,9 @@ LaunchResult Run(const char* setting, const ServerCore::ProviderAddress& provide
   }
   const std::chrono::milliseconds limit = ConfiguredTimeout();
   const ProgramRun run = RunProgram(*words, limit, CommandProviderLauncher::kOutputLimit);
-  const std::string outcome = GU::Format("the %s '%s' for ServiceProvider '%s' %s", setting,
-                                         CommandText(*words).c_str(), provider.name.c_str(),
-                                         run.Describe(limit).c_str());
+  const std::string outcome =
+      GU::Format("the %s '%s' for ServiceProvider '%s' %s", setting, CommandText(*words).c_str(), provider.name.c_str(),
+                 run.Describe(limit).c_str());
   Global::ReportToGlobal(kSource, outcome);
   if (run.Succeeded()) return LaunchResult::kDone;
   failure = outcome + (run.output.empty() ? "; it wrote nothing" : "; it wrote: " + run.output) +

@@ -39,8 +39,7 @@ std::optional<std::vector<std::string>> CommandTemplate::Fill(const std::map<std
     std::string out;
     for (std::size_t at = 0; at < word.size();) {
       const std::size_t close = word[at] == '{' ? word.find('}', at) : std::string::npos;
-      const auto value =
-          close != std::string::npos ? values.find(word.substr(at + 1, close - at - 1)) : values.end();
+      const auto value = close != std::string::npos ? values.find(word.substr(at + 1, close - at - 1)) : values.end();
       if (value == values.end()) {
         out += word[at++];
         continue;

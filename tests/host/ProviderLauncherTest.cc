@@ -117,11 +117,10 @@ TEST_F(ProviderLauncherTest, AStartCommandInTheServerConfigurationChangesNothing
                                      Global::LocalHostName() + "</MachineName></SessionInfo>",
                                  session, status_))
       << status_;
-  ASSERT_TRUE(facade.UpdateServerConfigXml(
-      session,
-      "<Pictora><Server><Config><ProviderStartCommand>" + root_ + "/record.sh " + root_ +
-          "/start.txt</ProviderStartCommand></Config></Server></Pictora>",
-      status_))
+  ASSERT_TRUE(facade.UpdateServerConfigXml(session,
+                                           "<Pictora><Server><Config><ProviderStartCommand>" + root_ + "/record.sh " +
+                                               root_ + "/start.txt</ProviderStartCommand></Config></Server></Pictora>",
+                                           status_))
       << status_;
   EXPECT_FALSE(facade.StartServiceProvider(session, "P1", status_));
   EXPECT_THAT(status_, HasSubstr("00DB02"));
