@@ -110,6 +110,7 @@ void ServerImpl::Manage() {
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
     RemoveServiceProvider(target.name);
+    droppedCount_.fetch_add(1, std::memory_order_relaxed);
     std::string scratch;
     CloseSession(target.sessionId, scratch);
   }
