@@ -3,7 +3,9 @@
 #include <chrono>
 
 #include "dcerpc/Client.h"
+#include "global/IReporter.h"
 #include "host/LivenessClock.h"
+#include "rpc/MetricsPage.h"
 #include "rpc/PublishedObjects.h"
 #include "util/TextUtil.h"
 
@@ -22,7 +24,10 @@ std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& con
 }  // namespace
 
 ServerHost::ServerHost()
-    : core_(std::make_unique<ServerCore::ServerImpl>(
+    : metricsEndpoint_(ConfiguredMetricsEndpoint()),
+      callMetrics_(metricsEndpoint_.empty() ? nullptr : std::make_unique<Rpc::CallMetrics>()),
+      listener_({}, callMetrics_ ? callMetrics_->Observer() : DceRpc::CallObserver()),
+      core_(std::make_unique<ServerCore::ServerImpl>(
           ServerCore::ServerImpl::Seams{&listener_, &providerCalls_, nullptr, nullptr,
                                         std::chrono::seconds(LivenessClock::ConfiguredPeriod())})) {
   Rpc::PublishServer(core_.get());
@@ -39,8 +44,23 @@ ServerHost::~ServerHost() {
 
 long ServerHost::Start(const std::string& endpoint) {
   const long code = core_->Init(endpoint);
-  if (code == 0) ApplyClientTimeouts();
+  if (code == 0) {
+    ApplyClientTimeouts();
+    StartMetrics();
+  }
   return code;
+}
+
+void ServerHost::StartMetrics() {
+  if (!callMetrics_ || metrics_) return;
+  constexpr const char* kSource = "Korvane::Pictora::Host::ServerHost::StartMetrics";
+  std::string error;
+  metrics_ = MetricsServer::Start(
+      metricsEndpoint_,
+      [this] { return Rpc::MetricsPage(*callMetrics_, providerCalls_, core_->GetCounts()); }, error);
+  Global::ReportToGlobal(kSource, metrics_ ? "Metrics page at http://" + metricsEndpoint_ + "/metrics"
+                                           : "The metrics page at '" + metricsEndpoint_ +
+                                                 "' could not be served: " + error);
 }
 
 void ServerHost::StartFacade(const std::string& extraAllowList) {
@@ -55,6 +75,7 @@ void ServerHost::StartFacade(const std::string& extraAllowList) {
 void ServerHost::Close() {
   if (closed_) return;
   closed_ = true;
+  metrics_.reset();  // its page reads the core
   // The endpoint stops first, outside the core's registry lock: the runtime waits for its
   // worker threads to end, and calls that wait for that lock could never end while the core's
   // Close holds it. The core's own stop of the endpoint then finds nothing left to stop.
