@@ -10,13 +10,15 @@
 // Thread safety: management calls arrive on many threads; facadeLock_ is held around each
 // operation. Lock order: facadeLock_ before the core's locks (an operation may call into the
 // core); the core calls back into the facade only through IManagementInfo, whose two operations
-// take no facade lock (the not-running table has a lock of its own, always taken last).
+// take no facade lock (the not-running table and the sessions have locks of their own, always
+// taken last).
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "admin/ManagementSessions.h"
 #include "admin/NotRunningTable.h"
 #include "admin/ServiceManager.h"
 #include "admin/ServiceProviderManager.h"
@@ -78,6 +80,12 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool StartServiceProvider(const std::string& session, const std::string& name, std::string& status);
   bool StopServiceProvider(const std::string& session, const std::string& name, std::string& status);
 
+  // Who opened the session, as its session information said; nothing for no open session.
+  // No facade lock: the audit of a call asks while another call may run.
+  std::optional<ManagementCaller> SessionCaller(const std::string& session) const {
+    return sessions_.Caller(session);
+  }
+
   // IManagementInfo: for the core's server-manager report. No facade lock.
   std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
   std::map<std::string, std::string> NotRunningProviders() override { return notRunning_.Copy(); }
@@ -106,11 +114,11 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   const std::string servicesFile_;
   const std::string configFile_;
   NotRunningTable notRunning_;
+  ManagementSessions sessions_;
 
   GeneralUtilityLib::ActiveCriticalSection facadeLock_;
   IServer* server_ GUARDED_BY(facadeLock_) = nullptr;
   std::string serverEndpoint_ GUARDED_BY(facadeLock_);
-  std::vector<std::string> sessions_ GUARDED_BY(facadeLock_);
   ServiceProviderManager providerManager_ GUARDED_BY(facadeLock_);
   ServiceManager serviceManager_ GUARDED_BY(facadeLock_);
   // What the configuration file held at Init, with every update merged in.
