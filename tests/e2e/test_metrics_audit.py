@@ -25,14 +25,23 @@ def procedure(page, metric, opnum):
     return found[0] if found else 0
 
 
-def test_the_page_counts_calls_and_provider_calls_and_management_calls_are_audited():
+@pytest.fixture
+def providers():
+    """The providers a test starts, stopped at its end whatever happened."""
+    started = []
+    yield started
+    for provider in started:
+        provider.stop()
+
+
+def test_the_page_counts_calls_and_provider_calls_and_management_calls_are_audited(providers):
     metrics_port = free_port()
     key = 'MetricsEndpoint=127.0.0.1:%d\n' % metrics_port
     with ServerProcess({'PICTORA_TEST_LIVENESS_SECONDS': '1'}, key=key) as server:
         server.write_services(('Images/Thumbs', 'Fast;'))
         server.write_configuration('<RpcCallTimeoutMs>500</RpcCallTimeoutMs>')
         server.start()
-        fast = Provider(server, 'Fast', 0.2).wait_registered()
+        providers.append(Provider(server, 'Fast', 0.2).wait_registered())
         before = scrape(metrics_port)
         for _ in range(3):  # two calls each: the size of the answer, then the answer
             assert cli(server, 'providers-for', 'Images/Thumbs').returncode == 0
@@ -54,15 +63,14 @@ def test_the_page_counts_calls_and_provider_calls_and_management_calls_are_audit
 
         # One line per management call: who, from where, which procedure, on what, how it ended.
         assert refused.returncode == 1
+        user = pwd.getpwuid(os.getuid()).pw_name
         server.log.wait_for(r"management call 34 GetServiceProviderConfigXml on 'Nope' by user '%s' on machine "
-                            r"'%s' from 127\.0\.0\.1: refused 00DC05" % (pwd.getpwuid(os.getuid()).pw_name, socket.gethostname()))
+                            r"'%s' from 127\.0\.0\.1: refused 00DC05" % (user, socket.gethostname()))
 
         # A provider that never answers: its pings time out and the liveness pass drops it.
-        mute = Provider(server, 'Mute', 0.5, ['--silent'])
-        mute.log.wait_for('registered with session')
+        providers.append(Provider(server, 'Mute', 0.5, ['--silent']))
+        providers[-1].log.wait_for('registered with session')
         assert wait_until(lambda: scrape(metrics_port)['pictora_providers_dropped_total'] >= 1, 15)
         page = scrape(metrics_port)
         assert page['pictora_provider_pings_total{outcome="timed_out"}'] >= 1
         assert page['pictora_provider_pings_total{outcome="ok"}'] >= 1  # Fast's
-        for provider in (fast, mute):
-            provider.stop()
