@@ -71,7 +71,13 @@ class SpawnSetup {
     std::vector<char*> argv;
     for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    return posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environ);
+    // The server's environment, except its line to systemd: readiness is the server's to report.
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (std::strncmp(*entry, "NOTIFY_SOCKET=", 14) != 0) environment.push_back(*entry);
+    }
+    environment.push_back(nullptr);
+    return posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environment.data());
   }
 
  private:

@@ -1,7 +1,8 @@
 // Runs a program without a shell and waits for it within a time limit, with its standard output
 // and error captured together and bounded. The program gets its own process group, so that on
 // expiry the group is killed (a script's children go with it); standard input is /dev/null, no
-// other descriptor of the server is passed on, and signals start at their defaults.
+// other descriptor of the server is passed on, signals start at their defaults, and the
+// environment is the server's without NOTIFY_SOCKET.
 //
 // Thread safety: any thread; each run is independent.
 #pragma once
