@@ -69,7 +69,7 @@ class ProviderCalls : public ServerCore::IProviderCalls {
     std::atomic<uint64_t> ok_{0}, failed_{0}, timedOut_{0};
   };
 
-  // Calls `opnum` with `args` (its spec from the provider interface); the call's status, 0 when it
+  // Calls `opnum` with `args` (its wire shape from the provider interface); the call's status, 0 when it
   // worked.
   static uint32_t TryCall(const std::string& host, const std::string& endpoint, uint16_t opnum,
                           DceRpc::Arguments& args);
