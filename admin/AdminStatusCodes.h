@@ -37,6 +37,8 @@ inline constexpr std::uint32_t kProvidersDeleteMissing = 56067;
 inline constexpr std::uint32_t kProvidersStopMissing = 56068;
 inline constexpr std::uint32_t kProvidersInvalidFile = 56069;
 inline constexpr std::uint32_t kProvidersNoNames = 56071;
+// Added with the operator's stop command: before it, stopping could not fail this way.
+inline constexpr std::uint32_t kProvidersStopFailed = 56072;
 inline constexpr std::uint32_t kProvidersFatal = 897279;
 
 }  // namespace Korvane::Pictora::ServerCore

@@ -43,8 +43,9 @@ bool SafeProviderName(const std::string& name, GU::Status& status, std::string& 
 
 }  // namespace
 
-ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls)
+ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher* launcher)
     : calls_(calls),
+      launcher_(launcher),
       homeFolder_(Global::InstallationFolder(Global::kHomeFolder)),
       servicesFile_(homeFolder_ + "Server/" + "Pictora.Services"),
       configFile_(homeFolder_ + "Server/Pictora.PTSConfig") {}
@@ -71,7 +72,7 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
     server_ = server;
     serverEndpoint_ = server != nullptr ? server->GetProperty("Endpoint") : std::string();
     notRunning_.Clear();
-    providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_);
+    providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_, launcher_);
     serviceManager_.Init(servicesFile_, &providerManager_, server, calls_);
 
     GU::XmlDocument document;
@@ -118,8 +119,7 @@ bool ServerManagerProxy::SaveConfigurationLocked(GU::Status& status) {
 }
 
 bool ServerManagerProxy::ValidateLocked(const std::string& session, GU::Status& status) {
-  const bool open = std::any_of(sessions_.begin(), sessions_.end(),
-                                [&](const std::string& id) { return GU::Equals(id, session, true); });
+  const bool open = sessions_.IsOpen(session);
   if (!open) status.Add(kFacadeInvalidSession, GU::Format("The current session '%s' is invalid.", session.c_str()));
   return open;
 }
@@ -143,15 +143,14 @@ bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, const Ca
                   statusXml);
     }
     sessionId = Global::NewUniqueId();
-    sessions_.push_back(sessionId);
+    sessions_.Open(sessionId, ManagementCaller{info.Get("UserName"), info.Get("MachineName")});
     return true;
   });
 }
 
 bool ServerManagerProxy::CloseSession(const std::string& sessionId, std::string&) {
   return Run("CloseSession", false, [&](GU::Status&) REQUIRES(facadeLock_) {
-    auto found = std::find(sessions_.begin(), sessions_.end(), sessionId);
-    if (found != sessions_.end()) sessions_.erase(found);
+    sessions_.Close(sessionId);
     return true;
   });
 }

@@ -10,13 +10,15 @@
 // Thread safety: management calls arrive on many threads; facadeLock_ is held around each
 // operation. Lock order: facadeLock_ before the core's locks (an operation may call into the
 // core); the core calls back into the facade only through IManagementInfo, whose two operations
-// take no facade lock (the not-running table has a lock of its own, always taken last).
+// take no facade lock (the not-running table and the sessions have locks of their own, always
+// taken last).
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "admin/ManagementSessions.h"
 #include "admin/NotRunningTable.h"
 #include "admin/ServiceManager.h"
 #include "admin/ServiceProviderManager.h"
@@ -24,6 +26,7 @@
 #include "servercore/CallerIdentity.h"
 #include "servercore/IManagementInfo.h"
 #include "servercore/IProviderCalls.h"
+#include "servercore/IProviderLauncher.h"
 #include "servercore/IServer.h"
 #include "util/CriticalSection.h"
 #include "util/ElementList.h"
@@ -32,8 +35,9 @@ namespace Korvane::Pictora::ServerCore {
 
 class ServerManagerProxy : public Global::Object, public IManagementInfo {
  public:
-  // calls: how the facade and the service store reach providers (not owned).
-  explicit ServerManagerProxy(IProviderCalls* calls);
+  // calls: how the facade and the service store reach providers; launcher: how configured
+  // providers are started and stopped (may be null: every start fails). Neither is owned.
+  explicit ServerManagerProxy(IProviderCalls* calls, IProviderLauncher* launcher = nullptr);
   ~ServerManagerProxy() override = default;
 
   // Once, after the core has started. Starts the providers marked on and merges the extra
@@ -76,6 +80,12 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool StartServiceProvider(const std::string& session, const std::string& name, std::string& status);
   bool StopServiceProvider(const std::string& session, const std::string& name, std::string& status);
 
+  // Who opened the session, as its session information said; nothing for no open session.
+  // No facade lock: the audit of a call asks while another call may run.
+  std::optional<ManagementCaller> SessionCaller(const std::string& session) const {
+    return sessions_.Caller(session);
+  }
+
   // IManagementInfo: for the core's server-manager report. No facade lock.
   std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
   std::map<std::string, std::string> NotRunningProviders() override { return notRunning_.Copy(); }
@@ -99,15 +109,16 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool LogsFolderAllowedLocked(const std::string& folder) const REQUIRES(facadeLock_);
 
   IProviderCalls* const calls_;
+  IProviderLauncher* const launcher_;
   const std::string homeFolder_;
   const std::string servicesFile_;
   const std::string configFile_;
   NotRunningTable notRunning_;
+  ManagementSessions sessions_;
 
   GeneralUtilityLib::ActiveCriticalSection facadeLock_;
   IServer* server_ GUARDED_BY(facadeLock_) = nullptr;
   std::string serverEndpoint_ GUARDED_BY(facadeLock_);
-  std::vector<std::string> sessions_ GUARDED_BY(facadeLock_);
   ServiceProviderManager providerManager_ GUARDED_BY(facadeLock_);
   ServiceManager serviceManager_ GUARDED_BY(facadeLock_);
   // What the configuration file held at Init, with every update merged in.

@@ -45,7 +45,8 @@ ServiceProviderManager::~ServiceProviderManager() {
 }
 
 bool ServiceProviderManager::Init(const std::string& homeFolder, const std::string& serverEndpoint,
-                                  NotRunningTable* notRunning) {
+                                  NotRunningTable* notRunning, IProviderLauncher* launcher) {
+  launcher_ = launcher;
   std::string home = homeFolder;
   GU::Replace(home, "\\", "/");
   if (!GU::EndsWith(home, "/")) home += "/";
@@ -141,14 +142,18 @@ bool ServiceProviderManager::DeleteServiceProvider(const std::string& name, std:
 bool ServiceProviderManager::StartServiceProvider(const std::string& name, const std::string& host,
                                                   const std::string& endpoint, std::string& statusXml) {
   GU::Status status("ServiceProviderManager.StartServiceProvider");
+  std::string failure;
+  const LaunchResult result =
+      launcher_ != nullptr ? launcher_->Start({name, host, endpoint}, failure) : LaunchResult::kNoMeans;
+  if (result == LaunchResult::kDone) return true;
+  if (result == LaunchResult::kNoMeans) failure = "this server has no way of starting service providers.";
   return Fail(status, kProvidersStartFailed,
-              GU::Format("The ServiceProvider '%s' on '%s' port '%s' was not started: this server has no way of "
-                         "starting service providers.",
-                         name.c_str(), host.c_str(), endpoint.c_str()),
+              GU::Format("The ServiceProvider '%s' on '%s' port '%s' was not started: %s", name.c_str(), host.c_str(),
+                         endpoint.c_str(), failure.c_str()),
               statusXml);
 }
 
-bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::string& statusXml, bool recordState) {
+bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::string& statusXml, bool requested) {
   GU::Status status("ServiceProviderManager.StopServiceProvider");
   try {
     const std::string path = ConfigurationPath(name);
@@ -161,7 +166,14 @@ bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::s
       return Fail(status, kProvidersInvalidFile, GU::Format("The file '%s'  is not a valid xml file.", path.c_str()),
                   statusXml);
     }
-    if (recordState && GU::ParseBool(config.Get("State"), true)) {
+    std::string failure;
+    if (requested && launcher_ != nullptr &&
+        launcher_->Stop({name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint"))}, failure) ==
+            LaunchResult::kFailed) {
+      return Fail(status, kProvidersStopFailed,
+                  GU::Format("The ServiceProvider '%s' was not stopped: %s", name.c_str(), failure.c_str()), statusXml);
+    }
+    if (requested && GU::ParseBool(config.Get("State"), true)) {
       config["State"] = "Off";
       RewriteProviderFile(path, config);  // a failed rewrite is not reported
     }

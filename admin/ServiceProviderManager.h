@@ -3,8 +3,9 @@
 // provider), deletes it, records it as stopped, lists the names, and at start-up tries to start
 // every provider marked on.
 //
-// Starting a provider needs a mechanism this server does not have: every start fails, the
-// provider is written "Off" and recorded as not running.
+// Starting and stopping go through the launcher the host hands in (the operator's commands);
+// without one, or when the operator named no start command, every start fails, the provider is
+// written "Off" and recorded as not running.
 //
 // Every operation that fails writes status XML into its status argument (deletion's last step
 // writes the system's plain error text). Not thread-safe: the management facade serialises it.
@@ -16,6 +17,7 @@
 #include "admin/NotRunningTable.h"
 #include "global/NameValueMap.h"
 #include "global/Object.h"
+#include "servercore/IProviderLauncher.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -25,17 +27,19 @@ class ServiceProviderManager : public Global::Object {
   ~ServiceProviderManager() override;
 
   // home: the installation's home folder ("\" and "/" alike); starts the providers marked on.
-  bool Init(const std::string& homeFolder, const std::string& serverEndpoint, NotRunningTable* notRunning);
+  // launcher: how providers are started and stopped (not owned; may be null).
+  bool Init(const std::string& homeFolder, const std::string& serverEndpoint, NotRunningTable* notRunning,
+            IProviderLauncher* launcher = nullptr);
 
   bool CreateServiceProvider(const std::string& machine, const std::string& endpoint, const std::string& name,
                              std::string& status);
   bool DeleteServiceProvider(const std::string& name, std::string& status);
-  // Whether the provider now runs (never, here); status says why not.
+  // Whether the provider now runs; status says why not.
   bool StartServiceProvider(const std::string& name, const std::string& host, const std::string& endpoint,
                             std::string& status);
-  // Checks the file; with recordState a provider marked on is written "Off". The provider's
-  // machine is not contacted.
-  bool StopServiceProvider(const std::string& name, std::string& status, bool recordState);
+  // Checks the file. A requested stop (not the server's own shut-down) runs the launcher's stop
+  // and writes a provider marked on "Off". The provider's machine is not contacted.
+  bool StopServiceProvider(const std::string& name, std::string& status, bool requested);
   void StopAllServiceProviders(std::string& status);
 
   std::string ConfigurationPath(const std::string& name) const;
@@ -50,6 +54,7 @@ class ServiceProviderManager : public Global::Object {
   Global::NameValueMap defaultConfig_;
   std::string localAddress_;
   std::string serverEndpoint_;
+  IProviderLauncher* launcher_ = nullptr;
 };
 
 }  // namespace Korvane::Pictora::ServerCore

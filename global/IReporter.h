@@ -27,5 +27,8 @@ class IReporter {
 
 // The process-wide reporter.
 IReporter* GetGlobalReporter();
+// Hands one information line (code 0) from `source` to the process-wide reporter, as the core
+// reports. Never throws: a report that cannot be made is dropped.
+void ReportToGlobal(std::string_view source, std::string_view message) noexcept;
 
 }  // namespace Korvane::Pictora::Global

@@ -60,9 +60,11 @@ std::string DefinitionsFolder() { return SubFolder(HomeFolder(), "XADefs"); }
 
 }  // namespace
 
-std::string ReadInstallationValue(std::string_view name) {
+std::string ReadInstallationValue(std::string_view name) { return FindInstallationValue(name).value_or(""); }
+
+std::optional<std::string> FindInstallationValue(std::string_view name) {
   std::string content;
-  if (name.empty() || !GU::ReadFile(RegistryFilePath(), content)) return {};
+  if (name.empty() || !GU::ReadFile(RegistryFilePath(), content)) return std::nullopt;
   for (const std::string& rawLine : GU::Tokenize(content, "\r\n")) {
     const std::string line = GU::Trim(rawLine);
     if (line.empty() || line.front() == '#') continue;
@@ -73,7 +75,7 @@ std::string ReadInstallationValue(std::string_view name) {
     std::string value = GU::Trim(line.substr(equals + 1));
     return value.size() < kMaxValueBytes ? value : std::string();
   }
-  return {};
+  return std::nullopt;
 }
 
 std::string InstalledVersion() {

@@ -4,6 +4,7 @@
 // (default /etc/korvane/pictora.conf). Each call reads it afresh; nothing is cached.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,9 @@ inline constexpr int kLogsFolder = 12;
 
 // A value of the installation key, or empty text when the file or the value is missing.
 std::string ReadInstallationValue(std::string_view name);
+// The same, but nothing when the file or the value is missing, so that a setting written empty
+// can mean something else than a setting left out.
+std::optional<std::string> FindInstallationValue(std::string_view name);
 // The "Version" value, or "0.0.0.0" when missing or empty.
 std::string InstalledVersion();
 // Folder 0 to 20 as a path ending in "/" (empty text for any other number). Folder 9 is the

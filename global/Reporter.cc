@@ -4,6 +4,8 @@
 #include <new>
 #include <string_view>
 
+#include "util/Status.h"
+
 namespace Korvane::Pictora::Global {
 
 int Reporter::AttachHandler(IReportHandler* handler) {
@@ -56,6 +58,15 @@ class GlobalReporterStorage {
 IReporter* GetGlobalReporter() {
   static GlobalReporterStorage storage;
   return storage.Get();
+}
+
+void ReportToGlobal(std::string_view source, std::string_view message) noexcept {
+  try {
+    GeneralUtilityLib::Status record;
+    record.Add(0, message, source);
+    GetGlobalReporter()->Report(record.ToXml(false).c_str());
+  } catch (...) {
+  }
 }
 
 }  // namespace Korvane::Pictora::Global

@@ -4,7 +4,9 @@
 
 #include "dcerpc/Client.h"
 #include "global/Installation.h"
+#include "global/IReporter.h"
 #include "host/LivenessClock.h"
+#include "rpc/MetricsPage.h"
 #include "rpc/PublishedObjects.h"
 #include "util/TextUtil.h"
 
@@ -56,7 +58,10 @@ ServerCore::ServerImpl::Seams CoreSeams(Rpc::Listener& listener, Rpc::ProviderCa
 }  // namespace
 
 ServerHost::ServerHost()
-    : clusterStore_(ConfiguredClusterStore()),
+    : metricsEndpoint_(ConfiguredMetricsEndpoint()),
+      callMetrics_(metricsEndpoint_.empty() ? nullptr : std::make_unique<Rpc::CallMetrics>()),
+      listener_({}, callMetrics_ ? callMetrics_->Observer() : DceRpc::CallObserver()),
+      clusterStore_(ConfiguredClusterStore()),
       core_(std::make_unique<ServerCore::ServerImpl>(CoreSeams(listener_, providerCalls_, clusterStore_.get()))) {
   Rpc::PublishServer(core_.get());
 }
@@ -72,14 +77,29 @@ ServerHost::~ServerHost() {
 
 long ServerHost::Start(const std::string& endpoint) {
   const long code = core_->Init(endpoint);
-  if (code == 0) ApplyClientTimeouts();
+  if (code == 0) {
+    ApplyClientTimeouts();
+    StartMetrics();
+  }
   return code;
+}
+
+void ServerHost::StartMetrics() {
+  if (!callMetrics_ || metrics_) return;
+  constexpr const char* kSource = "Korvane::Pictora::Host::ServerHost::StartMetrics";
+  std::string error;
+  metrics_ = MetricsServer::Start(
+      metricsEndpoint_,
+      [this] { return Rpc::MetricsPage(*callMetrics_, providerCalls_, core_->GetCounts()); }, error);
+  Global::ReportToGlobal(kSource, metrics_ ? "Metrics page at http://" + metricsEndpoint_ + "/metrics"
+                                           : "The metrics page at '" + metricsEndpoint_ +
+                                                 "' could not be served: " + error);
 }
 
 void ServerHost::StartFacade(const std::string& extraAllowList) {
   if (facade_) return;
   // Until it is published the management procedures answer that it is not initialised.
-  facade_ = std::make_unique<ServerCore::ServerManagerProxy>(&providerCalls_);
+  facade_ = std::make_unique<ServerCore::ServerManagerProxy>(&providerCalls_, &launcher_);
   facade_->Init(core_.get(), extraAllowList);
   core_->SetManagementInfo(facade_.get());
   Rpc::PublishFacade(facade_.get());
@@ -88,6 +108,7 @@ void ServerHost::StartFacade(const std::string& extraAllowList) {
 void ServerHost::Close() {
   if (closed_) return;
   closed_ = true;
+  metrics_.reset();  // its page reads the core
   // The endpoint stops first, outside the core's registry lock: the runtime waits for its
   // worker threads to end, and calls that wait for that lock could never end while the core's
   // Close holds it. The core's own stop of the endpoint then finds nothing left to stop.

@@ -1,7 +1,9 @@
 // The objects of one server run and their order, shared by console and service mode:
 // core constructed (with its endpoint listener and provider calls) -> core published -> Init
-// (ends by listening) -> client time-outs from the configuration -> facade -> (the caller's
-// loop) -> Close -> facade and core unpublished and destroyed.
+// (ends by listening) -> client time-outs from the configuration -> metrics page -> facade ->
+// (the caller's loop) -> Close (metrics page first) -> facade and core unpublished and destroyed.
+// The metrics page runs where the installation key's MetricsEndpoint says (unless it is written
+// empty); only then does the endpoint count calls.
 //
 // Not thread-safe: owned and driven by the host's loop thread. The remote procedures reach the
 // published core on the runtime's threads meanwhile.
@@ -11,6 +13,9 @@
 #include <string>
 
 #include "admin/ServerManagerProxy.h"
+#include "host/CommandProviderLauncher.h"
+#include "host/MetricsServer.h"
+#include "rpc/CallMetrics.h"
 #include "rpc/EtcdClusterStore.h"
 #include "rpc/Listener.h"
 #include "rpc/ProviderCalls.h"
@@ -41,13 +46,19 @@ class ServerHost {
 
  private:
   void ApplyClientTimeouts();
+  // A page that cannot be served is reported; the server runs on without it.
+  void StartMetrics();
 
+  const std::string metricsEndpoint_;  // empty: no metrics
+  std::unique_ptr<Rpc::CallMetrics> callMetrics_;
   Rpc::Listener listener_;
   Rpc::ProviderCalls providerCalls_;
+  CommandProviderLauncher launcher_;
   // Cluster mode only: the installation key names the cluster store's members.
   std::unique_ptr<Rpc::EtcdClusterStore> clusterStore_;
   std::unique_ptr<ServerCore::ServerImpl> core_;
   std::unique_ptr<ServerCore::ServerManagerProxy> facade_;
+  std::unique_ptr<MetricsServer> metrics_;
   bool closed_ = false;
 };
 

@@ -8,7 +8,8 @@
 
 namespace Korvane::Pictora::Rpc {
 
-Listener::Listener(CoreSource core) : core_(std::move(core)) {}
+Listener::Listener(CoreSource core, DceRpc::CallObserver observer)
+    : core_(std::move(core)), observer_(std::move(observer)) {}
 
 Listener::~Listener() { StopListening(); }
 
@@ -22,6 +23,7 @@ bool Listener::StartListening(const std::string& endpoint, const std::string& pr
   }
   DceRpc::ServerOptions options;
   options.maxCalls = kMaxCalls;
+  options.callObserver = observer_;
   // The configuration is read by now: it may lower the connections one peer address may hold.
   if (ServerCore::IServer* core = core_ ? core_() : PublishedServer()) {
     const long perPeer = GeneralUtilityLib::ParseLong(core->GetConfiguration().GetValue("MaxConnectionsPerPeer"), 0);

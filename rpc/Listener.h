@@ -24,8 +24,9 @@ class Listener : public ServerCore::IListener {
  public:
   static constexpr size_t kMaxCalls = 1234;
 
-  // `core` gives the procedures their core (by default the published one).
-  explicit Listener(CoreSource core = {});
+  // `core` gives the procedures their core (by default the published one); `observer` (optional)
+  // sees every answered call and must be cheap: it runs on the worker thread after each call.
+  explicit Listener(CoreSource core = {}, DceRpc::CallObserver observer = {});
   ~Listener() override;
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
@@ -43,6 +44,7 @@ class Listener : public ServerCore::IListener {
 
  private:
   CoreSource core_;
+  const DceRpc::CallObserver observer_;
   mutable std::mutex mutex_;
   std::unique_ptr<DceRpc::Server> server_;
 };

@@ -29,25 +29,47 @@ const std::string& ProviderCalls::ErrorPlaceholder() {
   return placeholder;
 }
 
-bool ProviderCalls::TryCall(const std::string& host, const std::string& endpoint, uint16_t opnum,
-                            Arguments& args) {
+void ProviderCalls::OutcomeCounter::Count(uint32_t status) {
+  std::atomic<uint64_t>& counter = status == DceRpc::StatusCode::kOk              ? ok_
+                                   : status == DceRpc::StatusCode::kCallCancelled ? timedOut_
+                                                                                  : failed_;
+  counter.fetch_add(1, std::memory_order_relaxed);
+}
+
+CallOutcomes ProviderCalls::OutcomeCounter::Read() const {
+  return CallOutcomes{ok_.load(std::memory_order_relaxed), failed_.load(std::memory_order_relaxed),
+                      timedOut_.load(std::memory_order_relaxed)};
+}
+
+uint32_t ProviderCalls::TryCall(const std::string& host, const std::string& endpoint, uint16_t opnum,
+                                Arguments& args) {
   try {
     Binding binding(kProtocolSequence, host, endpoint);
-    if (binding.Validate() != DceRpc::StatusCode::kOk) return false;
+    if (uint32_t invalid = binding.Validate(); invalid != DceRpc::StatusCode::kOk) return invalid;
     binding.Call(ProviderInterfaceId(), opnum, ProviderSpecs::ForOpnum(opnum), args);
-    return true;
+    return DceRpc::StatusCode::kOk;
+  } catch (const RpcError& error) {
+    return error.status() != DceRpc::StatusCode::kOk ? error.status() : DceRpc::StatusCode::kServerUnavailable;
   } catch (...) {
-    return false;
+    return DceRpc::StatusCode::kServerUnavailable;
   }
 }
 
 bool ProviderCalls::CallForBool(const std::string& host, const std::string& endpoint, uint16_t opnum,
                                 Arguments& args) {
-  return TryCall(host, endpoint, opnum, args) && args.ResultSmall() != 0;
+  return TryCall(host, endpoint, opnum, args) == DceRpc::StatusCode::kOk && args.ResultSmall() != 0;
 }
 
 PingResult ProviderCalls::Ping(const std::string& host, const std::string& endpoint,
                                std::string& errorText) {
+  const PingResult result = PingOnce(host, endpoint, errorText);
+  pings_.Count(result == PingResult::Alive      ? DceRpc::StatusCode::kOk
+               : result == PingResult::TimedOut ? DceRpc::StatusCode::kCallCancelled
+                                                : DceRpc::StatusCode::kServerUnavailable);
+  return result;
+}
+
+PingResult ProviderCalls::PingOnce(const std::string& host, const std::string& endpoint, std::string& errorText) {
   try {
     Binding binding(kProtocolSequence, host, endpoint);
     if (uint32_t invalid = binding.Validate(); invalid != DceRpc::StatusCode::kOk) {
@@ -72,7 +94,9 @@ PingResult ProviderCalls::Ping(const std::string& host, const std::string& endpo
 bool ProviderCalls::GetLoad(const std::string& host, const std::string& endpoint, double& load) {
   Arguments args(1);
   args.SetDouble(0, load);
-  if (!TryCall(host, endpoint, ProviderOp::kGetLoad, args)) return false;
+  const uint32_t status = TryCall(host, endpoint, ProviderOp::kGetLoad, args);
+  loadQueries_.Count(status);
+  if (status != DceRpc::StatusCode::kOk) return false;
   load = args.Double(0);
   return true;
 }
@@ -84,7 +108,7 @@ bool ProviderCalls::CallGetInfo(const std::string& host, const std::string& endp
   args.SetText(0, level);
   args.SetLong(1, size);
   args.SetText(3, ErrorPlaceholder());
-  if (!TryCall(host, endpoint, ProviderOp::kGetInfo, args)) return false;
+  if (TryCall(host, endpoint, ProviderOp::kGetInfo, args) != DceRpc::StatusCode::kOk) return false;
   result = args.ResultLong();
   if (result == 0) text = BufferText(args.Text(2));
   return true;

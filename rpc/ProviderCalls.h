@@ -9,9 +9,13 @@
 // Error texts go out as a 4000-byte placeholder (3999 'A' and the NUL), so a provider has room
 // for a reply of 3999 characters; what comes back in them is not used.
 //
-// Thread safety: stateless; every operation may run on many threads at once. Never throws.
+// Load queries and pings are counted by outcome for the metrics page.
+//
+// Thread safety: every operation may run on many threads at once (the counts are atomics).
+// Never throws.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +23,13 @@
 #include "servercore/IProviderCalls.h"
 
 namespace Korvane::Pictora::Rpc {
+
+// How the calls of one kind ended.
+struct CallOutcomes {
+  uint64_t ok = 0;
+  uint64_t failed = 0;
+  uint64_t timedOut = 0;
+};
 
 class ProviderCalls : public ServerCore::IProviderCalls {
  public:
@@ -44,10 +55,26 @@ class ProviderCalls : public ServerCore::IProviderCalls {
   // 3999 letters 'A': the error text sent with every call that has one.
   static const std::string& ErrorPlaceholder();
 
+  CallOutcomes LoadQueries() const { return loadQueries_.Read(); }
+  CallOutcomes Pings() const { return pings_.Read(); }
+
  private:
-  // Calls `opnum` with `args` (its spec from the provider interface); false on any failure.
-  static bool TryCall(const std::string& host, const std::string& endpoint, uint16_t opnum,
-                      DceRpc::Arguments& args);
+  class OutcomeCounter {
+   public:
+    // status: the call's status, 0 when it worked.
+    void Count(uint32_t status);
+    CallOutcomes Read() const;
+
+   private:
+    std::atomic<uint64_t> ok_{0}, failed_{0}, timedOut_{0};
+  };
+
+  // Calls `opnum` with `args` (its wire shape from the provider interface); the call's status, 0 when it
+  // worked.
+  static uint32_t TryCall(const std::string& host, const std::string& endpoint, uint16_t opnum,
+                          DceRpc::Arguments& args);
+  static ServerCore::PingResult PingOnce(const std::string& host, const std::string& endpoint,
+                                         std::string& errorText);
   // For the procedures that answer a boolean: true only when the call worked and said 1.
   static bool CallForBool(const std::string& host, const std::string& endpoint, uint16_t opnum,
                           DceRpc::Arguments& args);
@@ -55,6 +82,9 @@ class ProviderCalls : public ServerCore::IProviderCalls {
   static bool CallGetInfo(const std::string& host, const std::string& endpoint,
                           const std::string& level, int32_t size, int32_t& result,
                           std::string& text);
+
+  OutcomeCounter loadQueries_;
+  OutcomeCounter pings_;
 };
 
 }  // namespace Korvane::Pictora::Rpc

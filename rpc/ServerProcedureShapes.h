@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -73,6 +74,22 @@ inline constexpr uint16_t kRefreshAllServices = 45;
 inline constexpr uint16_t kGetServicesForServiceProvider = 46;
 inline constexpr uint16_t kGetServiceProviderConfiguration = 47;
 }  // namespace ServerOp
+
+// The procedure's name for logs and metrics; empty text for a number no procedure has.
+inline const char* ServerProcedureName(uint16_t opnum) {
+  static constexpr const char* kNames[] = {
+      "GetVersion", "Reserved1", "Reserved2", "Reserved3", "OpenSession", "", "", "",
+      "CloseSession", "GetSession", "NotifySession", "AddServiceProvider", "RemoveServiceProvider",
+      "GetServiceProvidersFor", "GetServiceProviderInfo", "UpdateServiceProviderInfo", "AddServices",
+      "RemoveServices", "GetInfo", "GetServiceProviders", "Reserved20", "GetServices", "Reserved22", "Reserved23",
+      "SetStopFlag", "ManagerOpenSession", "ManagerCloseSession", "GetServerInfo", "CreateServiceProvider",
+      "DeleteServiceProvider", "StartServiceProvider", "StopServiceProvider", "GetServerConfigXml",
+      "UpdateServerConfigXml", "GetServiceProviderConfigXml", "UpdateServiceProviderConfigXml",
+      "GetServiceProvidersInfo", "GetServicesXml", "UpdateServicesXml", "ManagerAddService", "ManagerRemoveService",
+      "StartService", "StopService", "GetServiceName", "RefreshService", "RefreshAllServices",
+      "GetServicesForServiceProvider", "GetServiceProviderConfiguration"};
+  return opnum < std::size(kNames) ? kNames[opnum] : "";
+}
 
 // Parameter positions of each shape. Values and capacities in DceRpc::Arguments use them.
 

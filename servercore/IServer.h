@@ -4,6 +4,7 @@
 // operation replaces when it ends: read it only where no other call runs, prefer the out texts.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,14 @@
 #include "util/ElementList.h"
 
 namespace Korvane::Pictora::ServerCore {
+
+// What the core holds at one moment, for the metrics page.
+struct ServerCounts {
+  std::uint64_t openSessions = 0;
+  std::uint64_t providers = 0;
+  std::uint64_t services = 0;          // service names at least one provider registered
+  std::uint64_t providersDropped = 0;  // by the liveness passes since the start
+};
 
 class IServer : public virtual Global::IObject {
  public:
@@ -78,6 +87,8 @@ class IServer : public virtual Global::IObject {
                                              const std::string& second) = 0;
   virtual unsigned GetServiceProvidersCount() = 0;
   virtual int GetServicesCount() = 0;
+  // Reads counters only: never waits for a lock, so a scrape never stalls behind a lookup.
+  virtual ServerCounts GetCounts() = 0;
   virtual GeneralUtilityLib::ElementList GetConfiguration() = 0;
   virtual bool GetServiceName(const std::string& name, std::string& storedName,
                               std::string& message) = 0;

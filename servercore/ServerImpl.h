@@ -111,6 +111,8 @@ class ServerImpl : public Global::Object, public IServer {
   std::string GetServerInfoForClient(const std::string& first, const std::string& second) override;
   unsigned GetServiceProvidersCount() override { return providersCount_.load(); }
   int GetServicesCount() override { return allocationsCount_.load(); }
+  // Reads the session table's atomic count without the registry lock, hence no analysis.
+  ServerCounts GetCounts() override NO_THREAD_SAFETY_ANALYSIS;
   GeneralUtilityLib::ElementList GetConfiguration() override EXCLUDES(configurationLock_);
   bool GetServiceName(const std::string& name, std::string& storedName, std::string& message) override;
   bool Synchronize(const std::string& configuration) override;
@@ -218,6 +220,7 @@ class ServerImpl : public Global::Object, public IServer {
   std::atomic<bool> stopFlag_{false};
   std::atomic<unsigned> providersCount_{0};
   std::atomic<int> allocationsCount_{0};
+  std::atomic<std::uint64_t> droppedCount_{0};
 };
 
 }  // namespace Korvane::Pictora::ServerCore

@@ -119,6 +119,7 @@ void ServerImpl::Manage() {
       std::int64_t revision = 0;
       std::string error;
       if (writer_->RemoveProvider(target.name, fence, revision, error) == ClusterWriter::Result::kDone) {
+        droppedCount_.fetch_add(1, std::memory_order_relaxed);
         replica_->WaitApplied(revision, std::chrono::seconds(5));
       }
       continue;
@@ -126,6 +127,7 @@ void ServerImpl::Manage() {
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
     RemoveServiceProvider(target.name);
+    droppedCount_.fetch_add(1, std::memory_order_relaxed);
     std::string scratch;
     CloseSession(target.sessionId, scratch);
   }

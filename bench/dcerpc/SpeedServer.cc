@@ -1,7 +1,7 @@
 // dcerpc_speed_server: the servers bench/speed/run.sh measures, side by side in one process:
 //   echo      a plain thread-per-connection TCP echo server (the loopback limit)
 //   null      the runtime's server with the test interface (procedure 0 is the null call)
-//   observed  the same with a call observer that counts calls and their time, as metrics would
+//   observed  the same with the server's metrics observer (rpc/CallMetrics) counting every call
 // Prints "NAME PORT" for each, then "ready", and serves until its standard input ends.
 // DCERPC_BENCH_LINGER_US overrides the runtime servers' lingerMicros, for experiments.
 #include <netinet/in.h>
@@ -19,6 +19,7 @@
 
 #include "bench/dcerpc/BenchWire.h"
 #include "dcerpc/Server.h"
+#include "rpc/CallMetrics.h"
 
 using namespace Korvane::Pictora::DceRpc;
 
@@ -66,13 +67,6 @@ std::unique_ptr<Server> StartRuntime(ServerOptions options) {
   return server;
 }
 
-// What a metrics observer does per call: a few relaxed atomic additions.
-struct CallCounters {
-  std::atomic<uint64_t> calls{0};
-  std::atomic<uint64_t> faults{0};
-  std::atomic<uint64_t> nanoseconds{0};
-};
-
 }  // namespace
 
 int main() {
@@ -84,13 +78,9 @@ int main() {
 
   const uint16_t echoPort = StartEchoServer();
   auto plain = StartRuntime({});
-  CallCounters counters;
+  Korvane::Pictora::Rpc::CallMetrics metrics;
   ServerOptions observedOptions;
-  observedOptions.callObserver = [&counters](const CallRecord& call) {
-    counters.calls.fetch_add(1, std::memory_order_relaxed);
-    if (call.faultStatus != 0) counters.faults.fetch_add(1, std::memory_order_relaxed);
-    counters.nanoseconds.fetch_add(static_cast<uint64_t>(call.elapsed.count()), std::memory_order_relaxed);
-  };
+  observedOptions.callObserver = metrics.Observer();
   auto observed = StartRuntime(observedOptions);
   std::cout << "echo " << echoPort << "\nnull " << plain->TcpPort() << "\nobserved " << observed->TcpPort()
             << "\nready" << std::endl;
@@ -99,7 +89,8 @@ int main() {
   }
   plain->StopListening();
   observed->StopListening();
-  std::fprintf(stderr, "observer saw %llu calls, %llu faults\n", static_cast<unsigned long long>(counters.calls.load()),
-               static_cast<unsigned long long>(counters.faults.load()));
+  uint64_t calls = 0;
+  for (const auto& procedure : metrics.Procedures()) calls += procedure.calls;
+  std::fprintf(stderr, "observer saw %llu calls\n", static_cast<unsigned long long>(calls));
   return 0;
 }

@@ -10,8 +10,12 @@
 # e.g. from a build of the code before a change, measured in the same rounds.
 # The rows lookup_serial and lookup_parallel are lookups (procedure 13) of a service run by three
 # stand-in providers (loads 0.7, 0.2, 0.5), against a real pictora-server with
-# ParallelLoadQueries off and on; LOOKUPS=0 leaves them out. PROVIDER_DELAY_US makes each
-# provider wait that long before every answer, as providers across a network would.
+# ParallelLoadQueries off and on and its metrics page on (a free port); the rows ending in
+# _nometrics are the same against servers whose installation key turns the page off
+# (MetricsEndpoint=), so the calls are not counted. LOOKUPS=0 leaves them out.
+# PROVIDER_DELAY_US makes each provider wait that long before every answer, as providers across
+# a network would.
+# Below the table, each "with" row's rate over its "without" row's in the same round (medians).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
@@ -39,13 +43,16 @@ start_speed_server() {
 }
 port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
 
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
 # A pictora-server in a home of its own under $work with three stand-in providers; its port in
-# $lookup_port_<name>. $2: the ParallelLoadQueries value.
+# $lookup_port_<name>. $2: the ParallelLoadQueries value; $3: "metrics" serves the metrics page.
 start_lookup_server() {
-  local home="$work/$1" port
-  port="$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+  local home="$work/$1" port metrics=""
+  port="$(free_port)"
+  [ "$3" = metrics ] && metrics="127.0.0.1:$(free_port)"
   mkdir -p "$home/appdata/Korvane/Pictora/Server" "$home/pipe" "$home/docs"
-  printf 'Version=1.0.0.0\n' >"$home/pictora.conf"
+  printf 'Version=1.0.0.0\nMetricsEndpoint=%s\n' "$metrics" >"$home/pictora.conf"
   printf '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n<Service><Name>Images/Thumbs</Name><Source>s</Source><State>On</State><ServiceProviders></ServiceProviders></Service>\n</Services></Server></Pictora>\n' \
     >"$home/appdata/Korvane/Pictora/Server/Pictora.Services"
   printf '<?xml version="1.0" standalone="yes"?><Pictora><Server><Config><Endpoint>%s</Endpoint><CreateLogs>false</CreateLogs><ParallelLoadQueries>%s</ParallelLoadQueries></Config></Server></Pictora>' \
@@ -77,9 +84,11 @@ start_servers() {
     rows+=(null_baseline)
   fi
   if [ "${LOOKUPS:-1}" != 0 ]; then
-    start_lookup_server serial false
-    start_lookup_server parallel true
-    rows+=(lookup_serial lookup_parallel)
+    start_lookup_server serial false metrics
+    start_lookup_server parallel true metrics
+    start_lookup_server serial_nometrics false off
+    start_lookup_server parallel_nometrics true off
+    rows+=(lookup_serial lookup_serial_nometrics lookup_parallel lookup_parallel_nometrics)
   fi
 }
 
@@ -92,6 +101,8 @@ lookup_row() {
 }
 row_lookup_serial() { lookup_row "$lookup_port_serial" "$1"; }
 row_lookup_parallel() { lookup_row "$lookup_port_parallel" "$1"; }
+row_lookup_serial_nometrics() { lookup_row "$lookup_port_serial_nometrics" "$1"; }
+row_lookup_parallel_nometrics() { lookup_row "$lookup_port_parallel_nometrics" "$1"; }
 
 rows=(echo null null_observed)
 
@@ -114,7 +125,7 @@ data = {}
 for line in open(path):
     connections, round_, row, rate, p50, p99, failures = line.split()
     data.setdefault((int(connections), row), {})[int(round_)] = (float(rate), float(p50), float(p99), int(failures))
-print('%-11s %-15s %10s %9s %9s %9s %8s' % ('connections', 'row', 'calls/s', 'p50 us', 'p99 us', 'vs echo', 'failures'))
+print('%-11s %-25s %10s %9s %9s %9s %8s' % ('connections', 'row', 'calls/s', 'p50 us', 'p99 us', 'vs echo', 'failures'))
 for connections in sorted({c for c, _ in data}):
     echo = data.get((connections, 'echo'), {})
     for row in rows:
@@ -124,8 +135,17 @@ for connections in sorted({c for c, _ in data}):
         med = lambda k: statistics.median(v[k] for v in rounds.values())
         ratios = [v[0] / echo[r][0] for r, v in rounds.items() if r in echo and echo[r][0] > 0]
         ratio = '%.2f' % statistics.median(ratios) if ratios else '-'
-        print('%-11d %-15s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
+        print('%-11d %-25s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
                                                          sum(v[3] for v in rounds.values())))
+pairs = [('null_observed', 'null'), ('lookup_serial', 'lookup_serial_nometrics'),
+         ('lookup_parallel', 'lookup_parallel_nometrics')]
+for connections in sorted({c for c, _ in data}):
+    for with_, without in pairs:
+        a, b = data.get((connections, with_)), data.get((connections, without))
+        if a and b:
+            ratios = sorted(a[r][0] / b[r][0] for r in a if r in b and b[r][0] > 0)
+            print('%d connections: %s / %s = %.3f (rounds %.3f-%.3f)' % (
+                connections, with_, without, statistics.median(ratios), ratios[0], ratios[-1]))
 counts = sorted({c for c, _ in data})
 for row in rows:
     if row.startswith('lookup') and (1, row) in data and (counts[-1], row) in data and counts[-1] > 1:

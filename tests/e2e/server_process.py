@@ -81,9 +81,10 @@ class LogFile:
 
 class ServerProcess:
     """One server process in its own installation. Use as a context manager; the folder is
-    removed afterwards."""
+    removed afterwards. `key` is added to its installation key; by default the metrics page is
+    off, so that no test serves the default (fixed) port."""
 
-    def __init__(self, extra_env=None):
+    def __init__(self, extra_env=None, key='MetricsEndpoint=\n'):
         self.root = tempfile.mkdtemp(prefix='pictora-e2e-')
         self.port = free_port()
         appdata, pipe_dir, docs = (os.path.join(self.root, name) for name in ('appdata', 'pipe', 'docs'))
@@ -93,7 +94,7 @@ class ServerProcess:
             os.makedirs(folder)
         registry = os.path.join(self.root, 'pictora.conf')
         with open(registry, 'w') as f:
-            f.write('Version=1.0.0.0\n')
+            f.write('Version=1.0.0.0\n' + key)
         self.env = dict(os.environ, PICTORA_COMMON_APPDATA=appdata, PICTORA_REGISTRY_FILE=registry,
                         PICTORA_PIPE_DIR=pipe_dir, PICTORA_DOCUMENTS=docs)
         self.env.pop('NOTIFY_SOCKET', None)
