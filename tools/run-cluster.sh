@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A three-server cluster on this machine: three etcd members (client ports 2379, 2381, 2383 on
 # 127.0.0.1) and three servers on TCP ports 3982, 3983, 3984, each with its home folder under
-# var/cluster/sN/ and sharing one registry under the key prefix /korvane/pictora/. Logs go to
-# var/cluster/*.log. Ctrl-C stops everything; the store's data stays in var/cluster/etcd-N/, so
-# a second run carries on with the registry of the first (remove var/cluster/ to start afresh).
+# var/cluster/sN/ and sharing one registry under the key prefix /korvane/pictora/; their metrics
+# pages on 127.0.0.1:9382, :9383, :9384. Logs go to var/cluster/*.log. Ctrl-C stops everything;
+# the store's data stays in var/cluster/etcd-N/, so a second run carries on with the registry of
+# the first (remove var/cluster/ to start afresh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -33,8 +34,8 @@ until ETCDCTL_API=3 etcdctl --endpoints "$endpoints" endpoint health >/dev/null 
 for i in 1 2 3; do
   home="$var/s$i"
   mkdir -p "$home/appdata" "$home/documents" "$home/pipe"
-  printf 'Version=1.0.0.0\nHome=%s\nClusterEndpoints=%s\nClusterPrefix=/korvane/pictora/\n' "$root" "$endpoints" \
-    >"$home/pictora.conf"
+  printf 'Version=1.0.0.0\nHome=%s\nClusterEndpoints=%s\nClusterPrefix=/korvane/pictora/\nMetricsEndpoint=127.0.0.1:%d\n' \
+    "$root" "$endpoints" "$((9381 + i))" >"$home/pictora.conf"
   PICTORA_COMMON_APPDATA="$home/appdata" PICTORA_DOCUMENTS="$home/documents" PICTORA_REGISTRY_FILE="$home/pictora.conf" \
     PICTORA_PIPE_DIR="$home/pipe" build/release/bin/pictora-server -console "" "$((3981 + i))" \
     </dev/null >/dev/null 2>"$var/s$i.log" &
