@@ -1,5 +1,5 @@
 // The server and the client over real sockets (loopback TCP on a free port and the pipe socket in
-// a temporary folder), including many calls at once and peers that try to exhaust the server.
+// a temporary folder), including calls side by side and peers that try to exhaust the server.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -200,25 +200,6 @@ int EstablishedTo(uint16_t port) {
     if (local.ends_with(suffix) && state == "01") ++count;
   }
   return count;
-}
-
-TEST_F(ServerClientTest, ManyCallsAtOnce) {
-  Start();
-  constexpr int kThreads = 32;
-  constexpr int kCalls = 50;
-  std::atomic<int> good{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      Binding binding = t % 2 ? Tcp() : Pipe();
-      for (int i = 0; i < kCalls; ++i) {
-        std::string text = std::to_string(t) + "/" + std::to_string(i);
-        if (Echo(binding, text) == "echo:" + text) ++good;
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(good.load(), kThreads * kCalls);
 }
 
 TEST_F(ServerClientTest, BlockingHandlersRunInParallelAndIdleWorkersRetire) {
