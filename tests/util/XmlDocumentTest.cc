@@ -59,14 +59,6 @@ TEST_F(XmlDocumentTest, PositionsCountFromZero) {
   EXPECT_EQ(document_.CountChildren("//Missing"), -1);
 }
 
-TEST_F(XmlDocumentTest, SameXPathReusesTheHeldList) {
-  ASSERT_TRUE(document_.SelectNode("//Service", 0));
-  EXPECT_FALSE(document_.SelectNode("//Path", 2));  // one match only
-  EXPECT_EQ(document_.GetNodeText(""), "p1");       // current node unchanged
-  ASSERT_TRUE(document_.SelectNode("//Path", 0));   // held list, no new query
-  EXPECT_EQ(document_.GetNodeName(), "Path");
-}
-
 // The configuration rewrite and the reports copy the declaration this way.
 TEST_F(XmlDocumentTest, DeclarationIsTheFirstNode) {
   ASSERT_TRUE(document_.SelectNode("//", 0));
