@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "util/Status.h"
@@ -138,13 +137,6 @@ void ServerCoreTest::WriteFile(const std::string& path, const std::string& conte
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
-}
-
-std::string ServerCoreTest::ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 void ServerCoreTest::WriteServices(const std::string& serviceElements) {

@@ -65,7 +65,6 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   std::set<std::string> refusing;
 
   void SetLoad(const std::string& endpoint, double load) { Locked([&] { loads_[endpoint] = load; }); }
-  void SetDead(const std::string& endpoint) { Locked([&] { loads_.erase(endpoint); }); }  // load query fails
   void SetPing(const std::string& endpoint, PingResult result) { Locked([&] { pings_[endpoint] = result; }); }
   void SetInfo(const std::string& endpoint, const std::string& info) { Locked([&] { infos_[endpoint] = info; }); }
   int PingCount() {
@@ -135,7 +134,7 @@ class ServerCoreTest : public ::testing::Test {
   // Creates and starts the core; the test fails when Init does not return 0.
   ServerImpl& StartServer(const std::string& endpoint = "");
   void WriteFile(const std::string& path, const std::string& content);
-  std::string ReadFile(const std::string& path);
+  std::string ReadFile(const std::string& path) { return TestSupport::ReadWholeFile(path); }
   // Rewrites the services file; every call gives it a later modification time.
   void WriteServices(const std::string& serviceElements);
   void WriteConfiguration(const std::string& configChildren);
