@@ -43,19 +43,17 @@ TEST_F(ListenerTest, ServesTheInterfaceUntilStopped) {
                DceRpc::RpcError);
 }
 
+// The runtime's statuses for each kind of listening error are proven in tests/dcerpc; one shows
+// that they come through.
 TEST_F(ListenerTest, FailuresCarryTheRuntimeStatusAndText) {
   ASSERT_TRUE(listener_.StartListening("0", "ncacn_ip_tcp", message_, code_));
-  const std::pair<std::string, std::string> cases[] = {
-      {std::to_string(listener_.TcpPort()), "ncacn_ip_tcp"}, {"not-a-port", "ncacn_ip_tcp"}, {"1", "ncacn_bogus"}};
-  for (const auto& [endpoint, protocol] : cases) {
-    ServerCore::ServerImpl otherCore;
-    Listener other([&otherCore] { return &otherCore; });
-    std::string message;
-    long code = 0;
-    EXPECT_FALSE(other.StartListening(endpoint, protocol, message, code)) << protocol << " " << endpoint;
-    EXPECT_NE(code, 0);
-    EXPECT_FALSE(message.empty());
-  }
+  ServerCore::ServerImpl otherCore;
+  Listener other([&otherCore] { return &otherCore; });
+  std::string message;
+  long code = 0;
+  EXPECT_FALSE(other.StartListening(std::to_string(listener_.TcpPort()), "ncacn_ip_tcp", message, code));
+  EXPECT_EQ(code, static_cast<long>(DceRpc::StatusCode::kDuplicateEndpoint));
+  EXPECT_EQ(message, DceRpc::StatusText(DceRpc::StatusCode::kDuplicateEndpoint));
 }
 
 }  // namespace
