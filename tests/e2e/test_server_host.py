@@ -21,7 +21,6 @@ def test_end_of_input_is_no_stop_but_a_remote_stop_request_is():
         time.sleep(1.0)
         assert server.process.poll() is None
         dce = w.connect(server.port)
-        assert w.version(dce) == '1.0.0.2'
         assert w.call(dce, w.SetStopFlag, Text1='whatever', Text2='')['Result'] == 1
         assert server.finish() == 0
         assert '\nStop command was issued' in server.stdout
