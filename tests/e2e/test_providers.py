@@ -102,12 +102,8 @@ def test_liveness_drops_the_dead_and_only_them(server_with, running):
 
 @pytest.mark.parametrize('kind', ['runtime', 'impacket'])
 def test_silent_provider_costs_at_most_the_call_timeout_and_does_not_hold_up_a_stop(server_with, running, kind):
-    server = server_with(services=('Images/Thumbs', ('Images/Other', 'Answering')),
-                         config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
+    server = server_with(config='<RpcCallTimeoutMs>%d</RpcCallTimeoutMs>' % CALL_TIMEOUT_MS)
     silent, = start_providers(server, running, ('Silent', 0.1, 'silent' if kind == 'runtime' else 'impacket-silent'))
-    answering = PyProvider(load=0.3)
-    running.append(answering)
-    w.register(server.port, 'Answering', answering.port, ('Images/Other',), load=0.3)
     timeout = CALL_TIMEOUT_MS / 1000
     outcome = {}
 
@@ -140,11 +136,6 @@ def test_silent_provider_costs_at_most_the_call_timeout_and_does_not_hold_up_a_s
     # The silent provider is listed after at most one time-out.
     assert endpoints_in_order(outcome['answer']) == [silent.port]
     assert timeout - 0.1 <= outcome['took'] < 2 * timeout
-
-    # Once the slow lookup has let the registry lock go, other lookups wait for no time-out.
-    began = time.monotonic()
-    assert endpoints_in_order(w.lookup(other, other_session, 'Images/Other')) == [answering.port]
-    assert time.monotonic() - began < timeout - 0.1
 
     # Lookups wait for the silent provider again and more calls queue for the lock when the
     # operator stops the server: the close must not wait for calls that wait for the close.

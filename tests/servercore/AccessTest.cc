@@ -153,18 +153,6 @@ TEST_F(AuthenticationTest, RegistrationCreatesTheFileOnlyForSafeNames) {
   EXPECT_FALSE(GeneralUtilityLib::FileExists(Home() + "Escape"));
 }
 
-TEST_F(AuthenticationTest, OwnerGroupAndOtherDecide) {
-  const gid_t otherGroup = myGroup_ + 4242;
-  ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
-  EXPECT_TRUE(Allowed(CallerIdentity::FromCredentials(me_, otherGroup), "Secure/Render"));
-  EXPECT_TRUE(Allowed(CallerIdentity::FromCredentials(stranger_, otherGroup, {myGroup_}),
-                      "secure\\render"));
-  EXPECT_FALSE(Allowed(CallerIdentity::FromCredentials(stranger_, otherGroup), "Secure/Render"));
-  ASSERT_EQ(::chmod(file_.c_str(), 0604), 0);
-  EXPECT_TRUE(Allowed(CallerIdentity::FromCredentials(stranger_, otherGroup), "Secure/Render"));
-  EXPECT_FALSE(Allowed(CallerIdentity::FromCredentials(stranger_, myGroup_), "Secure/Render"));
-}
-
 // File names keep their case, service names do not: any spelling of the name finds the file,
 // and a second file differing only in case cannot open what the first one closes.
 TEST_F(AuthenticationTest, EverySpellingOfTheNameMeetsTheFile) {

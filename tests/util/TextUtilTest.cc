@@ -1,6 +1,5 @@
 #include "util/TextUtil.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -41,24 +40,6 @@ TEST(ParseBoolTest, OnOffAndFirstCharacterDecide) {
       {"", true, true},      {"", false, false},  {"onion", false, false},  // "ON" only as a whole, "O" decides nothing
   };
   for (const auto& c : cases) EXPECT_EQ(ParseBool(c.text, c.defaultValue), c.expected) << c.text;
-}
-
-// The product replaces "\\", "::" and removes its own source prefix; no call passes a limit or
-// a replacement that contains the part.
-TEST(ReplaceTest, RestartsFromTheBeginning) {
-  std::string text = "aXbxc";
-  EXPECT_EQ(Replace(text, "x", "-", true), 2u);
-  EXPECT_EQ(text, "a-b-c");
-
-  // The search restarts, so a removal that joins two halves removes the joined part too.
-  text = "Korvane.Korvane.Pictora.Pictora.X";
-  Replace(text, "korvane.pictora.", "", true);
-  EXPECT_EQ(text, "X");
-}
-
-TEST(TimeStampTest, HasMilliseconds) {
-  EXPECT_THAT(TimeStamp(),
-              testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"));
 }
 
 }  // namespace

@@ -59,13 +59,6 @@ TEST_F(XmlDocumentTest, PositionsCountFromZero) {
   EXPECT_EQ(document_.CountChildren("//Missing"), -1);
 }
 
-// The configuration rewrite and the reports copy the declaration this way.
-TEST_F(XmlDocumentTest, DeclarationIsTheFirstNode) {
-  ASSERT_TRUE(document_.SelectNode("//", 0));
-  EXPECT_EQ(document_.GetNodeXml(), "<?xml version=\"1.0\" standalone=\"yes\"?>");
-  EXPECT_EQ(document_.GetNodeText(""), "version=\"1.0\" standalone=\"yes\"");
-}
-
 TEST_F(XmlDocumentTest, TextContentAndMarkup) {
   EXPECT_EQ(document_.GetText("//Missing", "dflt"), "");
   EXPECT_EQ(document_.GetText("//Other", "dflt"), "dflt");
