@@ -296,7 +296,7 @@ inline const ProcedureSpec& ServiceName() {
 }
 }  // namespace ServerSpecShapes
 
-// The spec of procedure `opnum` (0-4, 8-47); null for a number this table does not hold (5-7,
+// The parameter shapes of procedure `opnum` (0-4, 8-47); null for a number this table does not hold (5-7,
 // anything above 47).
 inline const DceRpc::ProcedureSpec* FindServerProcedureSpec(uint16_t opnum) {
   namespace S = ServerSpecShapes;
@@ -350,7 +350,7 @@ inline const DceRpc::ProcedureSpec* FindServerProcedureSpec(uint16_t opnum) {
   }
 }
 
-// The spec of a procedure known to exist (use the ServerOp constants); std::out_of_range for
+// The parameter shapes of a procedure known to exist (use the ServerOp constants); std::out_of_range for
 // any other number.
 inline const DceRpc::ProcedureSpec& ServerProcedureSpec(uint16_t opnum) {
   const DceRpc::ProcedureSpec* spec = FindServerProcedureSpec(opnum);
