@@ -8,7 +8,7 @@ import pytest
 
 import pictora_wire as w
 from pictora_wire import PyProvider
-from server_process import ServerProcess, wait_until
+from server_process import ServerProcess, cli, wait_until
 
 HOST = socket.gethostname()
 ROOM = 'S' * 4000  # what callers send as status: room for the longest status text
@@ -225,3 +225,19 @@ def test_reports_and_status_texts(server, admin):
     result, status = admin.ok(w.ManagerAddService, Source='b', Name=name, Properties='', Providers='')
     assert result == 0 and len(status) == 4000 and status[1999:2002] == '...'
     assert admin.ok(w.ManagerRemoveService, Text=name, Providers='')[0] == 1
+
+
+def test_the_admin_command_drives_the_real_server(server):
+    def admin(*words):
+        done = cli(server, 'admin', *words)
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+    admin('service', 'add', 'Images/Big', '--source', 'demo', '--providers', 'P2')
+    assert '<Name>Images/Big</Name><Source>demo</Source><State>Off</State>' in admin('services')
+    admin('service', 'start', 'Images/Big')
+    assert 'Images/Big' in [w.unz(r['Name']) for r in server.providers['P2'].commanded('ProviderStartService')]
+    report = admin('info')
+    assert re.search(r'^P1 +127\.0\.0\.1 +%d +On ' % server.providers['P1'].port, report, re.M), report
+    assert admin('info', '--xml').startswith('<Pictora><Server><Info>')
+    refused = cli(server, 'admin', 'service', 'start', 'No/Such')
+    assert refused.returncode == 1 and "Service 'No/Such' does not exist on the server." in refused.stderr

@@ -69,22 +69,5 @@ TEST(LivenessClockTest, APassIsDueOnlyAfterMoreThanThePeriod) {
   EXPECT_TRUE(clock.Due(1136));
 }
 
-TEST(LivenessClockTest, PeriodFromTheTestVariable) {
-  struct Case {
-    const char* value;
-    long period;
-  };
-  const Case cases[] = {{nullptr, 60}, {"2", 2}, {"0", 0}, {"-5", 60}, {"abc", 60}, {"", 60}, {"3s", 60}};
-  for (const Case& c : cases) {
-    if (c.value == nullptr) {
-      unsetenv("PICTORA_TEST_LIVENESS_SECONDS");
-    } else {
-      setenv("PICTORA_TEST_LIVENESS_SECONDS", c.value, 1);
-    }
-    EXPECT_EQ(LivenessClock::ConfiguredPeriod(), c.period) << (c.value ? c.value : "(unset)");
-  }
-  unsetenv("PICTORA_TEST_LIVENESS_SECONDS");
-}
-
 }  // namespace
 }  // namespace Korvane::Pictora::Host
