@@ -14,27 +14,30 @@ CallOutcome ExecuteCall(const Procedure& procedure, std::span<const uint8_t> req
   try {
     Arguments args;
     switch (DecodeRequestStub(procedure.spec, requestStub, bigEndian, maxOutBytes, args)) {
-      case NdrStatus::kOk: break;
-      case NdrStatus::kBadStubData: return {FaultStatus::kBadStubData, false};
-      case NdrStatus::kTooLarge: return {FaultStatus::kRemoteNoMemory, false};
+      case NdrStatus::kOk:
+        break;
+      case NdrStatus::kBadStubData:
+        return {FaultStatus::kBadStubData, FaultRun::kMayHaveRun};
+      case NdrStatus::kTooLarge:
+        return {FaultStatus::kRemoteNoMemory, FaultRun::kMayHaveRun};
     }
     // Out buffers are sized by the caller: make sure the reply fits before doing the work.
     if (replyCharge != nullptr && !replyCharge->Resize(ResponseStubBound(procedure.spec, args)))
-      return {FaultStatus::kServerTooBusy, true};
+      return {FaultStatus::kServerTooBusy, FaultRun::kDidNotRun};
     try {
       if (procedure.handler) procedure.handler(context, args);
     } catch (const CallRefused& refused) {
-      return {refused.faultStatus() != 0 ? refused.faultStatus() : FaultStatus::kFaultUnspec, false};
+      return {refused.faultStatus() != 0 ? refused.faultStatus() : FaultStatus::kFaultUnspec, FaultRun::kMayHaveRun};
     } catch (...) {
-      return {FaultStatus::kFaultUnspec, false};
+      return {FaultStatus::kFaultUnspec, FaultRun::kMayHaveRun};
     }
     EncodeResponseStub(procedure.spec, args, responseStub);
   } catch (const std::bad_alloc&) {
     responseStub.clear();
-    return {FaultStatus::kRemoteNoMemory, false};
+    return {FaultStatus::kRemoteNoMemory, FaultRun::kMayHaveRun};
   } catch (...) {
     responseStub.clear();
-    return {FaultStatus::kFaultUnspec, false};
+    return {FaultStatus::kFaultUnspec, FaultRun::kMayHaveRun};
   }
   return {};
 }

@@ -8,12 +8,13 @@
 
 #include "dcerpc/ByteBudget.h"
 #include "dcerpc/Interface.h"
+#include "dcerpc/PduCodec.h"
 
 namespace Korvane::Pictora::DceRpc {
 
 struct CallOutcome {
-  uint32_t faultStatus = 0;    // 0: success, the response stub is written
-  bool didNotExecute = false;  // the handler did not run
+  uint32_t faultStatus = 0;              // 0: success, the response stub is written
+  FaultRun run = FaultRun::kMayHaveRun;  // kDidNotRun: the handler was never called
 };
 
 // Never throws. Writes the response stub into `responseStub` (replacing what it held).

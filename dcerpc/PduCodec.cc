@@ -108,8 +108,7 @@ bool DecodeBindAck(std::span<const uint8_t> pdu, const PduHeader& header, BindAc
   if (size_t{count} * kResultSize > r.Remaining()) return false;
   ack.results.resize(count);
   for (auto& result : ack.results) {
-    if (!r.ReadU16(result.result) || !r.ReadU16(result.reason) || !r.ReadSyntaxId(result.transferSyntax))
-      return false;
+    if (!r.ReadU16(result.result) || !r.ReadU16(result.reason) || !r.ReadSyntaxId(result.transferSyntax)) return false;
   }
   return true;
 }
@@ -206,11 +205,11 @@ void EncodeBindNak(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out) 
   FinishPdu(out, start);
 }
 
-void EncodeFault(uint32_t callId, uint16_t contextId, uint32_t status, bool didNotExecute,
-                 std::vector<uint8_t>& out) {
+void EncodeFault(uint32_t callId, uint16_t contextId, uint32_t status, FaultRun run, std::vector<uint8_t>& out) {
   size_t start = out.size();
   ByteWriter w(out);
-  uint8_t flags = PfcFlag::kFirstFrag | PfcFlag::kLastFrag | (didNotExecute ? PfcFlag::kDidNotExecute : 0);
+  uint8_t flags =
+      PfcFlag::kFirstFrag | PfcFlag::kLastFrag | (run == FaultRun::kDidNotRun ? PfcFlag::kDidNotExecute : 0);
   WriteHeader(w, PduType::kFault, flags, callId);
   w.U32(kFaultPduSize);
   w.U16(contextId);

@@ -153,8 +153,9 @@ bool DecodeFault(std::span<const uint8_t> pdu, const PduHeader& header, FaultPdu
 void EncodeBind(uint8_t type, uint32_t callId, const BindPdu& bind, std::vector<uint8_t>& out);
 void EncodeBindAck(uint8_t type, uint32_t callId, const BindAckPdu& ack, std::vector<uint8_t>& out);
 void EncodeBindNak(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out);
-void EncodeFault(uint32_t callId, uint16_t contextId, uint32_t status, bool didNotExecute,
-                 std::vector<uint8_t>& out);
+// Whether a fault tells the caller that the call never ran (safe to send again) or may have run.
+enum class FaultRun : uint8_t { kMayHaveRun, kDidNotRun };
+void EncodeFault(uint32_t callId, uint16_t contextId, uint32_t status, FaultRun run, std::vector<uint8_t>& out);
 void EncodeHeaderOnly(uint8_t type, uint8_t flags, uint32_t callId, std::vector<uint8_t>& out);
 // Splits the stub into request fragments of at most maxFrag bytes each.
 void EncodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum, std::span<const uint8_t> stub,

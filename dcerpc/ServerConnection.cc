@@ -53,21 +53,24 @@ ServerConnection::Event ServerConnection::Next(std::vector<uint8_t>& out) {
       if (state_ == State::kAwaitingBind || header.type == PduType::kBind) {
         RejectBind(header.callId, BindNakReason::kProtocolVersionNotSupported, out);
       } else {
-        FailConnection(header.callId, FaultStatus::kProtoError, true, out);
+        FailConnection(header.callId, FaultStatus::kProtoError, FaultRun::kDidNotRun, out);
       }
       return Event::kClose;
     }
     if (header.type == PduType::kRequest && header.fragLength > config_.fragmentCap) {
-      FailConnection(inCall_ ? call_.callId : header.callId, FaultStatus::kProtoError, false, out);
+      FailConnection(inCall_ ? call_.callId : header.callId, FaultStatus::kProtoError, FaultRun::kMayHaveRun, out);
       return Event::kClose;
     }
     if (header.fragLength > available) return Event::kNeedMore;
     std::span<const uint8_t> pdu(input_.data() + consumed_, header.fragLength);
     consumed_ += header.fragLength;
     switch (HandlePdu(header, pdu, out)) {
-      case Step::kContinue: break;
-      case Step::kCall: return Event::kCall;
-      case Step::kClose: return Event::kClose;
+      case Step::kContinue:
+        break;
+      case Step::kCall:
+        return Event::kCall;
+      case Step::kClose:
+        return Event::kClose;
     }
   }
   return Event::kClose;
@@ -81,13 +84,18 @@ ServerConnection::Step ServerConnection::HandlePdu(const PduHeader& header, std:
     return HandleBind(header, pdu, out);
   }
   switch (header.type) {
-    case PduType::kBind: return RejectBind(header.callId, BindNakReason::kNotSpecified, out);
-    case PduType::kAlterContext: return HandleAlterContext(header, pdu, out);
-    case PduType::kRequest: return HandleRequest(header, pdu, out);
+    case PduType::kBind:
+      return RejectBind(header.callId, BindNakReason::kNotSpecified, out);
+    case PduType::kAlterContext:
+      return HandleAlterContext(header, pdu, out);
+    case PduType::kRequest:
+      return HandleRequest(header, pdu, out);
     // Cancels are noted and ignored: the call still completes and is answered.
     case PduType::kCoCancel:
-    case PduType::kOrphaned: return Step::kContinue;
-    default: return FailConnection(header.callId, FaultStatus::kProtoError, true, out);
+    case PduType::kOrphaned:
+      return Step::kContinue;
+    default:
+      return FailConnection(header.callId, FaultStatus::kProtoError, FaultRun::kDidNotRun, out);
   }
 }
 
@@ -100,8 +108,7 @@ ServerConnection::Step ServerConnection::HandleBind(const PduHeader& header, std
   std::vector<ContextResult> results;
   if (bind.contexts.empty() || !Negotiate(bind.contexts, results))
     return RejectBind(header.callId, BindNakReason::kNotSpecified, out);
-  if (contexts_.size() > config_.maxContexts)
-    return RejectBind(header.callId, BindNakReason::kLocalLimitExceeded, out);
+  if (contexts_.size() > config_.maxContexts) return RejectBind(header.callId, BindNakReason::kLocalLimitExceeded, out);
   fragmentSize_ = NegotiateFragmentSize(bind.maxXmitFrag, bind.maxRecvFrag, config_.fragmentCap);
   assocGroupId_ = bind.assocGroupId;
   while (assocGroupId_ == 0 && config_.assocGroupCounter) assocGroupId_ = ++*config_.assocGroupCounter;
@@ -118,7 +125,7 @@ ServerConnection::Step ServerConnection::HandleAlterContext(const PduHeader& hea
   std::vector<ContextResult> results;
   if (header.authLength != 0 || !DecodeBind(pdu, header, alter) || alter.contexts.empty() ||
       !Negotiate(alter.contexts, results) || contexts_.size() > config_.maxContexts)
-    return FailConnection(header.callId, FaultStatus::kProtoError, true, out);
+    return FailConnection(header.callId, FaultStatus::kProtoError, FaultRun::kDidNotRun, out);
   // The association keeps the fragment size and group negotiated by the bind.
   BindAckPdu ack{fragmentSize_, fragmentSize_, assocGroupId_, std::string(), std::move(results)};
   EncodeBindAck(PduType::kAlterContextResp, header.callId, ack, out);
@@ -166,15 +173,15 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
                                                        std::vector<uint8_t>& out) {
   RequestPdu request;
   if (header.authLength != 0 || !DecodeRequest(pdu, header, request))
-    return FailConnection(inCall_ ? call_.callId : header.callId, FaultStatus::kProtoError, false, out);
+    return FailConnection(inCall_ ? call_.callId : header.callId, FaultStatus::kProtoError, FaultRun::kMayHaveRun, out);
   if (!inCall_) {
     Step step = StartCall(header, request, out);
     if (step != Step::kContinue) return step;
   } else if ((header.flags & PfcFlag::kFirstFrag) || header.callId != call_.callId || header.drep != callDrep_) {
-    return FailConnection(call_.callId, FaultStatus::kProtoError, false, out);
+    return FailConnection(call_.callId, FaultStatus::kProtoError, FaultRun::kMayHaveRun, out);
   }
   if (request.stub.size() > config_.maxRequestBytes - receivedStubBytes_)
-    return FailConnection(call_.callId, FaultStatus::kAccessDenied, false, out);
+    return FailConnection(call_.callId, FaultStatus::kAccessDenied, FaultRun::kMayHaveRun, out);
   receivedStubBytes_ += request.stub.size();
   const bool last = header.flags & PfcFlag::kLastFrag;
   if (earlyFault_ == 0) {
@@ -182,7 +189,7 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
       call_.stub = request.stub;  // a whole call in one fragment is run from the input as it is
     } else {
       if (!reassemblyCharge_.Resize(receivedStubBytes_))
-        return FailConnection(call_.callId, FaultStatus::kServerTooBusy, true, out);
+        return FailConnection(call_.callId, FaultStatus::kServerTooBusy, FaultRun::kDidNotRun, out);
       if (reassembled_.empty()) reassembled_.reserve(std::min<size_t>(call_.allocHint, 64 * 1024));
       reassembled_.insert(reassembled_.end(), request.stub.begin(), request.stub.end());
       call_.stub = reassembled_;
@@ -192,7 +199,7 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
   inCall_ = false;
   if (earlyFault_ != 0) {
     uint16_t contextId = earlyFault_ == FaultStatus::kUnknownIf ? 0 : call_.contextId;
-    EncodeFault(call_.callId, contextId, earlyFault_, true, out);
+    EncodeFault(call_.callId, contextId, earlyFault_, FaultRun::kDidNotRun, out);
     ReleaseStub();
     return Step::kContinue;
   }
@@ -201,11 +208,12 @@ ServerConnection::Step ServerConnection::HandleRequest(const PduHeader& header, 
 
 ServerConnection::Step ServerConnection::StartCall(const PduHeader& header, const RequestPdu& request,
                                                    std::vector<uint8_t>& out) {
-  if (!(header.flags & PfcFlag::kFirstFrag)) return FailConnection(header.callId, FaultStatus::kProtoError, false, out);
+  if (!(header.flags & PfcFlag::kFirstFrag))
+    return FailConnection(header.callId, FaultStatus::kProtoError, FaultRun::kMayHaveRun, out);
   if (header.flags & PfcFlag::kPendingCancel)
-    return FailConnection(header.callId, FaultStatus::kNoCallActive, true, out);
+    return FailConnection(header.callId, FaultStatus::kNoCallActive, FaultRun::kDidNotRun, out);
   if (!(header.flags & PfcFlag::kLastFrag) && request.allocHint > config_.maxRequestBytes)
-    return FailConnection(header.callId, FaultStatus::kAccessDenied, false, out);
+    return FailConnection(header.callId, FaultStatus::kAccessDenied, FaultRun::kMayHaveRun, out);
   ReleaseStub();
   call_ = PendingCall{};
   call_.callId = header.callId;
@@ -238,8 +246,8 @@ size_t ServerConnection::CompleteCall(std::span<const uint8_t> responseStub, std
   return EncodeResponseFragments(call_.callId, call_.contextId, responseStub, fragmentSize_, out, from, chunk);
 }
 
-void ServerConnection::FailCall(uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out) {
-  EncodeFault(call_.callId, call_.contextId, faultStatus, didNotExecute, out);
+void ServerConnection::FailCall(uint32_t faultStatus, FaultRun run, std::vector<uint8_t>& out) {
+  EncodeFault(call_.callId, call_.contextId, faultStatus, run, out);
   ReleaseStub();
 }
 
@@ -249,9 +257,9 @@ ServerConnection::Step ServerConnection::RejectBind(uint32_t callId, uint16_t re
   return Step::kClose;
 }
 
-ServerConnection::Step ServerConnection::FailConnection(uint32_t callId, uint32_t faultStatus, bool didNotExecute,
+ServerConnection::Step ServerConnection::FailConnection(uint32_t callId, uint32_t faultStatus, FaultRun run,
                                                         std::vector<uint8_t>& out) {
-  EncodeFault(callId, 0, faultStatus, didNotExecute, out);
+  EncodeFault(callId, 0, faultStatus, run, out);
   state_ = State::kClosed;
   inCall_ = false;
   ReleaseStub();

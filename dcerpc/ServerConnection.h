@@ -21,10 +21,10 @@
 namespace Korvane::Pictora::DceRpc {
 
 struct ConnectionConfig {
-  uint16_t fragmentCap = kTcpFragmentCap;   // transport's largest fragment, both ways
-  std::string secondaryAddress;             // port text or "\pipe\NAME", sent in bind_ack
-  size_t maxRequestBytes = 4 * 1024 * 1024; // reassembled request stub cap
-  size_t maxContexts = 256;                 // presentation contexts per connection
+  uint16_t fragmentCap = kTcpFragmentCap;              // transport's largest fragment, both ways
+  std::string secondaryAddress;                        // port text or "\pipe\NAME", sent in bind_ack
+  size_t maxRequestBytes = 4 * 1024 * 1024;            // reassembled request stub cap
+  size_t maxContexts = 256;                            // presentation contexts per connection
   std::atomic<uint32_t>* assocGroupCounter = nullptr;  // source of fresh association group ids
   // Optional budgets of fragmented requests being reassembled: the server's and this peer's
   // share; beyond either: server too busy + close.
@@ -64,7 +64,7 @@ class ServerConnection {
   // large reply can be written piece by piece as the socket takes it.
   size_t CompleteCall(std::span<const uint8_t> responseStub, std::vector<uint8_t>& out, size_t from = 0,
                       size_t chunk = SIZE_MAX);
-  void FailCall(uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out);
+  void FailCall(uint32_t faultStatus, FaultRun run, std::vector<uint8_t>& out);
 
   // True while a PDU or a fragmented call is only partly received.
   bool HasPartialInput() const { return consumed_ < input_.size() || inCall_; }
@@ -81,7 +81,7 @@ class ServerConnection {
   Step StartCall(const PduHeader& header, const RequestPdu& request, std::vector<uint8_t>& out);
   bool Negotiate(const std::vector<ContextElement>& elements, std::vector<ContextResult>& results);
   Step RejectBind(uint32_t callId, uint16_t reason, std::vector<uint8_t>& out);
-  Step FailConnection(uint32_t callId, uint32_t faultStatus, bool didNotExecute, std::vector<uint8_t>& out);
+  Step FailConnection(uint32_t callId, uint32_t faultStatus, FaultRun run, std::vector<uint8_t>& out);
   void CompactInput();
   void ReleaseStub();
 
@@ -97,7 +97,7 @@ class ServerConnection {
 
   bool inCall_ = false;
   std::array<uint8_t, 4> callDrep_{};
-  uint32_t earlyFault_ = 0;      // fault decided at the first fragment, sent after the last
+  uint32_t earlyFault_ = 0;  // fault decided at the first fragment, sent after the last
   size_t receivedStubBytes_ = 0;
   std::vector<uint8_t> reassembled_;  // a fragmented call's stub
   BudgetCharge reassemblyCharge_;     // what reassembled_ holds of the budgets

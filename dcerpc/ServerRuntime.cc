@@ -448,7 +448,7 @@ bool ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
   const uint16_t opnum = call.opnum;
   std::vector<uint8_t>& stub = ThreadBuffer(1);
   BudgetCharge replyCharge(&replyBudget_, &connection.peer->replyBytes);
-  CallOutcome outcome{FaultStatus::kServerTooBusy, true};
+  CallOutcome outcome{FaultStatus::kServerTooBusy, FaultRun::kDidNotRun};
   // While stopping, calls already running may finish but no new one starts.
   if (callsInProgress_.fetch_add(1) < options_.maxCalls && !draining_) {
     // Keep someone waiting for I/O while this thread may block in the handler.
@@ -459,7 +459,7 @@ bool ServerRuntime::RunCall(Connection& connection, std::vector<uint8_t>& out) {
   --callsInProgress_;
   bool written;
   if (outcome.faultStatus != 0) {
-    connection.machine.FailCall(outcome.faultStatus, outcome.didNotExecute, out);
+    connection.machine.FailCall(outcome.faultStatus, outcome.run, out);
     written = Flush(connection, out);
   } else {
     written = WriteReply(connection, stub, out);

@@ -50,7 +50,7 @@ void DriveConnection(std::span<const uint8_t> stream, size_t readSize, const Con
       CallOutcome outcome =
           ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 64 * 1024, stub, &replyCharge);
       if (outcome.faultStatus != 0) {
-        connection.FailCall(outcome.faultStatus, outcome.didNotExecute, out);
+        connection.FailCall(outcome.faultStatus, outcome.run, out);
       } else {
         // Cut into pieces, as the server writes a large reply.
         for (size_t offset = 0; (offset = connection.CompleteCall(stub, out, offset, 4096)) < stub.size();) {

@@ -152,7 +152,7 @@ TEST(PduCodecTest, ResponseFragmentsReassembleToTheStub) {
 
 TEST(PduCodecTest, FaultAndBindNakHaveTheirFixedShapes) {
   std::vector<uint8_t> fault;
-  EncodeFault(4, 2, 0x1C010002, true, fault);
+  EncodeFault(4, 2, 0x1C010002, FaultRun::kDidNotRun, fault);
   ASSERT_EQ(fault.size(), kFaultPduSize);
   PduHeader header = Header(fault);
   EXPECT_EQ(header.flags, PfcFlag::kFirstFrag | PfcFlag::kLastFrag | PfcFlag::kDidNotExecute);

@@ -88,7 +88,7 @@ class ServerConnectionTest : public ::testing::Test {
       std::vector<uint8_t> stub;
       CallOutcome outcome = ExecuteCall(*call.procedure, call.stub, call.bigEndian, CallContext{}, 1 << 20, stub);
       if (outcome.faultStatus) {
-        connection->FailCall(outcome.faultStatus, outcome.didNotExecute, out_);
+        connection->FailCall(outcome.faultStatus, outcome.run, out_);
       } else {
         for (size_t offset = 0; (offset = connection->CompleteCall(stub, out_, offset, 4000)) < stub.size();) {
         }
@@ -291,7 +291,7 @@ TEST_F(ServerConnectionTest, ProtocolErrorsCloseTheConnection) {
   auto pendingCancel = Request(2, kPing, {});
   pendingCancel[3] |= PfcFlag::kPendingCancel;
   std::vector<uint8_t> serverType;
-  EncodeFault(2, 0, 0, false, serverType);
+  EncodeFault(2, 0, 0, FaultRun::kMayHaveRun, serverType);
   std::vector<uint8_t> badVersion = Request(2, kPing, {});
   badVersion[1] = 1;
   struct Case {
