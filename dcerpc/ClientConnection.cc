@@ -50,7 +50,9 @@ std::unique_ptr<ClientConnection> ClientConnection::Open(const Binding& binding,
 void ClientConnection::Bind(const SyntaxId& interface, Clock::time_point deadline) {
   BindPdu bind{maxRecvFrag_, maxRecvFrag_, 0, {ContextElement{0, interface, {Ndr20Syntax()}}}};
   std::vector<uint8_t> out;
-  const uint32_t callId = nextCallId_++;
+  // Windows-runtime clients send the association's first request with the bind's call id; the
+  // request takes it from nextCallId_ too.
+  const uint32_t callId = associationCallId_ = nextCallId_;
   EncodeBind(PduType::kBind, callId, bind, out);
   // Nothing of a call has gone out yet: losing the connection here is "did not execute".
   IoResult written = WriteAll(fd_.Get(), out, deadline);
@@ -87,25 +89,34 @@ CallReply ClientConnection::Call(uint16_t opnum, std::span<const uint8_t> stub, 
   return ReadReply(callId, maxResponseBytes, deadline);
 }
 
+bool ClientConnection::AnswersCall(uint32_t replyCallId, uint32_t requestCallId) const {
+  return replyCallId == requestCallId || replyCallId == associationCallId_;
+}
+
 CallReply ClientConnection::ReadReply(uint32_t callId, size_t maxResponseBytes, Clock::time_point deadline) {
   CallReply reply;
   std::vector<uint8_t> pdu;
   bool first = true;
+  uint32_t replyCallId = 0;
   while (true) {
     PduHeader header;
     ReadPdu(pdu, header, maxRecvFrag_, deadline, StatusCode::kCallFailed);
+    if (header.type == PduType::kShutdown) throw RpcError(StatusCode::kCallFailed, "server shut the connection down");
+    // Every fragment of one reply carries the call id of its first.
+    if (first ? !AnswersCall(header.callId, callId) : header.callId != replyCallId)
+      throw RpcError(StatusCode::kProtocolError);
+    replyCallId = header.callId;
     if (header.type == PduType::kFault) {
       FaultPdu fault;
-      if (header.callId != callId || !DecodeFault(pdu, header, fault)) throw RpcError(StatusCode::kProtocolError);
+      if (!DecodeFault(pdu, header, fault)) throw RpcError(StatusCode::kProtocolError);
       reply.fault = true;
       reply.faultStatus = fault.status;
       reply.stub.clear();
       return reply;
     }
-    if (header.type == PduType::kShutdown) throw RpcError(StatusCode::kCallFailed, "server shut the connection down");
     ResponsePdu response;
     // Servers may send only the low byte of the context id; ours is always 0.
-    if (header.type != PduType::kResponse || header.callId != callId || !DecodeResponse(pdu, header, response) ||
+    if (header.type != PduType::kResponse || !DecodeResponse(pdu, header, response) ||
         (response.contextId & 0xFF) != 0)
       throw RpcError(StatusCode::kProtocolError);
     if (first != static_cast<bool>(header.flags & PfcFlag::kFirstFrag) || (!first && header.BigEndian() != reply.bigEndian))

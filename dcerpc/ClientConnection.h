@@ -46,11 +46,18 @@ class ClientConnection {
   void ReadPdu(std::vector<uint8_t>& pdu, PduHeader& header, size_t maxLength, Clock::time_point deadline,
                uint32_t lostStatus);
   CallReply ReadReply(uint32_t callId, size_t maxResponseBytes, Clock::time_point deadline);
+  // Whether a reply's first fragment may answer the request sent with `requestCallId`. A server
+  // of the Windows runtime as Wine provides it answers every request with the association's
+  // first call id rather than the request's; either is taken. Only one call is ever in flight
+  // on a connection and one that failed mid-call is never reused, so no other call's reply can
+  // be waiting here.
+  bool AnswersCall(uint32_t replyCallId, uint32_t requestCallId) const;
 
   UniqueFd fd_;
   uint16_t maxRecvFrag_;
   uint16_t maxXmitFrag_ = kMinFragmentSize;
   uint32_t nextCallId_ = 1;
+  uint32_t associationCallId_ = 1;
 };
 
 }  // namespace Korvane::Pictora::DceRpc

@@ -1,7 +1,8 @@
 // Calls the test interface once with the runtime's client, for the interoperability tests
 // against servers written by others. Usage:
 //   dcerpc_test_client PROTSEQ ADDRESS ENDPOINT OPERATION ARGUMENT [CALL_TIMEOUT_MS]
-// OPERATION: echo TEXT | fill COUNT | double VALUE | ping -. Prints "OK <result> <value>" or
+// OPERATION: echo TEXT | echo3 TEXT (three calls on one binding) | fill COUNT | double VALUE |
+// ping -. Prints "OK <result> <value>" or
 // "STATUS <windows status>".
 #include <iostream>
 #include <string>
@@ -15,11 +16,13 @@ namespace {
 
 std::string Run(const Binding& binding, const std::string& operation, const std::string& argument) {
   const SyntaxId& id = Testing::TestInterfaceId();
-  if (operation == "echo") {
+  if (operation == "echo" || operation == "echo3") {
     Arguments args(2);
-    args.SetText(0, argument);
-    args.SetText(1, std::string(argument.size() + 5, 'A'));
-    binding.Call(id, Testing::Op::kEcho, Testing::EchoSpec(), args);
+    for (int call = operation == "echo" ? 2 : 0; call < 3; ++call) {
+      args.SetText(0, argument);
+      args.SetText(1, std::string(argument.size() + 5, 'A'));
+      binding.Call(id, Testing::Op::kEcho, Testing::EchoSpec(), args);
+    }
     return std::to_string(args.ResultLong()) + " " + args.Text(1);
   }
   if (operation == "fill") {

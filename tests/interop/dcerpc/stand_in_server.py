@@ -9,14 +9,19 @@ from rpc_defs import TEST_IF, Double, Echo, EchoResponse, Fill, FillResponse, fi
 
 
 class StandInServer(RawPduServer):
-    """mode: normal, fault, close, silent, nak, reject_if, big_endian."""
+    """mode: normal, fault, close, silent, nak, reject_if, big_endian; bind_call_id answers every
+    request with the bind's call id (as the Windows runtime on Wine does), stray_call_id with
+    another. call_ids lists the call ids received, the bind's first."""
 
     def __init__(self, mode='normal', fault_status=0):
         self.mode = mode
         self.fault_status = fault_status
+        self.call_ids = []
         super().__init__(backlog=8)
 
     def on_request(self, sock, call_id, opnum, stub, fragment):
+        self.call_ids.append(call_id)
+        call_id = {'bind_call_id': self.call_ids[0], 'stray_call_id': call_id + 100}.get(self.mode, call_id)
         if self.mode == 'close':
             return False
         if self.mode == 'silent':
@@ -30,6 +35,7 @@ class StandInServer(RawPduServer):
         return True
 
     def on_bind(self, sock, pdu, call_id):
+        self.call_ids.append(call_id)
         max_xmit, max_recv = struct.unpack('<HH', pdu[16:20])
         if self.mode == 'nak':
             sock.sendall(header(BIND_NAK, PFC_FIRST | PFC_LAST, 24, call_id) + struct.pack('<HBBB3s', 1, 1, 5, 0, b''))

@@ -26,6 +26,18 @@ def test_calls_and_fragmented_responses():
         assert call(server.port, 'double', '1.5') == 'OK 0 3.000000'
 
 
+def test_call_ids_as_windows_peers_use_them():
+    # The first request of an association carries the bind's call id.
+    with StandInServer() as server:
+        assert call(server.port, 'echo3', 'hi') == 'OK 2 echo:hi'
+        assert server.call_ids == [1, 1, 2, 3]
+    # A server that answers with the bind's call id is understood; one with any other is not.
+    with StandInServer('bind_call_id') as server:
+        assert call(server.port, 'echo3', 'hi') == 'OK 2 echo:hi'
+    with StandInServer('stray_call_id') as server:
+        assert call(server.port, 'echo', 'hi') == 'STATUS 1728'
+
+
 def test_big_endian_responses_are_converted():
     with StandInServer('big_endian') as server:
         assert call(server.port, 'double', '1.5') == 'OK 0 3.000000'
