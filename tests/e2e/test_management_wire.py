@@ -210,34 +210,3 @@ def test_server_configuration(server, admin, tmp_path):
     # The server takes the new log folder at once: its log moves into the folder's Server sub-folder.
     w.providers_for(server.port, 'Maps')
     assert wait_until(lambda: os.path.isdir(os.path.join(logs, 'Server')) and os.listdir(os.path.join(logs, 'Server')), 5)
-
-
-def test_reports_and_status_texts(server, admin):
-    answer = admin.call(w.GetServiceProvidersInfo, Size=100)
-    assert (answer['Result'], w.unz(answer['Status'])) == (-1, '')
-    dce = w.connect(server.port)
-    report = w.call(dce, w.GetInfo, Session=w.session(dce), Name='ServerManager', Size=200000, ErrText='e')
-    assert '<State>On</State>' in w.buffer_text(report)
-    dce.disconnect()
-    # A status beyond 4000 characters is cut in the middle.
-    name = 'N' * 3000
-    assert admin.ok(w.ManagerAddService, Source='a', Name=name, Properties='', Providers='P1')[0] == 1
-    result, status = admin.ok(w.ManagerAddService, Source='b', Name=name, Properties='', Providers='')
-    assert result == 0 and len(status) == 4000 and status[1999:2002] == '...'
-    assert admin.ok(w.ManagerRemoveService, Text=name, Providers='')[0] == 1
-
-
-def test_the_admin_command_drives_the_real_server(server):
-    def admin(*words):
-        done = cli(server, 'admin', *words)
-        assert done.returncode == 0, done.stderr
-        return done.stdout
-    admin('service', 'add', 'Images/Big', '--source', 'demo', '--providers', 'P2')
-    assert '<Name>Images/Big</Name><Source>demo</Source><State>Off</State>' in admin('services')
-    admin('service', 'start', 'Images/Big')
-    assert 'Images/Big' in [w.unz(r['Name']) for r in server.providers['P2'].commanded('ProviderStartService')]
-    report = admin('info')
-    assert re.search(r'^P1 +127\.0\.0\.1 +%d +On ' % server.providers['P1'].port, report, re.M), report
-    assert admin('info', '--xml').startswith('<Pictora><Server><Info>')
-    refused = cli(server, 'admin', 'service', 'start', 'No/Such')
-    assert refused.returncode == 1 and "Service 'No/Such' does not exist on the server." in refused.stderr
