@@ -8,6 +8,16 @@ function(pictora_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
+# pictora_header_library(NAME HEADERS... [DEPENDS targets...])
+# Declares a library of headers only, as a header set. Headers are included as "layer/Header.h"
+# from the repository root, as with pictora_library.
+function(pictora_header_library name)
+  cmake_parse_arguments(ARG "" "" "HEADERS;DEPENDS" ${ARGN})
+  add_library(${name} INTERFACE)
+  target_sources(${name} INTERFACE FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR} FILES ${ARG_HEADERS})
+  target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
+endfunction()
+
 # pictora_test(NAME SOURCES... DEPENDS targets... [CONCURRENCY])
 # One GoogleTest binary registered with CTest, its cases discovered one by one. CONCURRENCY
 # labels its cases "concurrency" and adds the binary to the target concurrency_tests, which the

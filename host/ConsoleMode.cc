@@ -20,13 +20,13 @@ namespace {
 constexpr int kLoopSleepMs = 300;
 
 // Sleeps one loop round, waking early for a key or a stop signal.
-void SleepRound(const ConsoleKeys& keys, const StopSignals& signals) {
+void SleepRound(const ConsoleKeys& keys, const GeneralUtilityLib::StopSignals& signals) {
   std::vector<pollfd> entries{{signals.Fd(), POLLIN, 0}};
   if (keys.Fd() >= 0) entries.push_back({keys.Fd(), POLLIN, 0});
   poll(entries.data(), entries.size(), kLoopSleepMs);
 }
 
-void RunLoop(ServerCore::IServer& core, ConsoleKeys& keys, StopSignals& signals) {
+void RunLoop(ServerCore::IServer& core, ConsoleKeys& keys, GeneralUtilityLib::StopSignals& signals) {
   LivenessClock clock(LivenessClock::ConfiguredPeriod(), std::time(nullptr));
   for (;;) {
     if (clock.Due(std::time(nullptr))) {
@@ -45,7 +45,7 @@ void RunLoop(ServerCore::IServer& core, ConsoleKeys& keys, StopSignals& signals)
 
 }  // namespace
 
-int RunConsoleMode(const CommandLine& line, StopSignals& signals) {
+int RunConsoleMode(const CommandLine& line, GeneralUtilityLib::StopSignals& signals) {
   // Declared first so that it outlives the core and shows its last report too.
   Global::ConsoleReportHandler console;
   Global::GetGlobalReporter()->AttachHandler(&console);

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "host/CommandLine.h"
-#include "host/StopSignals.h"
+#include "util/StopSignals.h"
 
 namespace Korvane::Pictora::Host {
 
 // Runs console mode to its end; the process's exit code (always 0).
-int RunConsoleMode(const CommandLine& line, StopSignals& signals);
+int RunConsoleMode(const CommandLine& line, GeneralUtilityLib::StopSignals& signals);
 
 }  // namespace Korvane::Pictora::Host

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "host/StopSignals.h"
+#include "util/StopSignals.h"
 
 namespace Korvane::Pictora::Host {
 
@@ -38,7 +38,7 @@ bool WinServiceBase::Start(const std::string& serviceName, int argumentCount, ch
   arguments_ = arguments;
   runningAsService_ = true;
 
-  StopSignals signals;
+  GeneralUtilityLib::StopSignals signals;
   std::thread serviceThread([this] {
     ServiceMain(argumentCount_, arguments_);
     serviceEnded_.store(true);

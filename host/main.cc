@@ -13,9 +13,9 @@
 #include "host/CommandLine.h"
 #include "host/ConsoleMode.h"
 #include "host/ServerService.h"
-#include "host/StopSignals.h"
 #include "host/SystemdBusUnits.h"
 #include "host/Uninstaller.h"
+#include "util/StopSignals.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
   RaiseFileLimit();
   signal(SIGPIPE, SIG_IGN);
   // Before any thread exists, so that every thread leaves the stop signals to the host.
-  Host::StopSignals::Block();
+  GeneralUtilityLib::StopSignals::Block();
   if (line.mode == Host::RunMode::kService) return RunService(line, argc, argv);
-  Host::StopSignals signals;
+  GeneralUtilityLib::StopSignals signals;
   return Host::RunConsoleMode(line, signals);
 }

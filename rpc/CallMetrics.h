@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dcerpc/Server.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc {
 

@@ -1,7 +1,7 @@
 #include "rpc/ManagementAudit.h"
 
 #include "global/IReporter.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "util/Status.h"
 #include "util/TextUtil.h"
 

@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "admin/AdminStatusCodes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/ManagementAudit.h"
 #include "rpc/ReplyText.h"
 #include "rpc/ServerInterface.h"
-#include "rpc/ServerProcedureShapes.h"
 #include "util/Status.h"
 #include "util/TextUtil.h"
 

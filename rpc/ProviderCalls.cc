@@ -4,7 +4,7 @@
 
 #include "dcerpc/Client.h"
 #include "dcerpc/Status.h"
-#include "rpc/ProviderProcedureShapes.h"
+#include "interfaces/ProviderProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/PublishedObjects.h"
 #include "rpc/ReplyText.h"
-#include "rpc/ServerProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc {
 

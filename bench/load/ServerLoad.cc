@@ -30,8 +30,8 @@
 
 #include "dcerpc/Client.h"
 #include "dcerpc/Server.h"
-#include "rpc/ProviderProcedureShapes.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ProviderProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 
 extern char** environ;
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "dcerpc/Client.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/ProviderCalls.h"
-#include "rpc/ServerProcedureShapes.h"
 #include "tools/common/ServerClient.h"
 
 namespace Tools = Korvane::Pictora::Tools;

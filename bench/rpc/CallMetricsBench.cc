@@ -3,8 +3,8 @@
 // procedure at once (the shared counters' cache line moving between the cores).
 #include <benchmark/benchmark.h>
 
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/CallMetrics.h"
-#include "rpc/ServerProcedureShapes.h"
 
 namespace {
 

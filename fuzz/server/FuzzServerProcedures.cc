@@ -18,8 +18,8 @@
 
 #include "dcerpc/CallExecutor.h"
 #include "dcerpc/Ndr.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/ServerInterface.h"
-#include "rpc/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
 #include "tests/support/TempFolder.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dcerpc/Server.h"
-#include "rpc/ProviderProcedureShapes.h"
+#include "interfaces/ProviderProcedureShapes.h"
 
 namespace Korvane::Pictora::Rpc::Testing {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "dcerpc/Status.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 
 namespace Korvane::Pictora::Rpc {

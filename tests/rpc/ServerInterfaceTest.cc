@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "servercore/ServerImpl.h"
 
 namespace Korvane::Pictora::Rpc {

@@ -8,8 +8,8 @@
 
 #include "dcerpc/Server.h"
 #include "global/MachineIdentity.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "rpc/ReplyText.h"
-#include "rpc/ServerProcedureShapes.h"
 #include "tests/support/TempFolder.h"
 #include "tools/cli/AdminReport.h"
 #include "tools/cli/CliApp.h"

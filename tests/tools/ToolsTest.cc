@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rpc/ProviderProcedureShapes.h"
+#include "interfaces/ProviderProcedureShapes.h"
 #include "tools/cli/CliApp.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/provider/ProviderOptions.h"

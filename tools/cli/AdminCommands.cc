@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "global/MachineIdentity.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "tools/cli/AdminReport.h"
 #include "tools/cli/CliCommands.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "dcerpc/Status.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "util/Status.h"
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"

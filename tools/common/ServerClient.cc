@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "global/MachineIdentity.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 
 namespace Korvane::Pictora::Tools {
 

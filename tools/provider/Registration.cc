@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "dcerpc/Status.h"
-#include "rpc/ServerProcedureShapes.h"
+#include "interfaces/ServerProcedureShapes.h"
 #include "tools/provider/ProviderLog.h"
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"

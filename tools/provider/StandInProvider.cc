@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "dcerpc/Status.h"
-#include "rpc/ProviderProcedureShapes.h"
+#include "interfaces/ProviderProcedureShapes.h"
 #include "tools/common/ServerClient.h"
 #include "tools/provider/ProviderLog.h"
 

@@ -11,11 +11,11 @@
 
 #include "dcerpc/Server.h"
 #include "global/MachineIdentity.h"
-#include "host/StopSignals.h"
 #include "tools/provider/ProviderLog.h"
 #include "tools/provider/ProviderOptions.h"
 #include "tools/provider/Registration.h"
 #include "tools/provider/StandInProvider.h"
+#include "util/StopSignals.h"
 
 namespace Tools = Korvane::Pictora::Tools;
 namespace DceRpc = Korvane::Pictora::DceRpc;
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
   Tools::ProviderOptions options = *parsed;
   if (options.hostMachine.empty()) options.hostMachine = Korvane::Pictora::Global::LocalHostName();
   // Before the runtime's threads exist, so that they leave SIGINT and SIGTERM to the main loop.
-  Korvane::Pictora::Host::StopSignals::Block();
-  Korvane::Pictora::Host::StopSignals stopSignals;
+  Korvane::Pictora::GeneralUtilityLib::StopSignals::Block();
+  Korvane::Pictora::GeneralUtilityLib::StopSignals stopSignals;
 
   Tools::StandInProvider provider(SettingsFrom(options));
   provider.SetServices(options.services);

@@ -1,4 +1,4 @@
-#include "host/StopSignals.h"
+#include "util/StopSignals.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-namespace Korvane::Pictora::Host {
+namespace Korvane::Pictora::GeneralUtilityLib {
 
 namespace {
 
@@ -51,4 +51,4 @@ bool StopSignals::Wait(std::chrono::milliseconds timeout) {
   return Take();
 }
 
-}  // namespace Korvane::Pictora::Host
+}  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-namespace Korvane::Pictora::Host {
+namespace Korvane::Pictora::GeneralUtilityLib {
 
 class StopSignals {
  public:
@@ -32,4 +32,4 @@ class StopSignals {
   int fd_ = -1;
 };
 
-}  // namespace Korvane::Pictora::Host
+}  // namespace Korvane::Pictora::GeneralUtilityLib
