@@ -61,7 +61,7 @@ bool ServiceProviderManager::Init(const std::string& homeFolder, const std::stri
     ReadConfig(ConfigurationPath(name), "//Config", config);
     if (!GU::ParseBool(config.Get("State"), true)) continue;
     std::string status;
-    if (Launch(launcher_, name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint")), status)) {
+    if (StartServiceProvider(name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint")), status)) {
       if (notRunning != nullptr) notRunning->Remove(name);
       continue;
     }

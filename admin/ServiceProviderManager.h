@@ -38,6 +38,10 @@ class ServiceProviderManager : public Global::Object {
   // command: the facade calls it without its lock.
   static bool Launch(IProviderLauncher* launcher, const std::string& name, const std::string& host,
                      const std::string& endpoint, std::string& status);
+  bool StartServiceProvider(const std::string& name, const std::string& host, const std::string& endpoint,
+                            std::string& status) {
+    return Launch(launcher_, name, host, endpoint, status);
+  }
   // Checks the file. A requested stop (not the server's own shut-down) runs the launcher's stop
   // and writes a provider marked on "Off". The provider's machine is not contacted.
   bool StopServiceProvider(const std::string& name, std::string& status, bool requested);
