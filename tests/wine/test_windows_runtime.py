@@ -25,6 +25,7 @@ PROVIDERS = {'WineSmall': (0.2, 40000), 'WineLarge': (0.7, 150000)}
 def wine():
     """The environment of one Wine prefix, made once (wineboot takes seconds)."""
     work = os.environ.get('PICTORA_WINE_WORK') or tempfile.mkdtemp(prefix='pictora-wine-')
+    os.makedirs(work, exist_ok=True)  # Wine makes the prefix, not the folders above it
     env = dict(os.environ, WINEPREFIX=os.path.join(work, 'prefix'), WINEDEBUG='-all')
     if not os.path.exists(os.path.join(env['WINEPREFIX'], 'system.reg')):
         subprocess.run(['wineboot', '-i'], env=env, capture_output=True, timeout=scaled(300), check=True)
