@@ -2,31 +2,47 @@
 
 namespace Korvane::Pictora::ServerCore {
 
-bool ProviderServiceCalls::Address(const std::string& providerName, std::string& host, std::string& endpoint) {
-  std::string statusXml;
-  return server_ != nullptr && calls_ != nullptr &&
-         server_->GetServiceProviderHostAndPort(providerName, host, endpoint, statusXml);
+void ProviderServiceCalls::Queue(const std::string& providerName,
+                                 std::function<bool(IProviderCalls&, const std::string&, const std::string&)> call,
+                                 std::function<void()> onRefused) {
+  queued_.Add([server = server_, calls = calls_, providerName, call = std::move(call),
+               onRefused = std::move(onRefused)] {
+    std::string host, endpoint, statusXml;
+    const bool told = server != nullptr && calls != nullptr &&
+                      server->GetServiceProviderHostAndPort(providerName, host, endpoint, statusXml) &&
+                      call(*calls, host, endpoint);
+    if (!told && onRefused) onRefused();
+  });
 }
 
-bool ProviderServiceCalls::StartService(const std::string& source, const std::string& name,
+void ProviderServiceCalls::StartService(const std::string& source, const std::string& name,
                                         const std::string& properties, const std::string& providerName) {
-  std::string host, endpoint;
-  return Address(providerName, host, endpoint) && calls_->StartService(host, endpoint, source, name, properties);
+  Queue(providerName, [source, name, properties](IProviderCalls& calls, const std::string& host,
+                                                 const std::string& endpoint) {
+    return calls.StartService(host, endpoint, source, name, properties);
+  });
 }
 
-bool ProviderServiceCalls::StopService(const std::string& name, const std::string& providerName) {
-  std::string host, endpoint;
-  return Address(providerName, host, endpoint) && calls_->StopService(host, endpoint, name);
+void ProviderServiceCalls::StopService(const std::string& name, const std::string& providerName,
+                                       std::function<void()> onRefused) {
+  Queue(
+      providerName,
+      [name](IProviderCalls& calls, const std::string& host, const std::string& endpoint) {
+        return calls.StopService(host, endpoint, name);
+      },
+      std::move(onRefused));
 }
 
-bool ProviderServiceCalls::RefreshService(const std::string& serviceXml, const std::string& providerName) {
-  std::string host, endpoint;
-  return Address(providerName, host, endpoint) && calls_->RefreshService(host, endpoint, serviceXml);
+void ProviderServiceCalls::RefreshService(const std::string& serviceXml, const std::string& providerName) {
+  Queue(providerName, [serviceXml](IProviderCalls& calls, const std::string& host, const std::string& endpoint) {
+    return calls.RefreshService(host, endpoint, serviceXml);
+  });
 }
 
-bool ProviderServiceCalls::RefreshServices(const std::string& providerName) {
-  std::string host, endpoint;
-  return Address(providerName, host, endpoint) && calls_->RefreshAllServices(host, endpoint);
+void ProviderServiceCalls::RefreshServices(const std::string& providerName) {
+  Queue(providerName, [](IProviderCalls& calls, const std::string& host, const std::string& endpoint) {
+    return calls.RefreshAllServices(host, endpoint);
+  });
 }
 
 }  // namespace Korvane::Pictora::ServerCore

@@ -53,18 +53,32 @@ ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher*
 template <typename Result, typename Body>
 Result ServerManagerProxy::Run(const char* operation, Result failure, Body body) {
   try {
-    CriticalSectionLock lock(&facadeLock_);
-    GU::Status status(std::string("ServerManagerProxy.") + operation);
-    return body(status);
+    Result result = failure;
+    DeferredCalls network;
+    {
+      CriticalSectionLock lock(&facadeLock_);
+      GU::Status status(std::string("ServerManagerProxy.") + operation);
+      result = body(status);
+      network = TakeNetworkCallsLocked();
+    }
+    network.RunAll();
+    return result;
   } catch (...) {
     try {
       CriticalSectionLock lock(&facadeLock_);
+      TakeNetworkCallsLocked();  // an operation that failed tells nobody
       status_.Reset(std::string("ServerManagerProxy.") + operation);
       status_.Add(kFacadeFatal, std::string("Unknown fatal error occured in '") + operation + "'");
     } catch (...) {
     }
     return failure;
   }
+}
+
+DeferredCalls ServerManagerProxy::TakeNetworkCallsLocked() {
+  DeferredCalls calls = serviceManager_.TakeProviderCalls();
+  calls.Append(std::move(deferred_));
+  return calls;
 }
 
 bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList) {
@@ -382,7 +396,7 @@ bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& sessi
     std::string host, endpoint, ignored;
     if (server_ != nullptr && calls_ != nullptr &&
         server_->GetServiceProviderHostAndPort(name, host, endpoint, ignored)) {
-      calls_->RefreshConfiguration(host, endpoint);
+      deferred_.Add([calls = calls_, host, endpoint] { calls->RefreshConfiguration(host, endpoint); });
     }
     return true;
   });
@@ -421,9 +435,12 @@ bool ServerManagerProxy::DeleteServiceProvider(const std::string&, const std::st
   });
 }
 
+// The operator's start and stop commands may run for their whole time limit: each operation
+// checks under the lock, runs the command without it, and records the outcome under it again.
 bool ServerManagerProxy::StartServiceProvider(const std::string& session, const std::string& name,
                                               std::string& statusXml) {
-  return Run("StartServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+  std::string host, endpoint;
+  const bool checked = Run("StartServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
       statusXml = status.ToXml(false);
       return false;
@@ -439,24 +456,27 @@ bool ServerManagerProxy::StartServiceProvider(const std::string& session, const 
       return Fail(status, kFacadeProviderFileInvalid,
                   GU::Format("The file '%s' is not a valid xml format.", path.c_str()), statusXml);
     }
-    const bool started = providerManager_.StartServiceProvider(name, GU::Trim(config.Get("HostMachine")),
-                                                               GU::Trim(config.Get("Endpoint")), statusXml);
+    host = GU::Trim(config.Get("HostMachine"));
+    endpoint = GU::Trim(config.Get("Endpoint"));
+    return true;
+  });
+  if (!checked) return false;
+  const bool started = ServiceProviderManager::Launch(launcher_, name, host, endpoint, statusXml);
+  return Run("StartServiceProvider", false, [&](GU::Status&) REQUIRES(facadeLock_) {
     if (started) {
       notRunning_.Remove(name);
     } else {
       notRunning_.Set(name, statusXml);
     }
-    if (GU::ParseBool(config.Get("State"), true) != started) {
-      config["State"] = started ? "On" : "Off";
-      RewriteProviderFile(path, config);  // a failed rewrite is not reported
-    }
+    providerManager_.RecordState(name, started);
     return started;
   });
 }
 
 bool ServerManagerProxy::StopServiceProvider(const std::string& session, const std::string& name,
                                              std::string& statusXml) {
-  return Run("StopServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+  Global::NameValueMap config;
+  const bool checked = Run("StopServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
       statusXml = status.ToXml(false);
       return false;
@@ -464,7 +484,14 @@ bool ServerManagerProxy::StopServiceProvider(const std::string& session, const s
     if (!SafeProviderName(name, status, statusXml)) return false;
     std::string host, endpoint;
     if (server_ == nullptr || !server_->GetServiceProviderHostAndPort(name, host, endpoint, statusXml)) return false;
-    return providerManager_.StopServiceProvider(name, statusXml, true);
+    return providerManager_.CheckForStop(name, config, statusXml);
+  });
+  if (!checked || !ServiceProviderManager::RunStopCommand(launcher_, name, GU::Trim(config.Get("HostMachine")),
+                                                          GU::Trim(config.Get("Endpoint")), statusXml))
+    return false;
+  return Run("StopServiceProvider", false, [&](GU::Status&) REQUIRES(facadeLock_) {
+    providerManager_.RecordStopped(name);
+    return true;
   });
 }
 

@@ -7,8 +7,11 @@
 // Every operation starts a status record of its own, named "ServerManagerProxy.<operation>",
 // and writes it as status XML into its status argument when it fails.
 //
-// Thread safety: management calls arrive on many threads; facadeLock_ is held around each
-// operation. Lock order: facadeLock_ before the core's locks (an operation may call into the
+// Thread safety: management calls arrive on many threads; facadeLock_ is held while an operation
+// decides and changes files, never across the network: the calls to providers and the
+// operator's provider commands it decided on are made after the lock is released, in the order
+// decided (DeferredCalls), so a provider that does not answer holds no other management call.
+// Lock order: facadeLock_ before the core's locks (an operation may call into the
 // core); the core calls back into the facade only through IManagementInfo, whose two operations
 // take no facade lock (the not-running table and the sessions have locks of their own, always
 // taken last).
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/DeferredCalls.h"
 #include "admin/ManagementSessions.h"
 #include "admin/NotRunningTable.h"
 #include "admin/ServiceManager.h"
@@ -91,10 +95,12 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   std::map<std::string, std::string> NotRunningProviders() override { return notRunning_.Copy(); }
 
  private:
-  // Runs an operation under the facade lock; anything it throws adds 901375 and answers
-  // `failure` without touching the status argument.
+  // Runs an operation under the facade lock, then makes the network calls it queued; anything
+  // it throws adds 901375 and answers `failure` without touching the status argument.
   template <typename Result, typename Body>
   Result Run(const char* operation, Result failure, Body body) EXCLUDES(facadeLock_);
+  // What the operation queued for the network, to be called once the lock is released.
+  DeferredCalls TakeNetworkCallsLocked() REQUIRES(facadeLock_);
 
   // The service operations: the session checked, the call handed to the store.
   template <typename Call>
@@ -121,6 +127,7 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   std::string serverEndpoint_ GUARDED_BY(facadeLock_);
   ServiceProviderManager providerManager_ GUARDED_BY(facadeLock_);
   ServiceManager serviceManager_ GUARDED_BY(facadeLock_);
+  DeferredCalls deferred_ GUARDED_BY(facadeLock_);  // the facade's own calls (configuration refresh)
   // What the configuration file held at Init, with every update merged in.
   GeneralUtilityLib::ElementList configElements_ GUARDED_BY(facadeLock_);
   GeneralUtilityLib::ElementList allowListElements_ GUARDED_BY(facadeLock_);

@@ -178,9 +178,10 @@ bool ServiceManager::RemoveService(const std::string& name, const std::string& p
   }
   for (const std::string& provider : leaving) {
     // A provider that cannot be told no longer runs it as far as the registry is concerned.
-    if (calls_.StopService(serviceName, provider)) continue;
-    std::string ignored;
-    if (server_ != nullptr) server_->RemoveService(provider, serviceName, ignored);
+    calls_.StopService(serviceName, provider, [server = server_, provider, serviceName] {
+      std::string ignored;
+      if (server != nullptr) server->RemoveService(provider, serviceName, ignored);
+    });
   }
   return true;
 }

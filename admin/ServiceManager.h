@@ -1,7 +1,8 @@
 // The service store: the services file and the administration of services. Every operation
 // reads the file afresh, changes its own copy of the service records, writes the file back whole
 // (to a temporary file renamed over it) and only then tells the providers concerned, so a
-// failing provider never keeps a change out of the file.
+// failing provider never keeps a change out of the file. The calls to providers are queued, not
+// made: the facade makes them once it has released its lock (TakeProviderCalls).
 //
 // A record holds Name (normal form), Source, State ("On"/"Off"), Properties (markup) and
 // ServiceProviders (names followed by ";"; empty: every configured provider).
@@ -44,6 +45,10 @@ class ServiceManager : public Global::Object {
   bool StopService(const std::string& name, std::string& status);
   bool RefreshService(const std::string& name, std::string& status);
   bool RefreshAllServices(std::string& status);
+
+  // The provider calls the operations decided on since the last take, to be made by the caller
+  // (after the facade has released its lock); none are left queued.
+  DeferredCalls TakeProviderCalls() { return calls_.Take(); }
 
  private:
   using ServiceRecords = std::vector<Global::NameValueMap>;

@@ -139,12 +139,11 @@ bool ServiceProviderManager::DeleteServiceProvider(const std::string& name, std:
   }
 }
 
-bool ServiceProviderManager::StartServiceProvider(const std::string& name, const std::string& host,
-                                                  const std::string& endpoint, std::string& statusXml) {
+bool ServiceProviderManager::Launch(IProviderLauncher* launcher, const std::string& name, const std::string& host,
+                                    const std::string& endpoint, std::string& statusXml) {
   GU::Status status("ServiceProviderManager.StartServiceProvider");
   std::string failure;
-  const LaunchResult result =
-      launcher_ != nullptr ? launcher_->Start({name, host, endpoint}, failure) : LaunchResult::kNoMeans;
+  const LaunchResult result = launcher != nullptr ? launcher->Start({name, host, endpoint}, failure) : LaunchResult::kNoMeans;
   if (result == LaunchResult::kDone) return true;
   if (result == LaunchResult::kNoMeans) failure = "this server has no way of starting service providers.";
   return Fail(status, kProvidersStartFailed,
@@ -154,6 +153,18 @@ bool ServiceProviderManager::StartServiceProvider(const std::string& name, const
 }
 
 bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::string& statusXml, bool requested) {
+  Global::NameValueMap config;
+  if (!CheckForStop(name, config, statusXml)) return false;
+  if (!requested) return true;
+  if (!RunStopCommand(launcher_, name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint")),
+                      statusXml))
+    return false;
+  RecordStopped(name);
+  return true;
+}
+
+bool ServiceProviderManager::CheckForStop(const std::string& name, Global::NameValueMap& config,
+                                          std::string& statusXml) const {
   GU::Status status("ServiceProviderManager.StopServiceProvider");
   try {
     const std::string path = ConfigurationPath(name);
@@ -161,21 +172,9 @@ bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::s
       return Fail(status, kProvidersStopMissing,
                   GU::Format("The ServiceProvider configuration file '%s'  does not exist.", path.c_str()), statusXml);
     }
-    Global::NameValueMap config;
     if (!ReadConfig(path, kFullConfigPath, config)) {
       return Fail(status, kProvidersInvalidFile, GU::Format("The file '%s'  is not a valid xml file.", path.c_str()),
                   statusXml);
-    }
-    std::string failure;
-    if (requested && launcher_ != nullptr &&
-        launcher_->Stop({name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint"))}, failure) ==
-            LaunchResult::kFailed) {
-      return Fail(status, kProvidersStopFailed,
-                  GU::Format("The ServiceProvider '%s' was not stopped: %s", name.c_str(), failure.c_str()), statusXml);
-    }
-    if (requested && GU::ParseBool(config.Get("State"), true)) {
-      config["State"] = "Off";
-      RewriteProviderFile(path, config);  // a failed rewrite is not reported
     }
     return true;
   } catch (...) {
@@ -183,6 +182,26 @@ bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::s
                 GU::Format("Unknown fatal error occured in '%s'.", "ServiceProviderManager.StopServiceProvider"),
                 statusXml);
   }
+}
+
+bool ServiceProviderManager::RunStopCommand(IProviderLauncher* launcher, const std::string& name,
+                                            const std::string& host, const std::string& endpoint,
+                                            std::string& statusXml) {
+  std::string failure;
+  if (launcher == nullptr || launcher->Stop({name, host, endpoint}, failure) != LaunchResult::kFailed) return true;
+  GU::Status status("ServiceProviderManager.StopServiceProvider");
+  return Fail(status, kProvidersStopFailed,
+              GU::Format("The ServiceProvider '%s' was not stopped: %s", name.c_str(), failure.c_str()), statusXml);
+}
+
+void ServiceProviderManager::RecordState(const std::string& name, bool on) {
+  const std::string path = ConfigurationPath(name);
+  Global::NameValueMap config;
+  // A file deleted meanwhile stays deleted; a failed rewrite is not reported.
+  if (!GU::FileExists(path) || !ReadConfig(path, kFullConfigPath, config)) return;
+  if (GU::ParseBool(config.Get("State"), true) == on) return;
+  config["State"] = on ? "On" : "Off";
+  RewriteProviderFile(path, config);
 }
 
 void ServiceProviderManager::StopAllServiceProviders(std::string& statusXml) {

@@ -34,12 +34,25 @@ class ServiceProviderManager : public Global::Object {
   bool CreateServiceProvider(const std::string& machine, const std::string& endpoint, const std::string& name,
                              std::string& status);
   bool DeleteServiceProvider(const std::string& name, std::string& status);
-  // Whether the provider now runs; status says why not.
+  // Whether the launcher started the provider; status says why not. Runs the operator's
+  // command: the facade calls it without its lock.
+  static bool Launch(IProviderLauncher* launcher, const std::string& name, const std::string& host,
+                     const std::string& endpoint, std::string& status);
   bool StartServiceProvider(const std::string& name, const std::string& host, const std::string& endpoint,
-                            std::string& status);
+                            std::string& status) {
+    return Launch(launcher_, name, host, endpoint, status);
+  }
   // Checks the file. A requested stop (not the server's own shut-down) runs the launcher's stop
   // and writes a provider marked on "Off". The provider's machine is not contacted.
   bool StopServiceProvider(const std::string& name, std::string& status, bool requested);
+  // The steps of a requested stop, for a caller that runs the command without its lock: the
+  // file checked (its Config values in config), the operator's stop command, the state written.
+  bool CheckForStop(const std::string& name, Global::NameValueMap& config, std::string& status) const;
+  static bool RunStopCommand(IProviderLauncher* launcher, const std::string& name, const std::string& host,
+                             const std::string& endpoint, std::string& status);
+  void RecordStopped(const std::string& name) { RecordState(name, false); }
+  // Writes the state into the provider's file when it says otherwise; a file gone stays gone.
+  void RecordState(const std::string& name, bool on);
   void StopAllServiceProviders(std::string& status);
 
   std::string ConfigurationPath(const std::string& name) const;

@@ -2,6 +2,9 @@
 // tells, the provider files' states, and how the facade merges allow lists and configuration.
 #include <gmock/gmock.h>
 
+#include <future>
+#include <thread>
+
 #include "admin/ServerManagerProxy.h"
 #include "tests/servercore/ServerTestSupport.h"
 #include "util/FileUtil.h"
@@ -81,6 +84,43 @@ TEST_F(AdminTest, RemovingAServiceFromAProviderThatCannotBeToldDropsItFromTheReg
   EXPECT_THAT(calls_.TakeCommands(), ElementsAre("stop Old at eA", "stop Old at eB"));
   EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.Services"), ::testing::Not(HasSubstr("<Name>Old</Name>")));
   EXPECT_EQ(server_->GetServices("A"), "<Pictora>\n</Pictora>\n");
+}
+
+// A provider that takes a start command and answers only when released.
+class HangingProviderCalls : public FakeProviderCalls {
+ public:
+  bool StartService(const std::string&, const std::string&, const std::string&, const std::string&,
+                    const std::string&) override {
+    called.set_value();
+    released.get_future().wait();
+    return true;
+  }
+  std::promise<void> called;
+  std::promise<void> released;
+};
+
+TEST_F(AdminTest, AManagementCallIsAnsweredWhileAnotherWaitsOnAProvider) {
+  HangingProviderCalls hanging;
+  ServerManagerProxy facade(&hanging);
+  facade.Init(server_.get(), "");
+  std::string session, status;
+  ASSERT_TRUE(facade.OpenSession("<SessionInfo><Application>servermanager</Application><MachineName>one"
+                                 "</MachineName></SessionInfo>",
+                                 session, status));
+  std::thread starting([&] {
+    std::string ignored;
+    facade.StartService(session, "Old", ignored);
+  });
+  hanging.called.get_future().wait();
+  auto answer = std::async(std::launch::async, [&] {
+    std::string ignored;
+    return facade.GetServicesXml(session, ignored);
+  });
+  const bool answeredMeanwhile = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  hanging.released.set_value();
+  starting.join();
+  EXPECT_TRUE(answeredMeanwhile);
+  EXPECT_THAT(answer.get(), HasSubstr("<Name>Old</Name><Source>src-Old</Source><State>On</State>"));
 }
 
 TEST_F(AdminTest, ProviderFiles) {
