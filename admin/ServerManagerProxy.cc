@@ -22,7 +22,7 @@ namespace {
 
 bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
   status.Add(code, message);
-  out = status.ToXml(false);
+  out = status.ToXml();
   return false;
 }
 
@@ -163,7 +163,7 @@ std::string ServerManagerProxy::GetServerInfo(const CallerIdentity& caller, cons
       return std::string();
     }
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return std::string();
     }
     return server_->GetInfo(caller, "ServerManager", statusXml);
@@ -175,7 +175,7 @@ std::string ServerManagerProxy::GetServiceProvidersInfo(const std::string& sessi
     if (server_ == nullptr) {
       Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
     } else if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
     }
     return std::string();
   });
@@ -184,7 +184,7 @@ std::string ServerManagerProxy::GetServiceProvidersInfo(const std::string& sessi
 std::string ServerManagerProxy::GetServicesXml(const std::string& session, std::string& statusXml) {
   return Run("GetServicesXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (ValidateLocked(session, status)) return serviceManager_.GetServicesXml(statusXml);
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return std::string();
   });
 }
@@ -194,7 +194,7 @@ bool ServerManagerProxy::ForwardToStore(const char* operation, const std::string
                                         Call call) {
   return Run(operation, false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (ValidateLocked(session, status)) return call(serviceManager_);
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   });
 }
@@ -245,7 +245,7 @@ std::string ServerManagerProxy::GetServiceName(const std::string& session, const
   return Run("GetServiceName", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     std::string stored, message;
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
     } else if (server_ == nullptr || !server_->GetServiceName(service, stored, message)) {
       Fail(status, kStoreNoSuchService, message, statusXml);
     }
@@ -256,7 +256,7 @@ std::string ServerManagerProxy::GetServiceName(const std::string& session, const
 std::string ServerManagerProxy::GetServerConfigXml(const std::string& session, std::string& statusXml) {
   return Run("GetServerConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return std::string();
     }
     GU::XmlDocument document;
@@ -265,7 +265,7 @@ std::string ServerManagerProxy::GetServerConfigXml(const std::string& session, s
     }
     status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", configFile_.c_str()));
     status.AddAll(document.GetStatus());
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return std::string();
   });
 }
@@ -274,14 +274,14 @@ bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const
                                                std::string& statusXml) {
   return Run("UpdateServerConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     GU::XmlDocument update;
     if (!update.LoadXml(configXml)) {
       status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");
       status.AddAll(update.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     const GU::ElementList config = GU::NodesToList(update, "//Config/*");
@@ -296,7 +296,7 @@ bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const
     configElements_.Merge(config);
     allowListElements_.Merge(GU::NodesToList(update, "//LicenseManager/*"));
     if (!SaveConfigurationLocked(status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (server_ != nullptr) server_->Synchronize(configXml);
@@ -321,7 +321,7 @@ std::string ServerManagerProxy::GetServiceProviderConfigXml(const std::string& s
                                                             std::string& statusXml) {
   return Run("GetServiceProviderConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return std::string();
     }
     if (!SafeProviderName(name, status, statusXml)) return std::string();
@@ -330,7 +330,7 @@ std::string ServerManagerProxy::GetServiceProviderConfigXml(const std::string& s
     if (!document.LoadFile(path) || !document.SelectNode("//", 0)) {
       status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", path.c_str()));
       status.AddAll(document.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return std::string();
     }
     const std::string declaration = document.GetNodeText("");
@@ -347,7 +347,7 @@ bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& sessi
                                                         const std::string& configXml, std::string& statusXml) {
   return Run("UpdateServiceProviderConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (!SafeProviderName(name, status, statusXml)) return false;
@@ -355,7 +355,7 @@ bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& sessi
     const auto failWith = [&](GU::XmlDocument& document, const std::string& message) {
       status.Add(kFacadeProviderUpdateFailed, message);
       status.AddAll(document.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     };
     GU::XmlDocument existing;
@@ -393,7 +393,7 @@ bool ServerManagerProxy::CreateServiceProvider(const std::string& session, const
                                                std::string& statusXml) {
   return Run("CreateServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (!SafeProviderName(name, status, statusXml)) return false;
@@ -408,7 +408,7 @@ bool ServerManagerProxy::CreateServiceProvider(const std::string& session, const
                 GU::Format("You cannot create a service provider on '%s'. %s\nMachine '%s' is not on the allowed list "
                            "of service providers.",
                            names.machineName.c_str(), statusXml.c_str(), names.machineName.c_str()));
-    statusXml = refusal.ToXml(false);
+    statusXml = refusal.ToXml();
     return false;
   });
 }
@@ -425,7 +425,7 @@ bool ServerManagerProxy::StartServiceProvider(const std::string& session, const 
                                               std::string& statusXml) {
   return Run("StartServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (!SafeProviderName(name, status, statusXml)) return false;
@@ -458,7 +458,7 @@ bool ServerManagerProxy::StopServiceProvider(const std::string& session, const s
                                              std::string& statusXml) {
   return Run("StopServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (!SafeProviderName(name, status, statusXml)) return false;

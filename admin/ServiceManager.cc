@@ -14,7 +14,7 @@ namespace {
 
 bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
   status.Add(code, message);
-  out = status.ToXml(false);
+  out = status.ToXml();
   return false;
 }
 
@@ -55,7 +55,7 @@ std::string ServiceManager::GetServicesXml(std::string& statusXml) {
   }
   status.Add(kStoreReadFailed, GU::Format("Failed to read xml: %s", servicesFile_.c_str()));
   status.AddAll(document.GetStatus());
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return std::string();
 }
 
@@ -64,11 +64,11 @@ bool ServiceManager::UpdateServicesXml(const std::string& servicesXml, std::stri
   // A whole new text: saved over whatever version is current.
   GU::XmlDocument current;
   if (catalogue_ != nullptr && !LoadServices(current, status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   if (SaveServicesXml(servicesXml, status)) return true;
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return false;
 }
 
@@ -112,14 +112,14 @@ bool ServiceManager::AddService(const std::string& source, const std::string& na
     const Global::NameValueMap previous = *existing;
     *existing = added;
     if (!SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     Update(previous, added);
     return true;
   }
   if (SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) return true;
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return false;
 }
 
@@ -173,7 +173,7 @@ bool ServiceManager::RemoveService(const std::string& name, const std::string& p
     (*record)["ServiceProviders"] = GU::Join(remaining, ";");
   }
   if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services xml.", status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   for (const std::string& provider : leaving) {
@@ -208,7 +208,7 @@ bool ServiceManager::SetState(const std::string& name, bool on, std::string& sta
   (*record)["State"] = on ? "On" : "Off";
   const Global::NameValueMap changed = *record;
   if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services as an xml.", status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   for (const std::string& provider : Expand(changed.Get("ServiceProviders"))) {

@@ -18,7 +18,7 @@ constexpr const char* kFullConfigPath = "//Pictora/ServiceProvider/Config";
 
 bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
   status.Add(code, message);
-  out = status.ToXml(false);
+  out = status.ToXml();
   return false;
 }
 

@@ -48,7 +48,7 @@ void WriteStatus(Arguments& args, size_t index, const std::string& status) {
 std::string NotInitialized() {
   GeneralUtilityLib::Status status("ServerManagerProxy");
   status.Add(ServerCore::kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.");
-  return status.ToXml(false);
+  return status.ToXml();
 }
 
 // The audit entry as far as it is known before the call: the session may be gone afterwards.
