@@ -5,6 +5,7 @@
 
 #include "admin/AdminStatusCodes.h"
 #include "admin/ProviderFiles.h"
+#include "admin/StatusFailure.h"
 #include "global/Installation.h"
 #include "global/MachineIdentity.h"
 #include "global/NameValueMap.h"
@@ -19,12 +20,6 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
-
-bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
-  status.Add(code, message);
-  out = status.ToXml();
-  return false;
-}
 
 // The allow list of that name in the configuration file, read afresh.
 std::string AllowList(const std::string& configFile, const char* name) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "admin/AdminStatusCodes.h"
+#include "admin/StatusFailure.h"
 #include "servercore/RegistryKeyLess.h"
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"
@@ -11,12 +12,6 @@
 namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 namespace {
-
-bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
-  status.Add(code, message);
-  out = status.ToXml();
-  return false;
-}
 
 std::string JoinWithSemicolons(const std::vector<std::string>& names) {
   std::string text;
@@ -308,8 +303,9 @@ bool ServiceManager::SaveToCatalogue(const std::string& text, GU::Status& status
     case IServicesCatalogue::Outcome::kDone:
       return true;
     case IServicesCatalogue::Outcome::kChanged:
-      status.Add(kStoreSaveFailed, "The services were changed on another server of the cluster meanwhile; nothing "
-                                   "was saved");
+      status.Add(kStoreSaveFailed,
+                 "The services were changed on another server of the cluster meanwhile; nothing "
+                 "was saved");
       return false;
     case IServicesCatalogue::Outcome::kUnreachable:
       break;
