@@ -7,11 +7,6 @@ namespace Korvane::Pictora::Global {
 
 namespace GU = GeneralUtilityLib;
 
-int Object::SetErrorHandler(IReporter* reporter) {
-  errorHandler_ = reporter;
-  return 1;
-}
-
 int Object::SetStatusReporter(IReporter* reporter) {
   statusReporter_ = reporter;
   return 1;
