@@ -58,7 +58,7 @@ std::string NotInitialized() {
 
 // The session a call names, looked up once: its caller goes into the audit, the session to the
 // facade's check. The audit takes it before the call, as the call may close it.
-ManagementSession FindSession(uint16_t opnum, const ServerManagerProxy* facade, const Arguments& args) {
+ManagementSession SessionOfCall(uint16_t opnum, const ServerManagerProxy* facade, const Arguments& args) {
   if (opnum == ServerOp::kManagerOpenSession) return {};
   if (facade == nullptr) return {args.Text(kSessionParam), std::nullopt};
   return facade->FindSession(args.Text(kSessionParam));
@@ -121,49 +121,53 @@ class ManagementProcedures {
   const FacadeSource facade_;
 };
 
+bool Succeeded(bool done) { return done; }
+bool Succeeded(const std::string& text) { return !text.empty(); }  // the text procedures fail with no text
+
+// What every management call shares: the facade (when there is one), the session looked up
+// once, and the audit line, written before returning. Nothing when the body threw: the audit
+// names the failure and the procedure answers without writing its status.
+template <typename Result, typename Body>
+std::optional<Result> RunAudited(const FacadeSource& facadeSource, const AuditPlace& place, const CallContext& context,
+                                 Arguments& args, std::string& status, const Body& body) {
+  ServerManagerProxy* facade = facadeSource();
+  const ManagementSession session = SessionOfCall(place.opnum, facade, args);
+  ManagementCall audit = BeginAudit(place, session, context, args);
+  Result result{};
+  try {
+    if (facade != nullptr) result = body(*facade, ManagementRequest{context, args, session}, status);
+  } catch (...) {
+    EndAudit(audit, false, status);
+    return std::nullopt;
+  }
+  if (facade == nullptr) status = NotInitialized();
+  EndAudit(audit, Succeeded(result), status);
+  return result;
+}
+
 template <typename Body>
 void ManagementProcedures::AddBoolean(AuditPlace place, size_t statusIndex, Body body) {
   Add(place.opnum, [facadeSource = facade_, place, statusIndex, body](const CallContext& context, Arguments& args) {
-    ServerManagerProxy* facade = facadeSource();
-    const ManagementSession session = FindSession(place.opnum, facade, args);
-    ManagementCall audit = BeginAudit(place, session, context, args);
     std::string status;
-    bool done = false;
-    try {
-      done = facade != nullptr && body(*facade, ManagementRequest{context, args, session}, status);
-    } catch (...) {
-      EndAudit(audit, false, status);
-      return args.SetResultSmall(0);
-    }
-    if (facade == nullptr) status = NotInitialized();
-    EndAudit(audit, done, status);
-    if (!done) WriteStatus(args, statusIndex, status);
-    args.SetResultSmall(done ? 1 : 0);
+    const std::optional<bool> done = RunAudited<bool>(facadeSource, place, context, args, status, body);
+    if (!done) return args.SetResultSmall(0);
+    if (!*done) WriteStatus(args, statusIndex, status);
+    args.SetResultSmall(*done ? 1 : 0);
   });
 }
 
 template <typename Body>
 void ManagementProcedures::AddText(AuditPlace place, StatusPlace statusPlace, Body body) {
   Add(place.opnum, [facadeSource = facade_, place, statusPlace, body](const CallContext& context, Arguments& args) {
-    ServerManagerProxy* facade = facadeSource();
-    const ManagementSession session = FindSession(place.opnum, facade, args);
-    ManagementCall audit = BeginAudit(place, session, context, args);
     std::string status;
-    std::string text;
-    try {
-      if (facade != nullptr) text = body(*facade, ManagementRequest{context, args, session}, status);
-    } catch (...) {
-      EndAudit(audit, false, status);
-      return args.SetResultLong(-1);
-    }
-    if (facade == nullptr) status = NotInitialized();
-    EndAudit(audit, !text.empty(), status);
-    if (text.empty()) {
+    const std::optional<std::string> text = RunAudited<std::string>(facadeSource, place, context, args, status, body);
+    if (!text) return args.SetResultLong(-1);
+    if (text->empty()) {
       WriteStatus(args, statusPlace.status, status);
       return args.SetResultLong(-1);
     }
     std::string copied;
-    const int32_t result = CopyToBuffer(text, args.Long(statusPlace.size), copied);
+    const int32_t result = CopyToBuffer(*text, args.Long(statusPlace.size), copied);
     if (result == 0) args.SetText(statusPlace.buffer, std::move(copied));
     args.SetResultLong(result);
   });
