@@ -1,8 +1,8 @@
 // The management facade: the one object behind the management procedures. Administration tools
 // open a management session (only from a machine on the allow list), and every further call
-// carries its identifier, looked up once per call (FindSession). The facade checks the session and answers itself (the
-// server configuration file, the provider configuration files) or hands the call to the service store, the provider
-// administration or the running core.
+// carries its identifier, looked up once per call (FindSession). The facade checks the session
+// and answers itself (the server configuration file, the provider configuration files) or hands
+// the call to the service store, the provider administration or the running core.
 //
 // Every operation starts a status record of its own, named "ServerManagerProxy.<operation>",
 // and writes it as status XML into its status argument when it fails.
