@@ -31,9 +31,8 @@ class AdminTest : public ServerCoreTest {
     // Built now: its paths come from the test's home folder.
     facade_ = std::make_unique<ServerManagerProxy>(&calls_);
     facade_->Init(server_.get(), "three,TWO");
-    session_ = Open(
-        "<SessionInfo><Application>servermanager</Application><MachineName>ONE</MachineName>"
-        "</SessionInfo>");
+    session_ = Open("<SessionInfo><Application>servermanager</Application><MachineName>ONE</MachineName>"
+                    "</SessionInfo>");
   }
 
   static std::string ProviderFile(const std::string& host, const std::string& endpoint, const std::string& extra) {
@@ -114,7 +113,7 @@ TEST_F(AdminTest, ConfigurationUpdatesMergeIntoWhatTheFacadeHolds) {
       << status_;
   const std::string saved = ReadFile(ServerFolder() + "Pictora.PTSConfig");
   EXPECT_THAT(saved, HasSubstr("<Endpoint>4000</Endpoint>"));  // omitted: kept
-  EXPECT_THAT(saved, HasSubstr("<CreateLogs></CreateLogs>"));  // empty: stored empty
+  EXPECT_THAT(saved, HasSubstr("<CreateLogs></CreateLogs>"));   // empty: stored empty
   EXPECT_THAT(saved, HasSubstr("<Extra>1</Extra>"));
   EXPECT_THAT(saved, HasSubstr("<X_DEF><XAD_Path>x</XAD_Path></X_DEF>"));
 
