@@ -26,12 +26,12 @@ void ManagementSessions::Close(const std::string& sessionId) {
   if (found != sessions_.end()) sessions_.erase(found);
 }
 
-std::optional<ManagementCaller> ManagementSessions::Caller(const std::string& sessionId) const {
+ManagementSession ManagementSessions::Find(const std::string& sessionId) const {
   GU::CriticalSectionLock lock(&lock_);
   auto found = std::find_if(sessions_.begin(), sessions_.end(),
                             [&](const auto& session) { return GU::Equals(session.first, sessionId, true); });
-  if (found == sessions_.end()) return std::nullopt;
-  return found->second;
+  if (found == sessions_.end()) return {sessionId, std::nullopt};
+  return {sessionId, found->second};
 }
 
 }  // namespace Korvane::Pictora::ServerCore

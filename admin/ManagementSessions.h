@@ -21,14 +21,20 @@ struct ManagementCaller {
   static ManagementCaller FromSessionInfo(const std::string& sessionInfoXml);
 };
 
+// The session a management call names, looked up once when the call arrives: the audit names
+// its caller and the facade checks it with the same answer.
+struct ManagementSession {
+  std::string id;
+  std::optional<ManagementCaller> caller;  // nothing: no session of that identifier is open
+};
+
 class ManagementSessions {
  public:
   void Open(std::string sessionId, ManagementCaller caller) EXCLUDES(lock_);
   // Closes the session of exactly that identifier; nothing when there is none.
   void Close(const std::string& sessionId) EXCLUDES(lock_);
   // Identifiers are compared ignoring letter case.
-  bool IsOpen(const std::string& sessionId) const EXCLUDES(lock_) { return Caller(sessionId).has_value(); }
-  std::optional<ManagementCaller> Caller(const std::string& sessionId) const EXCLUDES(lock_);
+  ManagementSession Find(const std::string& sessionId) const EXCLUDES(lock_);
 
  private:
   mutable GeneralUtilityLib::ActiveCriticalSection lock_;

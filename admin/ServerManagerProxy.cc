@@ -5,6 +5,7 @@
 
 #include "admin/AdminStatusCodes.h"
 #include "admin/ProviderFiles.h"
+#include "admin/StatusFailure.h"
 #include "global/Installation.h"
 #include "global/MachineIdentity.h"
 #include "global/NameValueMap.h"
@@ -19,12 +20,6 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
-
-bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
-  status.Add(code, message);
-  out = status.ToXml(false);
-  return false;
-}
 
 // The allow list of that name in the configuration file, read afresh.
 std::string AllowList(const std::string& configFile, const char* name) {
@@ -132,10 +127,10 @@ bool ServerManagerProxy::SaveConfigurationLocked(GU::Status& status) {
   }
 }
 
-bool ServerManagerProxy::ValidateLocked(const std::string& session, GU::Status& status) {
-  const bool open = sessions_.IsOpen(session);
-  if (!open) status.Add(kFacadeInvalidSession, GU::Format("The current session '%s' is invalid.", session.c_str()));
-  return open;
+bool ServerManagerProxy::CheckSession(const ManagementSession& session, GU::Status& status, std::string& statusXml) {
+  if (session.caller) return true;
+  return Fail(status, kFacadeInvalidSession, GU::Format("The current session '%s' is invalid.", session.id.c_str()),
+              statusXml);
 }
 
 bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller,
@@ -162,140 +157,129 @@ bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, const Ca
   });
 }
 
-bool ServerManagerProxy::CloseSession(const std::string& sessionId, std::string&) {
+bool ServerManagerProxy::CloseSession(const ManagementSession& session, std::string&) {
   return Run("CloseSession", false, [&](GU::Status&) REQUIRES(facadeLock_) {
-    sessions_.Close(sessionId);
+    sessions_.Close(session.id);
     return true;
   });
 }
 
-std::string ServerManagerProxy::GetServerInfo(const CallerIdentity& caller, const std::string& session,
+std::string ServerManagerProxy::GetServerInfo(const CallerIdentity& caller, const ManagementSession& session,
                                               std::string& statusXml) {
   return Run("GetServerInfo", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (server_ == nullptr) {
       Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
       return std::string();
     }
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return std::string();
-    }
+    if (!CheckSession(session, status, statusXml)) return std::string();
     return server_->GetInfo(caller, "ServerManager", statusXml);
   });
 }
 
-std::string ServerManagerProxy::GetServiceProvidersInfo(const std::string& session, std::string& statusXml) {
+std::string ServerManagerProxy::GetServiceProvidersInfo(const ManagementSession& session, std::string& statusXml) {
   return Run("GetServiceProvidersInfo", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (server_ == nullptr) {
       Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
-    } else if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
+    } else {
+      CheckSession(session, status, statusXml);  // an open session gets no text either
     }
     return std::string();
   });
 }
 
-std::string ServerManagerProxy::GetServicesXml(const std::string& session, std::string& statusXml) {
+std::string ServerManagerProxy::GetServicesXml(const ManagementSession& session, std::string& statusXml) {
   return Run("GetServicesXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (ValidateLocked(session, status)) return serviceManager_.GetServicesXml(statusXml);
-    statusXml = status.ToXml(false);
-    return std::string();
+    if (!CheckSession(session, status, statusXml)) return std::string();
+    return serviceManager_.GetServicesXml(statusXml);
   });
 }
 
 template <typename Call>
-bool ServerManagerProxy::ForwardToStore(const char* operation, const std::string& session, std::string& statusXml,
+bool ServerManagerProxy::ForwardToStore(const char* operation, const ManagementSession& session, std::string& statusXml,
                                         Call call) {
   return Run(operation, false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (ValidateLocked(session, status)) return call(serviceManager_);
-    statusXml = status.ToXml(false);
-    return false;
+    return CheckSession(session, status, statusXml) && call(serviceManager_);
   });
 }
 
-bool ServerManagerProxy::UpdateServicesXml(const std::string& session, const std::string& servicesXml,
+bool ServerManagerProxy::UpdateServicesXml(const ManagementSession& session, const std::string& servicesXml,
                                            std::string& statusXml) {
   return ForwardToStore("UpdateServicesXml", session, statusXml,
                         [&](ServiceManager& store) { return store.UpdateServicesXml(servicesXml, statusXml); });
 }
 
-bool ServerManagerProxy::AddService(const std::string& session, const std::string& source, const std::string& name,
-                                    const std::string& properties, const std::string& providers,
-                                    std::string& statusXml) {
+bool ServerManagerProxy::AddService(const ManagementSession& session, const std::string& source,
+                                    const std::string& name, const std::string& properties,
+                                    const std::string& providers, std::string& statusXml) {
   return ForwardToStore("AddService", session, statusXml, [&](ServiceManager& store) {
     return store.AddService(source, name, properties, providers, statusXml);
   });
 }
 
-bool ServerManagerProxy::RemoveService(const std::string& session, const std::string& service,
+bool ServerManagerProxy::RemoveService(const ManagementSession& session, const std::string& service,
                                        const std::string& providers, std::string& statusXml) {
   return ForwardToStore("RemoveService", session, statusXml,
                         [&](ServiceManager& store) { return store.RemoveService(service, providers, statusXml); });
 }
 
-bool ServerManagerProxy::StartService(const std::string& session, const std::string& service, std::string& statusXml) {
+bool ServerManagerProxy::StartService(const ManagementSession& session, const std::string& service,
+                                      std::string& statusXml) {
   return ForwardToStore("StartService", session, statusXml,
                         [&](ServiceManager& store) { return store.StartService(service, statusXml); });
 }
 
-bool ServerManagerProxy::StopService(const std::string& session, const std::string& service, std::string& statusXml) {
+bool ServerManagerProxy::StopService(const ManagementSession& session, const std::string& service,
+                                     std::string& statusXml) {
   return ForwardToStore("StopService", session, statusXml,
                         [&](ServiceManager& store) { return store.StopService(service, statusXml); });
 }
 
-bool ServerManagerProxy::RefreshService(const std::string& session, const std::string& service,
+bool ServerManagerProxy::RefreshService(const ManagementSession& session, const std::string& service,
                                         std::string& statusXml) {
   return ForwardToStore("RefreshService", session, statusXml,
                         [&](ServiceManager& store) { return store.RefreshService(service, statusXml); });
 }
 
-bool ServerManagerProxy::RefreshAllServices(const std::string& session, std::string& statusXml) {
+bool ServerManagerProxy::RefreshAllServices(const ManagementSession& session, std::string& statusXml) {
   return ForwardToStore("RefreshAllServices", session, statusXml,
                         [&](ServiceManager& store) { return store.RefreshAllServices(statusXml); });
 }
 
-std::string ServerManagerProxy::GetServiceName(const std::string& session, const std::string& service,
+std::string ServerManagerProxy::GetServiceName(const ManagementSession& session, const std::string& service,
                                                std::string& statusXml) {
   return Run("GetServiceName", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
     std::string stored, message;
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-    } else if (server_ == nullptr || !server_->GetServiceName(service, stored, message)) {
+    if (!CheckSession(session, status, statusXml)) return stored;
+    if (server_ == nullptr || !server_->GetServiceName(service, stored, message)) {
       Fail(status, kStoreNoSuchService, message, statusXml);
     }
     return stored;
   });
 }
 
-std::string ServerManagerProxy::GetServerConfigXml(const std::string& session, std::string& statusXml) {
+std::string ServerManagerProxy::GetServerConfigXml(const ManagementSession& session, std::string& statusXml) {
   return Run("GetServerConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return std::string();
-    }
+    if (!CheckSession(session, status, statusXml)) return std::string();
     GU::XmlDocument document;
     if (document.LoadFile(configFile_) && document.SelectNode("/Pictora", 0)) {
       return xmlDeclaration_ + document.GetNodeXml();
     }
     status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", configFile_.c_str()));
     status.AddAll(document.GetStatus());
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return std::string();
   });
 }
 
-bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const std::string& configXml,
+bool ServerManagerProxy::UpdateServerConfigXml(const ManagementSession& session, const std::string& configXml,
                                                std::string& statusXml) {
   return Run("UpdateServerConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return false;
-    }
+    if (!CheckSession(session, status, statusXml)) return false;
     GU::XmlDocument update;
     if (!update.LoadXml(configXml)) {
       status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");
       status.AddAll(update.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     const GU::ElementList config = GU::NodesToList(update, "//Config/*");
@@ -310,7 +294,7 @@ bool ServerManagerProxy::UpdateServerConfigXml(const std::string& session, const
     configElements_.Merge(config);
     allowListElements_.Merge(GU::NodesToList(update, "//LicenseManager/*"));
     if (!SaveConfigurationLocked(status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     if (server_ != nullptr) server_->Synchronize(configXml);
@@ -331,20 +315,17 @@ std::string ServerManagerProxy::ProviderPath(const std::string& name) const {
   return homeFolder_ + GU::Format("Server/%s.PTPConfig", name.c_str());
 }
 
-std::string ServerManagerProxy::GetServiceProviderConfigXml(const std::string& session, const std::string& name,
+std::string ServerManagerProxy::GetServiceProviderConfigXml(const ManagementSession& session, const std::string& name,
                                                             std::string& statusXml) {
   return Run("GetServiceProviderConfigXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return std::string();
-    }
+    if (!CheckSession(session, status, statusXml)) return std::string();
     if (!SafeProviderName(name, status, statusXml)) return std::string();
     const std::string path = ProviderPath(name);
     GU::XmlDocument document;
     if (!document.LoadFile(path) || !document.SelectNode("//", 0)) {
       status.Add(kFacadeReadFailed, GU::Format("Failed to read xml: %s", path.c_str()));
       status.AddAll(document.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return std::string();
     }
     const std::string declaration = document.GetNodeText("");
@@ -357,19 +338,16 @@ std::string ServerManagerProxy::GetServiceProviderConfigXml(const std::string& s
   });
 }
 
-bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& session, const std::string& name,
+bool ServerManagerProxy::UpdateServiceProviderConfigXml(const ManagementSession& session, const std::string& name,
                                                         const std::string& configXml, std::string& statusXml) {
   return Run("UpdateServiceProviderConfigXml", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return false;
-    }
+    if (!CheckSession(session, status, statusXml)) return false;
     if (!SafeProviderName(name, status, statusXml)) return false;
     const std::string path = ProviderPath(name);
     const auto failWith = [&](GU::XmlDocument& document, const std::string& message) {
       status.Add(kFacadeProviderUpdateFailed, message);
       status.AddAll(document.GetStatus());
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     };
     GU::XmlDocument existing;
@@ -402,14 +380,11 @@ bool ServerManagerProxy::UpdateServiceProviderConfigXml(const std::string& sessi
   });
 }
 
-bool ServerManagerProxy::CreateServiceProvider(const std::string& session, const std::string& machine,
+bool ServerManagerProxy::CreateServiceProvider(const ManagementSession& session, const std::string& machine,
                                                const std::string& endpoint, const std::string& name,
                                                std::string& statusXml) {
   return Run("CreateServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return false;
-    }
+    if (!CheckSession(session, status, statusXml)) return false;
     if (!SafeProviderName(name, status, statusXml)) return false;
     const std::vector<std::string> parts = GU::Tokenize(machine, ",;");
     const CallerMachine names{parts.size() > 0 ? parts[0] : std::string(), parts.size() > 1 ? parts[1] : std::string(),
@@ -422,12 +397,13 @@ bool ServerManagerProxy::CreateServiceProvider(const std::string& session, const
                 GU::Format("You cannot create a service provider on '%s'. %s\nMachine '%s' is not on the allowed list "
                            "of service providers.",
                            names.machineName.c_str(), statusXml.c_str(), names.machineName.c_str()));
-    statusXml = refusal.ToXml(false);
+    statusXml = refusal.ToXml();
     return false;
   });
 }
 
-bool ServerManagerProxy::DeleteServiceProvider(const std::string&, const std::string& name, std::string& statusXml) {
+bool ServerManagerProxy::DeleteServiceProvider(const ManagementSession&, const std::string& name,
+                                               std::string& statusXml) {
   return Run("DeleteServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (!SafeProviderName(name, status, statusXml)) return false;
     notRunning_.Remove(name);
@@ -437,14 +413,11 @@ bool ServerManagerProxy::DeleteServiceProvider(const std::string&, const std::st
 
 // The operator's start and stop commands may run for their whole time limit: each operation
 // checks under the lock, runs the command without it, and records the outcome under it again.
-bool ServerManagerProxy::StartServiceProvider(const std::string& session, const std::string& name,
+bool ServerManagerProxy::StartServiceProvider(const ManagementSession& session, const std::string& name,
                                               std::string& statusXml) {
   std::string host, endpoint;
   const bool checked = Run("StartServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return false;
-    }
+    if (!CheckSession(session, status, statusXml)) return false;
     if (!SafeProviderName(name, status, statusXml)) return false;
     const std::string path = providerManager_.ConfigurationPath(name);
     if (!GU::FileExists(path)) {
@@ -473,14 +446,11 @@ bool ServerManagerProxy::StartServiceProvider(const std::string& session, const 
   });
 }
 
-bool ServerManagerProxy::StopServiceProvider(const std::string& session, const std::string& name,
+bool ServerManagerProxy::StopServiceProvider(const ManagementSession& session, const std::string& name,
                                              std::string& statusXml) {
   Global::NameValueMap config;
   const bool checked = Run("StopServiceProvider", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
-    if (!ValidateLocked(session, status)) {
-      statusXml = status.ToXml(false);
-      return false;
-    }
+    if (!CheckSession(session, status, statusXml)) return false;
     if (!SafeProviderName(name, status, statusXml)) return false;
     std::string host, endpoint;
     if (server_ == nullptr || !server_->GetServiceProviderHostAndPort(name, host, endpoint, statusXml)) return false;

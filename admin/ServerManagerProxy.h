@@ -1,8 +1,8 @@
 // The management facade: the one object behind the management procedures. Administration tools
 // open a management session (only from a machine on the allow list), and every further call
-// carries its identifier. The facade checks the session and answers itself (the server
-// configuration file, the provider configuration files) or hands the call to the service store,
-// the provider administration or the running core.
+// carries its identifier, looked up once per call (FindSession). The facade checks the session
+// and answers itself (the server configuration file, the provider configuration files) or hands
+// the call to the service store, the provider administration or the running core.
 //
 // Every operation starts a status record of its own, named "ServerManagerProxy.<operation>",
 // and writes it as status XML into its status argument when it fails.
@@ -54,41 +54,40 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& status) {
     return OpenSession(sessionInfoXml, CallerIdentity::InProcess(), sessionId, status);
   }
-  bool CloseSession(const std::string& sessionId, std::string& status);
-  std::string GetServerInfo(const CallerIdentity& caller, const std::string& session, std::string& status);
-  std::string GetServiceProvidersInfo(const std::string& session, std::string& status);
+  bool CloseSession(const ManagementSession& session, std::string& status);
+  std::string GetServerInfo(const CallerIdentity& caller, const ManagementSession& session, std::string& status);
+  std::string GetServiceProvidersInfo(const ManagementSession& session, std::string& status);
 
-  std::string GetServicesXml(const std::string& session, std::string& status);
-  bool UpdateServicesXml(const std::string& session, const std::string& servicesXml, std::string& status);
-  bool AddService(const std::string& session, const std::string& source, const std::string& name,
+  std::string GetServicesXml(const ManagementSession& session, std::string& status);
+  bool UpdateServicesXml(const ManagementSession& session, const std::string& servicesXml, std::string& status);
+  bool AddService(const ManagementSession& session, const std::string& source, const std::string& name,
                   const std::string& properties, const std::string& providers, std::string& status);
-  bool RemoveService(const std::string& session, const std::string& service, const std::string& providers,
+  bool RemoveService(const ManagementSession& session, const std::string& service, const std::string& providers,
                      std::string& status);
-  bool StartService(const std::string& session, const std::string& service, std::string& status);
-  bool StopService(const std::string& session, const std::string& service, std::string& status);
-  bool RefreshService(const std::string& session, const std::string& service, std::string& status);
-  bool RefreshAllServices(const std::string& session, std::string& status);
+  bool StartService(const ManagementSession& session, const std::string& service, std::string& status);
+  bool StopService(const ManagementSession& session, const std::string& service, std::string& status);
+  bool RefreshService(const ManagementSession& session, const std::string& service, std::string& status);
+  bool RefreshAllServices(const ManagementSession& session, std::string& status);
   // The stored spelling of a service name; empty text when the core does not know it.
-  std::string GetServiceName(const std::string& session, const std::string& service, std::string& status);
+  std::string GetServiceName(const ManagementSession& session, const std::string& service, std::string& status);
 
-  std::string GetServerConfigXml(const std::string& session, std::string& status);
-  bool UpdateServerConfigXml(const std::string& session, const std::string& configXml, std::string& status);
-  std::string GetServiceProviderConfigXml(const std::string& session, const std::string& name, std::string& status);
-  bool UpdateServiceProviderConfigXml(const std::string& session, const std::string& name, const std::string& configXml,
-                                      std::string& status);
+  std::string GetServerConfigXml(const ManagementSession& session, std::string& status);
+  bool UpdateServerConfigXml(const ManagementSession& session, const std::string& configXml, std::string& status);
+  std::string GetServiceProviderConfigXml(const ManagementSession& session, const std::string& name,
+                                          std::string& status);
+  bool UpdateServiceProviderConfigXml(const ManagementSession& session, const std::string& name,
+                                      const std::string& configXml, std::string& status);
 
-  bool CreateServiceProvider(const std::string& session, const std::string& machine, const std::string& endpoint,
+  bool CreateServiceProvider(const ManagementSession& session, const std::string& machine, const std::string& endpoint,
                              const std::string& name, std::string& status);
   // Takes no session: any caller may delete a provider's configuration file.
-  bool DeleteServiceProvider(const std::string& session, const std::string& name, std::string& status);
-  bool StartServiceProvider(const std::string& session, const std::string& name, std::string& status);
-  bool StopServiceProvider(const std::string& session, const std::string& name, std::string& status);
+  bool DeleteServiceProvider(const ManagementSession& session, const std::string& name, std::string& status);
+  bool StartServiceProvider(const ManagementSession& session, const std::string& name, std::string& status);
+  bool StopServiceProvider(const ManagementSession& session, const std::string& name, std::string& status);
 
-  // Who opened the session, as its session information said; nothing for no open session.
-  // No facade lock: the audit of a call asks while another call may run.
-  std::optional<ManagementCaller> SessionCaller(const std::string& session) const {
-    return sessions_.Caller(session);
-  }
+  // The session a call names, looked up once per call and handed to the operation; who opened
+  // it is what the call's audit names. No facade lock: a call looks up while another may run.
+  ManagementSession FindSession(const std::string& sessionId) const { return sessions_.Find(sessionId); }
 
   // IManagementInfo: for the core's server-manager report. No facade lock.
   std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
@@ -104,8 +103,9 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
 
   // The service operations: the session checked, the call handed to the store.
   template <typename Call>
-  bool ForwardToStore(const char* operation, const std::string& session, std::string& statusXml, Call call);
-  bool ValidateLocked(const std::string& session, GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
+  bool ForwardToStore(const char* operation, const ManagementSession& session, std::string& statusXml, Call call);
+  // False, with the invalid session added to status and written into statusXml, unless it is open.
+  static bool CheckSession(const ManagementSession& session, GeneralUtilityLib::Status& status, std::string& statusXml);
   // The configuration file rebuilt from what the facade holds, loaded and saved over the file.
   bool SaveConfigurationLocked(GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
   std::string ProviderPath(const std::string& name) const;

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "admin/AdminStatusCodes.h"
+#include "admin/StatusFailure.h"
 #include "servercore/RegistryKeyLess.h"
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"
@@ -11,12 +12,6 @@
 namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 namespace {
-
-bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
-  status.Add(code, message);
-  out = status.ToXml(false);
-  return false;
-}
 
 std::string JoinWithSemicolons(const std::vector<std::string>& names) {
   std::string text;
@@ -55,7 +50,7 @@ std::string ServiceManager::GetServicesXml(std::string& statusXml) {
   }
   status.Add(kStoreReadFailed, GU::Format("Failed to read xml: %s", servicesFile_.c_str()));
   status.AddAll(document.GetStatus());
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return std::string();
 }
 
@@ -64,11 +59,11 @@ bool ServiceManager::UpdateServicesXml(const std::string& servicesXml, std::stri
   // A whole new text: saved over whatever version is current.
   GU::XmlDocument current;
   if (catalogue_ != nullptr && !LoadServices(current, status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   if (SaveServicesXml(servicesXml, status)) return true;
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return false;
 }
 
@@ -112,14 +107,14 @@ bool ServiceManager::AddService(const std::string& source, const std::string& na
     const Global::NameValueMap previous = *existing;
     *existing = added;
     if (!SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     Update(previous, added);
     return true;
   }
   if (SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) return true;
-  statusXml = status.ToXml(false);
+  statusXml = status.ToXml();
   return false;
 }
 
@@ -173,7 +168,7 @@ bool ServiceManager::RemoveService(const std::string& name, const std::string& p
     (*record)["ServiceProviders"] = GU::Join(remaining, ";");
   }
   if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services xml.", status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   for (const std::string& provider : leaving) {
@@ -209,7 +204,7 @@ bool ServiceManager::SetState(const std::string& name, bool on, std::string& sta
   (*record)["State"] = on ? "On" : "Off";
   const Global::NameValueMap changed = *record;
   if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services as an xml.", status)) {
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }
   for (const std::string& provider : Expand(changed.Get("ServiceProviders"))) {
@@ -309,8 +304,9 @@ bool ServiceManager::SaveToCatalogue(const std::string& text, GU::Status& status
     case IServicesCatalogue::Outcome::kDone:
       return true;
     case IServicesCatalogue::Outcome::kChanged:
-      status.Add(kStoreSaveFailed, "The services were changed on another server of the cluster meanwhile; nothing "
-                                   "was saved");
+      status.Add(kStoreSaveFailed,
+                 "The services were changed on another server of the cluster meanwhile; nothing "
+                 "was saved");
       return false;
     case IServicesCatalogue::Outcome::kUnreachable:
       break;

@@ -5,6 +5,7 @@
 
 #include "admin/AdminStatusCodes.h"
 #include "admin/ProviderFiles.h"
+#include "admin/StatusFailure.h"
 #include "global/MachineIdentity.h"
 #include "util/FileUtil.h"
 #include "util/Status.h"
@@ -15,12 +16,6 @@ namespace GU = GeneralUtilityLib;
 namespace {
 
 constexpr const char* kFullConfigPath = "//Pictora/ServiceProvider/Config";
-
-bool Fail(GU::Status& status, std::uint32_t code, const std::string& message, std::string& out) {
-  status.Add(code, message);
-  out = status.ToXml(false);
-  return false;
-}
 
 }  // namespace
 

@@ -57,7 +57,6 @@ class ServiceProviderManager : public Global::Object {
 
   std::string ConfigurationPath(const std::string& name) const;
   bool ProviderNames(std::vector<std::string>& names, std::string& error) const;
-  const std::string& ProvidersFolder() const { return providersFolder_; }
 
  private:
   // The file's Config values, read through any of the three paths writers use.

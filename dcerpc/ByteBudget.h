@@ -58,7 +58,6 @@ class BudgetCharge {
     charged_ = bytes;
     return true;
   }
-  size_t Charged() const { return charged_; }
 
  private:
   ByteBudget* server_;

@@ -101,10 +101,6 @@ class ByteWriter {
   void U64(uint64_t v) { Unsigned(v, 8); }
   void Bytes(std::span<const uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
   void Zeros(size_t n) { out_.resize(out_.size() + n, 0); }
-  void PutU16At(size_t position, uint16_t v) {
-    out_[base_ + position] = static_cast<uint8_t>(v);
-    out_[base_ + position + 1] = static_cast<uint8_t>(v >> 8);
-  }
   void UuidLE(const Uuid& uuid) {
     const auto& b = uuid.bytes;
     const uint8_t reordered[16] = {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6],

@@ -42,7 +42,6 @@ class Binding {
 
   void SetTimeouts(ClientTimeouts timeouts) { timeouts_ = timeouts; }
   const ClientTimeouts& Timeouts() const { return timeouts_; }
-  void SetMaxResponseBytes(size_t bytes) { maxResponseBytes_ = bytes; }
 
   // Calls procedure `opnum` of `interface`: encodes the [in] values of `args`, waits for the reply
   // and stores the [out] values and the result in `args`. Throws RpcError with the Windows

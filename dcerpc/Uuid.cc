@@ -45,13 +45,6 @@ std::string Uuid::ToString() const {
   return text;
 }
 
-bool Uuid::IsNil() const {
-  for (uint8_t b : bytes) {
-    if (b != 0) return false;
-  }
-  return true;
-}
-
 const SyntaxId& Ndr20Syntax() {
   static const SyntaxId syntax{*Uuid::Parse("8a885d04-1ceb-11c9-9fe8-08002b104860"), 2, 0};
   return syntax;

@@ -19,7 +19,6 @@ struct Uuid {
   static std::optional<Uuid> Parse(std::string_view text);
   // Lower-case 36-character text.
   std::string ToString() const;
-  bool IsNil() const;
 
   auto operator<=>(const Uuid&) const = default;
 };

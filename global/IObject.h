@@ -13,7 +13,6 @@ class IReporter;
 class IObject {
  public:
   virtual ~IObject() = default;
-  virtual int SetErrorHandler(IReporter* reporter) = 0;
   virtual int SetStatusReporter(IReporter* reporter) = 0;
   virtual std::string ToString() = 0;
   virtual int SetProperty(std::string_view name, std::string_view value) = 0;

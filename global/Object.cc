@@ -7,11 +7,6 @@ namespace Korvane::Pictora::Global {
 
 namespace GU = GeneralUtilityLib;
 
-int Object::SetErrorHandler(IReporter* reporter) {
-  errorHandler_ = reporter;
-  return 1;
-}
-
 int Object::SetStatusReporter(IReporter* reporter) {
   statusReporter_ = reporter;
   return 1;
@@ -31,7 +26,7 @@ void Object::ReportStatus() { Report(status_); }
 
 int Object::Report(const GU::Status& status) {
   if (statusReporter_ == nullptr || status.Count() == 0) return 0;
-  const std::string xml = status.ToXml(false);
+  const std::string xml = status.ToXml();
   statusReporter_->Report(xml.c_str());
   return 1;
 }
@@ -47,7 +42,7 @@ void Object::ReportV(const char* source, const char* format, va_list args) {
   if (statusReporter_ == nullptr || format == nullptr) return;
   GU::Status report;
   report.Add(0, GU::FormatV(format, args), source != nullptr ? source : "", "");
-  const std::string xml = report.ToXml(false);
+  const std::string xml = report.ToXml();
   statusReporter_->Report(xml.c_str());
 }
 

@@ -21,7 +21,6 @@ class Object : public virtual IObject {
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
-  int SetErrorHandler(IReporter* reporter) override;
   int SetStatusReporter(IReporter* reporter) override;
   std::string ToString() override;
   int SetProperty(std::string_view name, std::string_view value) override;
@@ -39,14 +38,11 @@ class Object : public virtual IObject {
 
  protected:
   IReporter* StatusReporter() const { return statusReporter_; }
-  IReporter* ErrorHandler() const { return errorHandler_; }
-  GeneralUtilityLib::Status& MutableStatus() { return status_; }
 
   GeneralUtilityLib::Status status_;
 
  private:
   IReporter* statusReporter_ = nullptr;
-  IReporter* errorHandler_ = nullptr;
   NameValueMap properties_;
 };
 

@@ -64,7 +64,7 @@ void ReportToGlobal(std::string_view source, std::string_view message) noexcept 
   try {
     GeneralUtilityLib::Status record;
     record.Add(0, message, source);
-    GetGlobalReporter()->Report(record.ToXml(false).c_str());
+    GetGlobalReporter()->Report(record.ToXml().c_str());
   } catch (...) {
   }
 }

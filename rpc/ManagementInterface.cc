@@ -2,8 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <tuple>
-#include <type_traits>
 #include <utility>
 
 #include "admin/AdminStatusCodes.h"
@@ -19,9 +17,13 @@ namespace {
 
 using DceRpc::Arguments;
 using DceRpc::CallContext;
+using ServerCore::ManagementSession;
 using ServerCore::ServerManagerProxy;
 
-// Where a procedure's status text and, for the long ones, its size and buffer are.
+// Every procedure but the opening one names its session in its first parameter.
+constexpr size_t kSessionParam = 0;
+
+// Where a procedure's status text and, for the text procedures, its size and buffer are.
 struct StatusPlace {
   size_t status;
   size_t size = 0;
@@ -35,10 +37,13 @@ struct AuditPlace {
   std::optional<size_t> target = std::nullopt;
 };
 
-// A handler with the procedure number it serves.
-struct NumberedHandler {
-  uint16_t opnum;
-  DceRpc::Handler handler;
+// One management call as a procedure's body sees it.
+struct ManagementRequest {
+  const CallContext& context;
+  Arguments& args;
+  const ManagementSession& session;  // empty for the opening procedure
+
+  const std::string& Text(size_t index) const { return args.Text(index); }
 };
 
 void WriteStatus(Arguments& args, size_t index, const std::string& status) {
@@ -48,21 +53,25 @@ void WriteStatus(Arguments& args, size_t index, const std::string& status) {
 std::string NotInitialized() {
   GeneralUtilityLib::Status status("ServerManagerProxy");
   status.Add(ServerCore::kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.");
-  return status.ToXml(false);
+  return status.ToXml();
 }
 
-// The audit entry as far as it is known before the call: the session may be gone afterwards.
-ManagementCall BeginAudit(const AuditPlace& place, const ServerManagerProxy* proxy, const CallContext& context,
+// The session a call names, looked up once: its caller goes into the audit, the session to the
+// facade's check. The audit takes it before the call, as the call may close it.
+ManagementSession SessionOfCall(uint16_t opnum, const ServerManagerProxy* facade, const Arguments& args) {
+  if (opnum == ServerOp::kManagerOpenSession) return {};
+  if (facade == nullptr) return {args.Text(kSessionParam), std::nullopt};
+  return facade->FindSession(args.Text(kSessionParam));
+}
+
+ManagementCall BeginAudit(const AuditPlace& place, const ManagementSession& session, const CallContext& context,
                           const Arguments& args) {
   ManagementCall call;
   call.opnum = place.opnum;
   if (place.target) call.target = args.Text(*place.target);
-  // Every procedure but the opening one names its session first.
-  if (place.opnum == ServerOp::kManagerOpenSession) {
-    call.caller = ServerCore::ManagementCaller::FromSessionInfo(args.Text(OpenSessionParam::kInfo));
-  } else if (proxy != nullptr) {
-    call.caller = proxy->SessionCaller(args.Text(0)).value_or(ServerCore::ManagementCaller{});
-  }
+  call.caller = place.opnum == ServerOp::kManagerOpenSession
+                    ? ServerCore::ManagementCaller::FromSessionInfo(args.Text(OpenSessionParam::kInfo))
+                    : session.caller.value_or(ServerCore::ManagementCaller{});
   call.address = context.hasCredentials ? GeneralUtilityLib::Format("the local channel (uid %u)", context.uid)
                                         : context.peerAddress;
   return call;
@@ -74,153 +83,208 @@ void EndAudit(ManagementCall& call, bool ok, const std::string& status) {
   Audit(call);
 }
 
-// A boolean procedure: `body` calls the facade with a fresh status text.
-template <typename Body>
-NumberedHandler Boolean(FacadeSource facade, AuditPlace place, size_t statusIndex, Body body) {
-  return {
-      place.opnum, [facade = std::move(facade), place, statusIndex, body](const CallContext& context, Arguments& args) {
-        ServerManagerProxy* proxy = facade();
-        ManagementCall audit = BeginAudit(place, proxy, context, args);
-        std::string status;
-        bool done = false;
-        try {
-          // A body that wants to know who calls takes the call's context too.
-          if constexpr (std::is_invocable_v<Body, ServerManagerProxy&, const CallContext&, Arguments&, std::string&>) {
-            done = proxy != nullptr && body(*proxy, context, args, status);
-          } else {
-            done = proxy != nullptr && body(*proxy, args, status);
-          }
-        } catch (...) {
-          EndAudit(audit, false, status);
-          return args.SetResultSmall(0);
-        }
-        if (proxy == nullptr) status = NotInitialized();
-        EndAudit(audit, done, status);
-        if (!done) WriteStatus(args, statusIndex, status);
-        args.SetResultSmall(done ? 1 : 0);
-      }};
+// Fills an interface definition with the management procedures, each reaching the facade
+// through the same source.
+class ManagementProcedures {
+ public:
+  ManagementProcedures(DceRpc::InterfaceDefinition& definition, FacadeSource facade)
+      : definition_(definition), facade_(std::move(facade)) {}
+
+  void AddSessionProcedures();
+  void AddServiceProcedures();
+  void AddProviderProcedures();
+  void AddConfigurationProcedures();
+
+ private:
+  // A procedure answering success or failure: `body(facade, request, status)` returns whether
+  // the facade succeeded and fills `status` when it did not.
+  template <typename Body>
+  void AddBoolean(AuditPlace place, size_t statusIndex, Body body);
+  // A procedure answering a text by buffer reply: `body` returns the text, empty on failure.
+  template <typename Body>
+  void AddText(AuditPlace place, StatusPlace statusPlace, Body body);
+
+  // The facade operations that take a session and one text (NameParam), which names what they act
+  // on unless it is a document.
+  using SessionTextOperation = bool (ServerManagerProxy::*)(const ManagementSession&, const std::string&, std::string&);
+  void AddNamed(uint16_t opnum, SessionTextOperation operation);
+  void AddDocumentUpdate(uint16_t opnum, SessionTextOperation operation);
+  // The facade operations that answer a text of the session alone.
+  using SessionReadOperation = std::string (ServerManagerProxy::*)(const ManagementSession&, std::string&);
+  void AddSessionRead(uint16_t opnum, SessionReadOperation operation);
+
+  void Add(uint16_t opnum, DceRpc::Handler handler) {
+    definition_.procedures[opnum] = DceRpc::Procedure{ServerProcedureSpec(opnum), std::move(handler)};
+  }
+
+  DceRpc::InterfaceDefinition& definition_;
+  const FacadeSource facade_;
+};
+
+bool Succeeded(bool done) { return done; }
+bool Succeeded(const std::string& text) { return !text.empty(); }  // the text procedures fail with no text
+
+// What every management call shares: the facade (when there is one), the session looked up
+// once, and the audit line, written before returning. Nothing when the body threw: the audit
+// names the failure and the procedure answers without writing its status.
+template <typename Result, typename Body>
+std::optional<Result> RunAudited(const FacadeSource& facadeSource, const AuditPlace& place, const CallContext& context,
+                                 Arguments& args, std::string& status, const Body& body) {
+  ServerManagerProxy* facade = facadeSource();
+  const ManagementSession session = SessionOfCall(place.opnum, facade, args);
+  ManagementCall audit = BeginAudit(place, session, context, args);
+  Result result{};
+  try {
+    if (facade != nullptr) result = body(*facade, ManagementRequest{context, args, session}, status);
+  } catch (...) {
+    EndAudit(audit, false, status);
+    return std::nullopt;
+  }
+  if (facade == nullptr) status = NotInitialized();
+  EndAudit(audit, Succeeded(result), status);
+  return result;
 }
 
-// A procedure answering a text by buffer reply; an empty text is a failure.
 template <typename Body>
-NumberedHandler Text(FacadeSource facade, AuditPlace place, StatusPlace statusPlace, Body body) {
-  return {place.opnum,
-          [facade = std::move(facade), place, statusPlace, body](const CallContext& context, Arguments& args) {
-            ServerManagerProxy* proxy = facade();
-            ManagementCall audit = BeginAudit(place, proxy, context, args);
-            std::string status;
-            std::string text;
-            try {
-              if (proxy != nullptr) text = body(*proxy, context, args, status);
-            } catch (...) {
-              EndAudit(audit, false, status);
-              return args.SetResultLong(-1);
-            }
-            if (proxy == nullptr) status = NotInitialized();
-            EndAudit(audit, !text.empty(), status);
-            if (text.empty()) {
-              WriteStatus(args, statusPlace.status, status);
-              return args.SetResultLong(-1);
-            }
-            std::string copied;
-            const int32_t result = CopyToBuffer(text, args.Long(statusPlace.size), copied);
-            if (result == 0) args.SetText(statusPlace.buffer, std::move(copied));
-            args.SetResultLong(result);
-          }};
+void ManagementProcedures::AddBoolean(AuditPlace place, size_t statusIndex, Body body) {
+  Add(place.opnum, [facadeSource = facade_, place, statusIndex, body](const CallContext& context, Arguments& args) {
+    std::string status;
+    const std::optional<bool> done = RunAudited<bool>(facadeSource, place, context, args, status, body);
+    if (!done) return args.SetResultSmall(0);
+    if (!*done) WriteStatus(args, statusIndex, status);
+    args.SetResultSmall(*done ? 1 : 0);
+  });
+}
+
+template <typename Body>
+void ManagementProcedures::AddText(AuditPlace place, StatusPlace statusPlace, Body body) {
+  Add(place.opnum, [facadeSource = facade_, place, statusPlace, body](const CallContext& context, Arguments& args) {
+    std::string status;
+    const std::optional<std::string> text = RunAudited<std::string>(facadeSource, place, context, args, status, body);
+    if (!text) return args.SetResultLong(-1);
+    if (text->empty()) {
+      WriteStatus(args, statusPlace.status, status);
+      return args.SetResultLong(-1);
+    }
+    std::string copied;
+    const int32_t result = CopyToBuffer(*text, args.Long(statusPlace.size), copied);
+    if (result == 0) args.SetText(statusPlace.buffer, std::move(copied));
+    args.SetResultLong(result);
+  });
+}
+
+void ManagementProcedures::AddNamed(uint16_t opnum, SessionTextOperation operation) {
+  AddBoolean({opnum, NameParam::kName}, NameParam::kError,
+             [operation](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return (facade.*operation)(request.session, request.Text(NameParam::kName), status);
+             });
+}
+
+void ManagementProcedures::AddDocumentUpdate(uint16_t opnum, SessionTextOperation operation) {
+  AddBoolean({opnum}, NameParam::kError,
+             [operation](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return (facade.*operation)(request.session, request.Text(NameParam::kName), status);
+             });
+}
+
+void ManagementProcedures::AddSessionRead(uint16_t opnum, SessionReadOperation operation) {
+  AddText({opnum}, {SessionBufferParam::kError, SessionBufferParam::kSize, SessionBufferParam::kBuffer},
+          [operation](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+            return (facade.*operation)(request.session, status);
+          });
+}
+
+void ManagementProcedures::AddSessionProcedures() {
+  AddBoolean(
+      {ServerOp::kManagerOpenSession}, OpenSessionParam::kError,
+      [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+        std::string id;
+        if (!facade.OpenSession(request.Text(OpenSessionParam::kInfo), ToCallerIdentity(request.context), id, status)) {
+          return false;
+        }
+        request.args.SetText(OpenSessionParam::kSessionId,
+                             id.substr(0, request.args.Capacity(OpenSessionParam::kSessionId)));
+        return true;
+      });
+  AddBoolean({ServerOp::kManagerCloseSession}, SessionStatusParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.CloseSession(request.session, status);
+             });
+  AddText({ServerOp::kGetServerInfo},
+          {SessionBufferParam::kError, SessionBufferParam::kSize, SessionBufferParam::kBuffer},
+          [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+            return facade.GetServerInfo(ToCallerIdentity(request.context), request.session, status);
+          });
+}
+
+void ManagementProcedures::AddServiceProcedures() {
+  AddSessionRead(ServerOp::kGetServicesXml, &ServerManagerProxy::GetServicesXml);
+  AddDocumentUpdate(ServerOp::kUpdateServicesXml, &ServerManagerProxy::UpdateServicesXml);
+  AddBoolean({ServerOp::kManagerAddService, AddServiceParam::kName}, AddServiceParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.AddService(
+                   request.session, request.Text(AddServiceParam::kSource), request.Text(AddServiceParam::kName),
+                   request.Text(AddServiceParam::kProperties), request.Text(AddServiceParam::kProviders), status);
+             });
+  AddBoolean({ServerOp::kManagerRemoveService, TwoTextsStatusParam::kFirst}, TwoTextsStatusParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.RemoveService(request.session, request.Text(TwoTextsStatusParam::kFirst),
+                                           request.Text(TwoTextsStatusParam::kSecond), status);
+             });
+  AddNamed(ServerOp::kStartService, &ServerManagerProxy::StartService);
+  AddNamed(ServerOp::kStopService, &ServerManagerProxy::StopService);
+  AddNamed(ServerOp::kRefreshService, &ServerManagerProxy::RefreshService);
+  AddBoolean({ServerOp::kRefreshAllServices}, SessionStatusParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.RefreshAllServices(request.session, status);
+             });
+  AddBoolean({ServerOp::kGetServiceName, ServiceNameParam::kService}, ServiceNameParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               const std::string name =
+                   facade.GetServiceName(request.session, request.Text(ServiceNameParam::kService), status);
+               if (name.empty()) return false;
+               request.args.SetText(ServiceNameParam::kName,
+                                    name.substr(0, request.args.Capacity(ServiceNameParam::kName)));
+               return true;
+             });
+}
+
+void ManagementProcedures::AddProviderProcedures() {
+  AddBoolean({ServerOp::kCreateServiceProvider, CreateProviderParam::kName}, CreateProviderParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.CreateServiceProvider(request.session, request.Text(CreateProviderParam::kMachine),
+                                                   request.Text(CreateProviderParam::kEndpoint),
+                                                   request.Text(CreateProviderParam::kName), status);
+             });
+  AddNamed(ServerOp::kDeleteServiceProvider, &ServerManagerProxy::DeleteServiceProvider);
+  AddNamed(ServerOp::kStartServiceProvider, &ServerManagerProxy::StartServiceProvider);
+  AddNamed(ServerOp::kStopServiceProvider, &ServerManagerProxy::StopServiceProvider);
+  AddSessionRead(ServerOp::kGetServiceProvidersInfo, &ServerManagerProxy::GetServiceProvidersInfo);
+  AddText({ServerOp::kGetServiceProviderConfigXml, NameBufferParam::kName},
+          {NameBufferParam::kError, NameBufferParam::kSize, NameBufferParam::kBuffer},
+          [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+            return facade.GetServiceProviderConfigXml(request.session, request.Text(NameBufferParam::kName), status);
+          });
+  AddBoolean({ServerOp::kUpdateServiceProviderConfigXml, TwoTextsStatusParam::kFirst}, TwoTextsStatusParam::kStatus,
+             [](ServerManagerProxy& facade, const ManagementRequest& request, std::string& status) {
+               return facade.UpdateServiceProviderConfigXml(request.session, request.Text(TwoTextsStatusParam::kFirst),
+                                                            request.Text(TwoTextsStatusParam::kSecond), status);
+             });
+}
+
+void ManagementProcedures::AddConfigurationProcedures() {
+  AddSessionRead(ServerOp::kGetServerConfigXml, &ServerManagerProxy::GetServerConfigXml);
+  AddDocumentUpdate(ServerOp::kUpdateServerConfigXml, &ServerManagerProxy::UpdateServerConfigXml);
 }
 
 }  // namespace
 
 void AddManagementProcedures(DceRpc::InterfaceDefinition& definition, FacadeSource facade) {
-  using A = Arguments;
-  using S = std::string;
-  using F = ServerManagerProxy;
-  namespace O = ServerOp;
-  auto add = [&](NumberedHandler numbered) {
-    definition.procedures[numbered.opnum] =
-        DceRpc::Procedure{ServerProcedureSpec(numbered.opnum), std::move(numbered.handler)};
-  };
-  const StatusPlace sessionBuffer{SessionBufferParam::kError, SessionBufferParam::kSize, SessionBufferParam::kBuffer};
-
-  add(Boolean(facade, {O::kManagerOpenSession}, OpenSessionParam::kError,
-              [](F& f, const CallContext& c, A& a, S& status) {
-                std::string id;
-                if (!f.OpenSession(a.Text(OpenSessionParam::kInfo), ToCallerIdentity(c), id, status)) return false;
-                a.SetText(OpenSessionParam::kSessionId, id.substr(0, a.Capacity(OpenSessionParam::kSessionId)));
-                return true;
-              }));
-  add(Boolean(facade, {O::kManagerCloseSession}, SessionStatusParam::kStatus,
-              [](F& f, A& a, S& status) { return f.CloseSession(a.Text(SessionStatusParam::kSession), status); }));
-  add(Text(facade, {O::kGetServerInfo}, sessionBuffer, [](F& f, const CallContext& c, A& a, S& status) {
-    return f.GetServerInfo(ToCallerIdentity(c), a.Text(SessionBufferParam::kSession), status);
-  }));
-  add(Boolean(facade, {O::kCreateServiceProvider, CreateProviderParam::kName}, CreateProviderParam::kStatus,
-              [](F& f, A& a, S& status) {
-                namespace P = CreateProviderParam;
-                return f.CreateServiceProvider(a.Text(P::kSession), a.Text(P::kMachine), a.Text(P::kEndpoint),
-                                               a.Text(P::kName), status);
-              }));
-  // 29-31, 33, 38, 41, 42, 44: a session and one text, which names what they act on unless it is
-  // a document.
-  using NameOperation = bool (F::*)(const S&, const S&, S&);
-  const std::optional<size_t> named = NameParam::kName;
-  for (const auto& [opnum, operation, target] : {std::tuple<uint16_t, NameOperation, std::optional<size_t>>{
-                                                     O::kDeleteServiceProvider, &F::DeleteServiceProvider, named},
-                                                 {O::kStartServiceProvider, &F::StartServiceProvider, named},
-                                                 {O::kStopServiceProvider, &F::StopServiceProvider, named},
-                                                 {O::kUpdateServerConfigXml, &F::UpdateServerConfigXml, std::nullopt},
-                                                 {O::kUpdateServicesXml, &F::UpdateServicesXml, std::nullopt},
-                                                 {O::kStartService, &F::StartService, named},
-                                                 {O::kStopService, &F::StopService, named},
-                                                 {O::kRefreshService, &F::RefreshService, named}}) {
-    add(Boolean(facade, {opnum, target}, NameParam::kError, [operation = operation](F& f, A& a, S& status) {
-      return (f.*operation)(a.Text(NameParam::kSession), a.Text(NameParam::kName), status);
-    }));
-  }
-  // 32, 36, 37: a text of the session.
-  using SessionText = S (F::*)(const S&, S&);
-  for (const auto& [opnum, operation] :
-       {std::pair<uint16_t, SessionText>{O::kGetServerConfigXml, &F::GetServerConfigXml},
-        {O::kGetServiceProvidersInfo, &F::GetServiceProvidersInfo},
-        {O::kGetServicesXml, &F::GetServicesXml}}) {
-    add(Text(facade, {opnum}, sessionBuffer, [operation = operation](F& f, const CallContext&, A& a, S& status) {
-      return (f.*operation)(a.Text(SessionBufferParam::kSession), status);
-    }));
-  }
-  add(Text(facade, {O::kGetServiceProviderConfigXml, NameBufferParam::kName},
-           {NameBufferParam::kError, NameBufferParam::kSize, NameBufferParam::kBuffer},
-           [](F& f, const CallContext&, A& a, S& status) {
-             return f.GetServiceProviderConfigXml(a.Text(NameBufferParam::kSession), a.Text(NameBufferParam::kName),
-                                                  status);
-           }));
-  add(Boolean(facade, {O::kUpdateServiceProviderConfigXml, TwoTextsStatusParam::kFirst}, TwoTextsStatusParam::kStatus,
-              [](F& f, A& a, S& status) {
-                namespace P = TwoTextsStatusParam;
-                return f.UpdateServiceProviderConfigXml(a.Text(P::kSession), a.Text(P::kFirst), a.Text(P::kSecond),
-                                                        status);
-              }));
-  add(Boolean(facade, {O::kManagerAddService, AddServiceParam::kName}, AddServiceParam::kStatus,
-              [](F& f, A& a, S& status) {
-                namespace P = AddServiceParam;
-                return f.AddService(a.Text(P::kSession), a.Text(P::kSource), a.Text(P::kName), a.Text(P::kProperties),
-                                    a.Text(P::kProviders), status);
-              }));
-  add(Boolean(facade, {O::kManagerRemoveService, TwoTextsStatusParam::kFirst}, TwoTextsStatusParam::kStatus,
-              [](F& f, A& a, S& status) {
-                namespace P = TwoTextsStatusParam;
-                return f.RemoveService(a.Text(P::kSession), a.Text(P::kFirst), a.Text(P::kSecond), status);
-              }));
-  add(Boolean(facade, {O::kGetServiceName, ServiceNameParam::kService}, ServiceNameParam::kStatus,
-              [](F& f, A& a, S& status) {
-                namespace P = ServiceNameParam;
-                const std::string name = f.GetServiceName(a.Text(P::kSession), a.Text(P::kService), status);
-                if (name.empty()) return false;
-                a.SetText(P::kName, name.substr(0, a.Capacity(P::kName)));
-                return true;
-              }));
-  add(Boolean(facade, {O::kRefreshAllServices}, SessionStatusParam::kStatus, [](F& f, A& a, S& status) {
-    return f.RefreshAllServices(a.Text(SessionStatusParam::kSession), status);
-  }));
+  ManagementProcedures procedures(definition, std::move(facade));
+  procedures.AddSessionProcedures();
+  procedures.AddServiceProcedures();
+  procedures.AddProviderProcedures();
+  procedures.AddConfigurationProcedures();
 }
 
 }  // namespace Korvane::Pictora::Rpc

@@ -21,7 +21,6 @@ namespace Korvane::Pictora::ServerCore {
 class AuthenticationFiles {
  public:
   void SetActive(bool active) { active_ = active; }
-  bool Active() const { return active_; }
 
   // Where the service's file lives. Empty text for a name that would lead out of the Services
   // folder or reach the length limit.

@@ -64,7 +64,6 @@ class ClusterReplica {
   // One line for the reports: members reachable or not, leader or not, revision applied.
   std::string Describe() const;
 
-  const ClusterKeys& Keys() const { return keys_; }
   IClusterStore& Store() { return store_; }
 
  private:

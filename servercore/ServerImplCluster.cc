@@ -214,18 +214,18 @@ bool ServerImpl::AddServiceProviderReplicated(const std::string& name, const std
   GU::Status status("ServerCore.Server.AddServiceProvider");
   const bool added = [&] {
     if (RefusedWhileUnreachable(status)) {
-      statusXml = status.ToXml(false);
+      statusXml = status.ToXml();
       return false;
     }
     {
       CriticalSectionLock lock(&registryLock_);
       if (registry_.FindProvider(name) != nullptr) {
         Refuse(status, kStatusAlreadyRegistered, AlreadyRegisteredMessage(name));
-        statusXml = status.ToXml(false);
+        statusXml = status.ToXml();
         return false;
       }
       if (!AdmitLocked(providerXml, "AddServiceProvider", status)) {
-        statusXml = status.ToXml(false);
+        statusXml = status.ToXml();
         return false;
       }
     }
@@ -236,7 +236,7 @@ bool ServerImpl::AddServiceProviderReplicated(const std::string& name, const std
     const auto result = writer_->AddProvider({name, sessionId, values.config, values.dynamic}, revision, error);
     if (result == ClusterWriter::Result::kExists) Refuse(status, kStatusAlreadyRegistered, AlreadyRegisteredMessage(name));
     if (Landed(result, revision, error, status)) return true;
-    statusXml = status.ToXml(false);
+    statusXml = status.ToXml();
     return false;
   }();
   CriticalSectionLock lock(&registryLock_);
@@ -249,14 +249,14 @@ bool ServerImpl::UpdateServiceProviderReplicated(const std::string& name, const 
   GU::Status status("ServerCore.Server.UpdateServiceProviderInfo");
   const bool updated = [&] {
     if (RefusedWhileUnreachable(status)) {
-      out = status.ToXml(false);
+      out = status.ToXml();
       return false;
     }
     {
       CriticalSectionLock lock(&registryLock_);
       if (registry_.FindProvider(name) == nullptr) return Refuse(status, kStatusUpdateUnknownProvider, UpdateUnknownMessage(name));
       if (!AdmitLocked(providerXml, "UpdateServiceProviderInfo", status)) {
-        out = status.ToXml(false);
+        out = status.ToXml();
         return false;
       }
     }
@@ -267,7 +267,7 @@ bool ServerImpl::UpdateServiceProviderReplicated(const std::string& name, const 
     const auto result = writer_->UpdateProvider(name, values, revision, error);
     if (result == ClusterWriter::Result::kMissing) return Refuse(status, kStatusUpdateUnknownProvider, UpdateUnknownMessage(name));
     if (Landed(result, revision, error, status)) return true;
-    out = status.ToXml(false);
+    out = status.ToXml();
     return false;
   }();
   CriticalSectionLock lock(&registryLock_);
@@ -299,7 +299,7 @@ bool ServerImpl::ChangeServicesReplicated(const char* operation, const std::stri
   };
   const bool taken = [&] {
     if (RefusedWhileUnreachable(status)) {
-      out = status.ToXml(false);
+      out = status.ToXml();
       return false;
     }
     std::vector<ClusterWriter::ServiceChange> changes;
@@ -307,7 +307,7 @@ bool ServerImpl::ChangeServicesReplicated(const char* operation, const std::stri
       CriticalSectionLock lock(&registryLock_);
       if (registry_.FindProvider(providerName) == nullptr) return unknown();
       if (add && !AdmitLocked(servicesXml, operation, status)) {
-        out = status.ToXml(false);
+        out = status.ToXml();
         return false;
       }
       if (add) {
@@ -344,7 +344,7 @@ bool ServerImpl::ChangeServicesReplicated(const char* operation, const std::stri
     const auto result = writer_->ChangeServices(providerName, changes, revision, error);
     if (result == ClusterWriter::Result::kMissing) return unknown();
     if (Landed(result, revision, error, status)) return true;
-    out = status.ToXml(false);
+    out = status.ToXml();
     return false;
   }();
   CriticalSectionLock lock(&registryLock_);
@@ -356,7 +356,7 @@ bool ServerImpl::RemoveServiceReplicated(const std::string& providerName, const 
                                          std::string& out) {
   GU::Status status("ServerCore.Server.RemoveService");
   if (RefusedWhileUnreachable(status)) {
-    out = status.ToXml(false);
+    out = status.ToXml();
     return false;
   }
   std::int64_t revision = 0;
@@ -366,7 +366,7 @@ bool ServerImpl::RemoveServiceReplicated(const std::string& providerName, const 
       error);
   // As on a single server: nothing to remove is no failure.
   if (result == ClusterWriter::Result::kMissing || Landed(result, revision, error, status)) return true;
-  out = status.ToXml(false);
+  out = status.ToXml();
   return false;
 }
 

@@ -18,7 +18,7 @@ bool FailWith(GU::Status& status, std::uint32_t code, const std::string& message
 
 // The end of an operation that hands its status to the caller when it fails.
 bool Answer(bool done, const GU::Status& status, std::string& out) {
-  if (!done) out = status.ToXml(false);
+  if (!done) out = status.ToXml();
   return done;
 }
 

@@ -38,7 +38,7 @@ std::string ServerImpl::GetInfo(const CallerIdentity& caller, const std::string&
       report = BasicReport(FactsLocked(), registry_);
     } else if (GU::Equals(reportKind, "ServerManager", true)) {
       report = ServerManagerReportLocked(status);
-      if (report.empty()) out = status.ToXml(false);
+      if (report.empty()) out = status.ToXml();
     } else if (GU::Equals(reportKind, "ServerInfoForClient", true)) {
       report = DetailedReport(FactsLocked(), registry_, [&](const std::string& serviceName) {
         std::string message;

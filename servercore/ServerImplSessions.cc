@@ -14,19 +14,19 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, const CallerIden
     GU::Status status("ServerCore.Server.OpenSession");
     const bool opened = [&]() REQUIRES(registryLock_) {
       if (!AdmitLocked(sessionInfoXml, "OpenSession", status)) {
-        error = status.ToXml(false);
+        error = status.ToXml();
         return false;
       }
       if (settings_.maxSessions > 0 && sessions_.Size() >= settings_.maxSessions) {
         status.Add(kStatusSessionLimit, GU::Format("The server holds its limit of %zu open sessions (MaxSessions)",
                                                    settings_.maxSessions));
-        error = status.ToXml(false);
+        error = status.ToXml();
         return false;
       }
       auto session = std::make_shared<Session>();
       if (settings_.verifyPeerAddress) session->RequirePeer(caller);
       if (!session->Init(sessionInfoXml, configPath_)) {
-        error = session->GetStatus().ToXml(false);
+        error = session->GetStatus().ToXml();
         return false;
       }
       sessionId = session->GetSessionId();

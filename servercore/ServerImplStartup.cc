@@ -186,7 +186,7 @@ void ServerImpl::ReportV(const char* source, const char* format, va_list args) {
     if (message.size() > kMaxReportLength) message.resize(kMaxReportLength);
     GU::Status record;
     record.Add(0, message, source != nullptr ? source : "");
-    reporter->Report(record.ToXml(false).c_str());
+    reporter->Report(record.ToXml().c_str());
   } catch (...) {
     // A report that cannot be made is dropped; reporting never fails an operation.
   }
@@ -196,7 +196,7 @@ void ServerImpl::ReportStatus() {
   try {
     CriticalSectionLock lock(&reportLock_);
     Global::IReporter* reporter = StatusReporter();
-    if (reporter != nullptr && status_.Count() > 0) reporter->Report(status_.ToXml(false).c_str());
+    if (reporter != nullptr && status_.Count() > 0) reporter->Report(status_.ToXml().c_str());
   } catch (...) {
   }
 }

@@ -13,7 +13,7 @@ namespace {
 std::string NotRunningStatus(const char* format, const std::string& name) {
   GU::Status status;
   status.Add(kStatusProviderNotRunning, GU::Format(format, name.c_str()));
-  return status.ToXml(false);
+  return status.ToXml();
 }
 
 std::string FindIgnoringCase(const std::map<std::string, std::string>& texts, const std::string& name) {

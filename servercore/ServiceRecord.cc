@@ -42,7 +42,7 @@ std::string FailureStatusXml(const ServiceRecord& record, const std::vector<std:
                   GU::Format("Failed to load service '%s' on serviceproviders: %s;\n%s",
                              record.name.c_str(), GU::Join(failed, ";").c_str(),
                              details.c_str()));
-  return status.ToXml(false);
+  return status.ToXml();
 }
 
 }  // namespace

@@ -15,11 +15,6 @@ std::string& ElementList::operator[](std::string_view name) {
   return found->second;
 }
 
-ElementList::Pair ElementList::GetAt(std::size_t index) const {
-  if (pairs_.empty()) return {};
-  return index < pairs_.size() ? pairs_[index] : pairs_.back();
-}
-
 bool ElementList::Contains(std::string_view name) const { return FindPair(name) != pairs_.end(); }
 
 bool ElementList::Remove(std::string_view name) {

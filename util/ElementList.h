@@ -19,8 +19,6 @@ class ElementList {
   // place; when none matches a new entry (name as passed, empty value) is appended.
   std::string& operator[](std::string_view name);
 
-  // Copy of the pair at index; an index past the end gives the last pair (empty pair when empty).
-  Pair GetAt(std::size_t index) const;
   std::size_t Size() const { return pairs_.size(); }
   bool Empty() const { return pairs_.empty(); }
   void Clear() {

@@ -25,30 +25,6 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Lexical canonical form: "." and empty steps dropped, ".." removes the step before it (and
-// nothing at the root). A trailing "/" is kept, as folders are often written with one.
-std::string Canonicalise(const std::string& path) {
-  const bool absolute = StartsWith(path, "/");
-  const bool trailingSlash = EndsWith(path, "/");
-  std::vector<std::string> steps;
-  for (std::string& step : Tokenize(path, "/")) {
-    if (step == ".") continue;
-    if (step == "..") {
-      if (!steps.empty() && steps.back() != "..") {
-        steps.pop_back();
-      } else if (!absolute) {
-        steps.push_back(step);
-      }
-      continue;
-    }
-    steps.push_back(std::move(step));
-  }
-  std::string result = absolute ? "/" : "";
-  result += Join(steps, "/");
-  if (trailingSlash && !steps.empty()) result += '/';
-  return result.empty() ? "." : result;
-}
-
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
     const ssize_t written = ::write(fd, content.data(), content.size());
@@ -89,19 +65,6 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-bool IsRelativePath(std::string_view path) { return !StartsWith(path, "/"); }
-
-std::string MakeAbsolutePath(std::string_view path, std::string_view baseFolder) {
-  if (!IsRelativePath(path)) return std::string(path);
-  std::string joined(baseFolder);
-  Replace(joined, "\\", "/");
-  if (!joined.empty() && !EndsWith(joined, "/")) joined += '/';
-  joined.append(path);
-  if (joined.size() >= kMaxPath) return {};
-  if (joined.empty()) return {};
-  return Canonicalise(joined);
-}
-
 bool CreateDirectories(std::string_view path) {
   std::string normal(path);
   Replace(normal, "\\", "/");
@@ -117,16 +80,6 @@ bool CreateDirectories(std::string_view path) {
     }
   }
   return true;
-}
-
-bool IsFileNewerThan(const std::string& path, std::time_t time) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info {};
-  const bool known = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-  ::close(fd);
-  if (!known) return false;
-  return info.st_mtim.tv_sec > time || (info.st_mtim.tv_sec == time && info.st_mtim.tv_nsec > 0);
 }
 
 std::pair<std::string, std::string> SplitPath(std::string_view path) {

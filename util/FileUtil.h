@@ -19,18 +19,9 @@ enum class SpecialFolder {
 };
 
 bool FileExists(const std::string& path);
-// True unless the path begins with "/".
-bool IsRelativePath(std::string_view path);
-// Absolute paths come back unchanged; relative ones are joined to base (its "\" taken as "/")
-// and canonicalised lexically ("." and ".." removed, a trailing "/" kept). Empty text when the
-// joined path reaches 260 characters.
-std::string MakeAbsolutePath(std::string_view path, std::string_view baseFolder);
 // Creates every missing folder of the path ("\" taken as "/"; a relative path below the
 // working folder), mode 0755. True when all exist as folders afterwards.
 bool CreateDirectories(std::string_view path);
-// Whether the file's last-write time (to the nanosecond) is later than the given time; false
-// when the file cannot be opened for reading or is a folder.
-bool IsFileNewerThan(const std::string& path, std::time_t time);
 // (folder with its trailing "/", file name with extension).
 std::pair<std::string, std::string> SplitPath(std::string_view path);
 // (file name without extension, extension without its dot).

@@ -34,7 +34,7 @@ struct FolderEntry {
 
 // The folder's entries without "." and "..", sorted by name: the directory listing order of
 // the platform is arbitrary, and callers see a stable, reproducible order this way. Symbolic
-// links are not taken for folders, so a recursive walk cannot loop.
+// links are not taken for folders.
 std::vector<FolderEntry> ListFolder(const std::string& folder) {
   std::vector<FolderEntry> entries;
   const std::string listed = folder.empty() ? "." : folder;
@@ -105,23 +105,10 @@ const FindData* Globber::Next() {
   }
 }
 
-bool Globber::SetOption(std::string_view name, std::string_view value) {
-  if (ToLower(name) != "recurse") return false;
-  recurse_ = ParseBool(value, false);
-  return true;
-}
-
-std::string Globber::GetOption(std::string_view name) const {
-  if (ToLower(name) != "recurse") return {};
-  return recurse_ ? "true" : "false";
-}
-
 void Globber::ScanCurrentDirectory() {
   const std::string pattern = ToFnmatchPattern(namePattern_);
   for (const FolderEntry& entry : ListFolder(currentDirectory_)) {
-    if (entry.isDirectory) {
-      if (recurse_) pendingDirectories_.push_back(currentDirectory_ + entry.name + "/");
-    } else if (::fnmatch(pattern.c_str(), entry.name.c_str(), 0) == 0) {
+    if (!entry.isDirectory && ::fnmatch(pattern.c_str(), entry.name.c_str(), 0) == 0) {
       pendingFiles_.push_back(currentDirectory_ + entry.name);
     }
   }

@@ -1,4 +1,4 @@
-// Walks the files matching a pattern ("folder/*.ext"), breadth-first when recursing.
+// Walks the files matching a pattern ("folder/*.ext") in one folder.
 #pragma once
 
 #include <cstdint>
@@ -28,17 +28,13 @@ class Globber {
   bool SetPattern(std::string_view pattern);
   // The next matching file (never a folder), or nullptr when the walk is over. Files of one
   // folder come in name order (byte order) before the next folder is scanned; symbolic links
-  // to folders are not followed when recursing. "[" and "]" in the pattern match themselves.
+  // to folders are not taken for folders. "[" and "]" in the pattern match themselves.
   const FindData* Next();
-  // "recurse": ParseBool of the value, default false.
-  bool SetOption(std::string_view name, std::string_view value);
-  std::string GetOption(std::string_view name) const;
 
  private:
-  // Queues the subfolders (when recursing) and the matching files of currentDirectory_.
+  // Queues the matching files of currentDirectory_.
   void ScanCurrentDirectory();
 
-  bool recurse_ = false;
   FindData findData_;
   std::string currentDirectory_;
   std::string directoryPart_;

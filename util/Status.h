@@ -59,7 +59,7 @@ class Status {
   // The entries' text lines joined with "\n".
   std::string ToString(const char* context = nullptr) const;
   // Appends one entry per child of the <Status> element. False for empty or unparsable text.
-  // Records of the shape ToXml(false) writes are read without building a document.
+  // Records of the shape ToXml() writes are read without building a document.
   bool AddXml(std::string_view statusXml);
 
  private:

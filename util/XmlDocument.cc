@@ -323,10 +323,7 @@ bool XmlDocument::Parse(std::string_view origin, const std::string& content) {
   try {
     impl_->ForgetNodes();
     ParseFailure failure;
-    if (impl_->Parse(content, failure)) {
-      attributes_.Clear();
-      return true;
-    }
+    if (impl_->Parse(content, failure)) return true;
     return Failed(origin, content, failure);
   } catch (...) {
     status_.Set(kXmlUndefinedError, kUndefinedError);
@@ -351,10 +348,7 @@ bool XmlDocument::Save(const std::string& path) {
   return true;
 }
 
-bool XmlDocument::Reset() {
-  attributes_.Clear();
-  return true;
-}
+bool XmlDocument::Reset() { return true; }
 
 bool XmlDocument::SelectNode(std::string_view xpath, std::size_t index) {
   if (xpath.empty()) return false;
@@ -366,7 +360,6 @@ bool XmlDocument::SelectNode(std::string_view xpath, std::size_t index) {
     }
     impl_->currentNode =
         index < impl_->nodeList.size() ? impl_->nodeList[index] : pugi::xpath_node();
-    attributes_.Clear();
     return static_cast<bool>(impl_->currentNode);
   } catch (...) {
     impl_->ForgetSelection();
@@ -480,20 +473,6 @@ std::string XmlDocument::GetText(std::string_view xpath, std::string_view defaul
   return GetNodeText(defaultText);
 }
 
-const ElementList& XmlDocument::GetAttributes() {
-  try {
-    const pugi::xpath_node& current = impl_->Current();
-    attributes_.Clear();
-    if (!current.attribute()) {
-      for (const pugi::xml_attribute& attribute : current.node().attributes()) {
-        attributes_[attribute.name()] = attribute.value();
-      }
-    }
-  } catch (...) {
-    status_.Set(kXmlUndefinedError, kUndefinedError);
-  }
-  return attributes_;
-}
 
 ElementList NodesToList(XmlDocument& document, std::string_view xpath) {
   ElementList list;

@@ -65,7 +65,6 @@ class XmlDocument {
   // document root ("/") the markup of all its top-level nodes, as Save writes them.
   std::string GetNodeXml();
   std::string GetText(std::string_view xpath, std::string_view defaultText);
-  const ElementList& GetAttributes();
 
   const Status& GetStatus() const { return status_; }
   Status& GetStatus() { return status_; }
@@ -78,7 +77,6 @@ class XmlDocument {
   bool Failed(std::string_view origin, const std::string& content, const ParseFailure& failure);
 
   Status status_;
-  ElementList attributes_;
   std::unique_ptr<Impl> impl_;
 };
 

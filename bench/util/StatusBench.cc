@@ -14,7 +14,7 @@ std::string ReportXml() {
   GU::Status record;
   record.Add(0, "'ann' on 'ws1' using application 'Viewer' requested for service 'Imaging/Render'",
              "Korvane::Pictora::ServerCore::Session::GetServiceProvidersFor");
-  return record.ToXml(false);
+  return record.ToXml();
 }
 
 // The record as written: the direct reader takes it.

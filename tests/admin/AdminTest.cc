@@ -62,25 +62,26 @@ TEST_F(AdminTest, InitMergesTheExtraAllowListAndStopsProvidersThatCannotStart) {
   EXPECT_THAT(facade_->NotRunningProviders().at("A"), HasSubstr("00DB02"));
   EXPECT_EQ(facade_->NotRunningProviders().count("B"), 0u);
   // Sessions are found ignoring letter case.
-  EXPECT_EQ(facade_->GetServicesXml(GeneralUtilityLib::ToUpper(session_), status_).empty(), false);
+  EXPECT_EQ(facade_->GetServicesXml(facade_->FindSession(GeneralUtilityLib::ToUpper(session_)), status_).empty(),
+            false);
 }
 
 TEST_F(AdminTest, ReAddingAServiceTellsOnlyTheProvidersItGains) {
-  ASSERT_TRUE(facade_->AddService(session_, "src-Old", "old", "", "B", status_)) << status_;
+  ASSERT_TRUE(facade_->AddService(facade_->FindSession(session_), "src-Old", "old", "", "B", status_)) << status_;
   EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.Services"), HasSubstr("<ServiceProviders>A;B;</ServiceProviders>"));
   EXPECT_THAT(calls_.TakeCommands(), ElementsAre("start Old at eB"));
 
-  EXPECT_FALSE(facade_->AddService(session_, "src-Everywhere", "Everywhere", "", "B", status_));
+  EXPECT_FALSE(facade_->AddService(facade_->FindSession(session_), "src-Everywhere", "Everywhere", "", "B", status_));
   EXPECT_THAT(status_, HasSubstr("It already exists on all the ServiceProviders"));
   // An empty provider list means every configured provider.
-  ASSERT_TRUE(facade_->StartService(session_, "Everywhere", status_));
+  ASSERT_TRUE(facade_->StartService(facade_->FindSession(session_), "Everywhere", status_));
   EXPECT_THAT(calls_.TakeCommands(), ElementsAre("start Everywhere at eA", "start Everywhere at eB"));
 }
 
 TEST_F(AdminTest, RemovingAServiceFromAProviderThatCannotBeToldDropsItFromTheRegistry) {
   AddServices("A", "<Service><Name>Old</Name></Service>");
   calls_.refusing.insert("eA");
-  ASSERT_TRUE(facade_->RemoveService(session_, "Old", "", status_)) << status_;
+  ASSERT_TRUE(facade_->RemoveService(facade_->FindSession(session_), "Old", "", status_)) << status_;
   EXPECT_THAT(calls_.TakeCommands(), ElementsAre("stop Old at eA", "stop Old at eB"));
   EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.Services"), ::testing::Not(HasSubstr("<Name>Old</Name>")));
   EXPECT_EQ(server_->GetServices("A"), "<Pictora>\n</Pictora>\n");
@@ -109,12 +110,12 @@ TEST_F(AdminTest, AManagementCallIsAnsweredWhileAnotherWaitsOnAProvider) {
                                  session, status));
   std::thread starting([&] {
     std::string ignored;
-    facade.StartService(session, "Old", ignored);
+    facade.StartService(facade.FindSession(session), "Old", ignored);
   });
   hanging.called.get_future().wait();
   auto answer = std::async(std::launch::async, [&] {
     std::string ignored;
-    return facade.GetServicesXml(session, ignored);
+    return facade.GetServicesXml(facade.FindSession(session), ignored);
   });
   const bool answeredMeanwhile = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
   hanging.released.set_value();
@@ -147,8 +148,8 @@ TEST_F(AdminTest, ProviderFiles) {
 
 TEST_F(AdminTest, ConfigurationUpdatesMergeIntoWhatTheFacadeHolds) {
   ASSERT_TRUE(facade_->UpdateServerConfigXml(
-      session_, "<Pictora><Server><Config><CreateLogs></CreateLogs><Extra>1</Extra></Config></Server></Pictora>",
-      status_))
+      facade_->FindSession(session_),
+      "<Pictora><Server><Config><CreateLogs></CreateLogs><Extra>1</Extra></Config></Server></Pictora>", status_))
       << status_;
   const std::string saved = ReadFile(ServerFolder() + "Pictora.PTSConfig");
   EXPECT_THAT(saved, HasSubstr("<Endpoint>4000</Endpoint>"));  // omitted: kept
@@ -157,7 +158,7 @@ TEST_F(AdminTest, ConfigurationUpdatesMergeIntoWhatTheFacadeHolds) {
   EXPECT_THAT(saved, HasSubstr("<X_DEF><XAD_Path>x</XAD_Path></X_DEF>"));
 
   ServerManagerProxy uninitialised(&calls_);
-  EXPECT_EQ(uninitialised.GetServerInfo({}, session_, status_), "");
+  EXPECT_EQ(uninitialised.GetServerInfo({}, uninitialised.FindSession(session_), status_), "");
   EXPECT_THAT(status_, HasSubstr("00DC02"));
   EXPECT_THAT(calls_.TakeCommands(), IsEmpty());
 }

@@ -23,7 +23,7 @@ struct RecordingHandler : IReportHandler {
 std::string StatusXml(std::uint32_t id, const std::string& message, const std::string& source) {
   GU::Status status;
   status.Add(id, message, source);
-  return status.ToXml(false);
+  return status.ToXml();
 }
 
 // The line without its leading "YYYY-MM-DD HH:MM:SS.mmm ".
@@ -82,7 +82,7 @@ TEST(FormatReportLineTest, WritesOneLinePerEntry) {
   GU::Status two;
   two.Add(1, "first", "A");
   two.Add(0, "second", "B");
-  const std::string lines = FormatReportLine(two.ToXml(false));
+  const std::string lines = FormatReportLine(two.ToXml());
   const std::size_t newline = lines.find('\n');
   ASSERT_NE(newline, std::string::npos);
   EXPECT_EQ(WithoutTime(lines.substr(0, newline)), "[A : 000001] Error: first");

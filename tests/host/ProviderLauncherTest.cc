@@ -117,12 +117,12 @@ TEST_F(ProviderLauncherTest, AStartCommandInTheServerConfigurationChangesNothing
                                      Global::LocalHostName() + "</MachineName></SessionInfo>",
                                  session, status_))
       << status_;
-  ASSERT_TRUE(facade.UpdateServerConfigXml(session,
+  ASSERT_TRUE(facade.UpdateServerConfigXml(facade.FindSession(session),
                                            "<Pictora><Server><Config><ProviderStartCommand>" + root_ + "/record.sh " +
                                                root_ + "/start.txt</ProviderStartCommand></Config></Server></Pictora>",
                                            status_))
       << status_;
-  EXPECT_FALSE(facade.StartServiceProvider(session, "P1", status_));
+  EXPECT_FALSE(facade.StartServiceProvider(facade.FindSession(session), "P1", status_));
   EXPECT_THAT(status_, HasSubstr("00DB02"));
   EXPECT_THAT(status_, HasSubstr("this server has no way of starting service providers."));
   EXPECT_FALSE(GeneralUtilityLib::FileExists(root_ + "/start.txt"));

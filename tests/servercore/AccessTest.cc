@@ -214,7 +214,7 @@ TEST_F(AuthenticationTest, PathEscapesAreRefusedEverywhere) {
   std::string statusXml;
   EXPECT_TRUE(server_->AddServiceProvider("Site\\..\\Render1", "s", ProviderXml("h", "e"), statusXml));
   EXPECT_FALSE(server_->AddServiceProvider("Q", "s", ServerFolder() + "Pictora.PTSConfig", statusXml));
-  EXPECT_THAT(server_->GetStatus().ToXml(false), HasSubstr("Could not load XML"));
+  EXPECT_THAT(server_->GetStatus().ToXml(), HasSubstr("Could not load XML"));
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(RegistryTest, InvalidXmlFailsWithoutStoringAnything) {
   // Failures of the text itself reach the caller through the core's status only.
   EXPECT_FALSE(server_->AddServiceProvider("P2", "s", "<Config>", out));
   EXPECT_EQ(out, "");
-  EXPECT_THAT(server_->GetStatus().ToXml(false), HasSubstr("Could not load XML"));
+  EXPECT_THAT(server_->GetStatus().ToXml(), HasSubstr("Could not load XML"));
   EXPECT_EQ(server_->GetServiceProvidersCount(), 1u);
   EXPECT_FALSE(server_->AddServices("P1", "not xml", out));
   EXPECT_FALSE(server_->UpdateServiceProviderInfo("P1", "<a>", out));

@@ -142,17 +142,17 @@ TEST_F(ReportsTest, ServerManagerReport) {
       "</Basic>\n<Detailed><ServiceProviders>\n" + Provider("A", "e1", "host-A") +
       "<State>On</State>\n<Status>OK</Status>\n<Basic><Load>0.5</Load></Basic>"
       "</ServiceProvider>\n" + Provider("B", "e2", "host-B") + "<State>Off</State>\n" +
-      gone.ToXml(false) + "</ServiceProvider>\n" + Provider("C", "ec", "hc") +
+      gone.ToXml() + "</ServiceProvider>\n" + Provider("C", "ec", "hc") +
       "<State>Off</State>\n<Status></Status>\n</ServiceProvider>\n" + Provider("D", "ed", "") +
       "<State>Off</State>\n<Status>failed start</Status></ServiceProvider>\n" +
-      Provider("E", "", "") + "<State>Off</State>\n" + notRunningE.ToXml(false) +
+      Provider("E", "", "") + "<State>Off</State>\n" + notRunningE.ToXml() +
       "</ServiceProvider>\n</ServiceProviders>\n<Services>\n"
       "<Service>\n<Statistics><ServiceProvider><Name>S1</Name><Calls>3</Calls></ServiceProvider>"
-      "</Statistics>" + ServiceXml("S1", "A;B", "A", "B", 2, 1, s1.ToXml(false)) +
+      "</Statistics>" + ServiceXml("S1", "A;B", "A", "B", 2, 1, s1.ToXml()) +
       "</Service>\n<Service>\n<Statistics></Statistics>" +
       ServiceXml("S2", "A", "A", "", 1, 1, "<Status></Status>") +
       "</Service>\n<Service>\n<Statistics></Statistics>" +
-      ServiceXml("S3", "B", "", "B", 1, 0, s3.ToXml(false)) +
+      ServiceXml("S3", "B", "", "B", 1, 0, s3.ToXml()) +
       "</Service>\n</Services>\n</Detailed>\n</Info></Server></Pictora>\n";
   EXPECT_EQ(Info("ServerManager"), expected);
   EXPECT_EQ(server_->GetServiceProvidersCount(), 1u);

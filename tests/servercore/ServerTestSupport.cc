@@ -129,7 +129,7 @@ ServerImpl& ServerCoreTest::MakeServer() {
 
 ServerImpl& ServerCoreTest::StartServer(const std::string& endpoint) {
   ServerImpl& server = MakeServer();
-  EXPECT_EQ(server.Init(endpoint), 0) << server.GetStatus().ToXml(false);
+  EXPECT_EQ(server.Init(endpoint), 0) << server.GetStatus().ToXml();
   return server;
 }
 
