@@ -11,7 +11,7 @@ std::unique_ptr<ClientConnection> ConnectionPool::Take(const std::string& key) {
   std::vector<std::unique_ptr<ClientConnection>> stale;  // closed outside the lock
   std::unique_ptr<ClientConnection> found;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = idle_.find(key);
     if (it == idle_.end()) return nullptr;
     auto& list = it->second;
@@ -32,7 +32,7 @@ std::unique_ptr<ClientConnection> ConnectionPool::Take(const std::string& key) {
 
 void ConnectionPool::Give(const std::string& key, std::unique_ptr<ClientConnection> connection) {
   std::vector<std::unique_ptr<ClientConnection>> expired;  // closed outside the lock
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const auto now = Clock::now();
   if (now - lastSweep_ >= std::chrono::seconds(1)) SweepLocked(now, expired);
   if (idle_.size() >= kMaxKeys && !idle_.count(key)) return;
@@ -56,7 +56,7 @@ void ConnectionPool::SweepLocked(Clock::time_point now, std::vector<std::unique_
 
 void ConnectionPool::Clear() {
   std::map<std::string, std::vector<Idle>> dropped;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   dropped.swap(idle_);
 }
 

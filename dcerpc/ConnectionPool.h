@@ -5,11 +5,11 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "dcerpc/ClientConnection.h"
+#include "dcerpc/Mutex.h"
 
 namespace Korvane::Pictora::DceRpc {
 
@@ -35,11 +35,12 @@ class ConnectionPool {
 
   // Moves every connection idle for longer than kMaxIdleAge, of any key, into `expired`: an
   // endpoint nobody calls again (a provider that went away) must not keep its sockets.
-  void SweepLocked(Clock::time_point now, std::vector<std::unique_ptr<ClientConnection>>& expired);
+  void SweepLocked(Clock::time_point now, std::vector<std::unique_ptr<ClientConnection>>& expired)
+      REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::map<std::string, std::vector<Idle>> idle_;  // guarded by mutex_; newest last
-  Clock::time_point lastSweep_{};                  // guarded by mutex_
+  Mutex mutex_;
+  std::map<std::string, std::vector<Idle>> idle_ GUARDED_BY(mutex_);  // newest last
+  Clock::time_point lastSweep_ GUARDED_BY(mutex_){};
 };
 
 }  // namespace Korvane::Pictora::DceRpc

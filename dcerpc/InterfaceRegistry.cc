@@ -1,7 +1,5 @@
 #include "dcerpc/InterfaceRegistry.h"
 
-#include <mutex>
-
 #include "dcerpc/Ndr.h"
 
 namespace Korvane::Pictora::DceRpc {
@@ -10,7 +8,7 @@ bool InterfaceRegistry::Add(InterfaceDefinition definition) {
   for (const auto& [opnum, procedure] : definition.procedures) {
     if (!IsValidSpec(procedure.spec)) return false;
   }
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& existing : interfaces_) {
     if (existing->id.uuid == definition.id.uuid && existing->id.major == definition.id.major) return false;
   }
@@ -19,7 +17,7 @@ bool InterfaceRegistry::Add(InterfaceDefinition definition) {
 }
 
 const InterfaceDefinition* InterfaceRegistry::Find(const SyntaxId& abstractSyntax) const {
-  std::shared_lock lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& existing : interfaces_) {
     if (existing->id.uuid == abstractSyntax.uuid && existing->id.major == abstractSyntax.major &&
         abstractSyntax.minor <= existing->id.minor)

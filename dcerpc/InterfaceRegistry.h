@@ -1,12 +1,14 @@
 // Internal: the interfaces a server serves, looked up by abstract syntax during binds.
 // Thread-safe; entries are never removed, so returned pointers stay valid for the registry's life.
+// A plain mutex rather than a reader-writer one: Find runs once per presentation context of a
+// bind, not per call, and holds the mutex for a scan of a few entries.
 #pragma once
 
 #include <memory>
-#include <shared_mutex>
 #include <vector>
 
 #include "dcerpc/Interface.h"
+#include "dcerpc/Mutex.h"
 
 namespace Korvane::Pictora::DceRpc {
 
@@ -21,8 +23,8 @@ class InterfaceRegistry {
   const InterfaceDefinition* Find(const SyntaxId& abstractSyntax) const;
 
  private:
-  mutable std::shared_mutex mutex_;
-  std::vector<std::unique_ptr<InterfaceDefinition>> interfaces_;
+  mutable Mutex mutex_;
+  std::vector<std::unique_ptr<InterfaceDefinition>> interfaces_ GUARDED_BY(mutex_);
 };
 
 }  // namespace Korvane::Pictora::DceRpc

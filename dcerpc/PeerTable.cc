@@ -7,7 +7,7 @@ PeerSeat::~PeerSeat() {
 }
 
 PeerSeat PeerTable::Join(const std::string& key) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto& share = peers_[key];
   if (!share) share = std::make_unique<PeerShare>(key, requestBytes_, replyBytes_);
   if (share->connections >= maxConnections_) {
@@ -19,7 +19,7 @@ PeerSeat PeerTable::Join(const std::string& key) {
 }
 
 void PeerTable::Leave(PeerShare& share) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   // The last seat goes after its connection gave back every byte it held.
   if (--share.connections == 0) peers_.erase(share.key);
 }

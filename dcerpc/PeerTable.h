@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 #include "dcerpc/ByteBudget.h"
+#include "dcerpc/Mutex.h"
 
 namespace Korvane::Pictora::DceRpc {
 
@@ -18,7 +18,7 @@ struct PeerShare {
   PeerShare(std::string peerKey, size_t requestLimit, size_t replyLimit)
       : key(std::move(peerKey)), requestBytes(requestLimit), replyBytes(replyLimit) {}
   const std::string key;
-  size_t connections = 0;  // guarded by the table
+  size_t connections = 0;  // guarded by the table's mutex (PeerTable::Join and Leave)
   ByteBudget requestBytes;
   ByteBudget replyBytes;
 };
@@ -49,17 +49,18 @@ class PeerTable {
       : maxConnections_(maxConnectionsPerPeer), requestBytes_(requestBytesPerPeer), replyBytes_(replyBytesPerPeer) {}
 
   // A seat in the peer's share; an empty one when the peer holds its limit of connections.
-  PeerSeat Join(const std::string& key);
+  PeerSeat Join(const std::string& key) EXCLUDES(mutex_);
 
  private:
   friend class PeerSeat;
-  void Leave(PeerShare& share);
+  void Leave(PeerShare& share) EXCLUDES(mutex_);
 
   const size_t maxConnections_;
   const size_t requestBytes_;
   const size_t replyBytes_;
-  std::mutex mutex_;
-  std::unordered_map<std::string, std::unique_ptr<PeerShare>> peers_;  // guarded by mutex_; none unseated
+  // Taken last: a seat given up under another lock (the runtime's connection table) takes it.
+  Mutex mutex_;
+  std::unordered_map<std::string, std::unique_ptr<PeerShare>> peers_ GUARDED_BY(mutex_);  // none unseated
 };
 
 }  // namespace Korvane::Pictora::DceRpc

@@ -117,7 +117,7 @@ struct ServerRuntime::Endpoint : Pollable {
 struct ServerRuntime::Connection : Pollable {
   Connection(const InterfaceRegistry& registry, ConnectionConfig config, PeerSeat seat)
       : Pollable(Kind::kConnection), peer(std::move(seat)), machine(registry, std::move(config)) {}
-  std::mutex serveMutex;
+  Mutex serveMutex;  // held by the worker that owns the connection (see ServeConnection)
   UniqueFd fd;
   PeerSeat peer;  // outlives the machine, which gives its reassembly bytes back to the peer's share
   ServerConnection machine;
@@ -125,7 +125,6 @@ struct ServerRuntime::Connection : Pollable {
   std::atomic<bool> busy{false};
   std::atomic<int64_t> partialSinceMs{0};  // 0: nothing half-received
   std::atomic<int64_t> idleSinceMs{0};
-  bool evicted = false;  // guarded by connectionsMutex_
 };
 
 ServerRuntime::ServerRuntime(ServerOptions options)
@@ -139,7 +138,7 @@ ServerRuntime::ServerRuntime(ServerOptions options)
 ServerRuntime::~ServerRuntime() { StopListening(); }
 
 RpcStatus ServerRuntime::Listen(std::string_view protocolSequence, std::string_view endpointText) {
-  std::lock_guard control(controlMutex_);
+  MutexLock control(controlMutex_);
   auto endpoint = std::make_unique<Endpoint>();
   Listener listener;
   if (protocolSequence == "ncacn_ip_tcp") {
@@ -188,7 +187,10 @@ RpcStatus ServerRuntime::StartEngine() {
   event.events = EPOLLIN;  // level-triggered: once written, it wakes every worker
   event.data.ptr = wakePollable_.get();
   epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, wakeFd_.Get(), &event);
-  reserveFd_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  {
+    MutexLock lock(reserveMutex_);
+    reserveFd_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  }
   stopping_ = false;
   for (size_t i = 0; i < std::max<size_t>(options_.minThreads, 1); ++i) {
     if (!SpawnWorker()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
@@ -201,7 +203,7 @@ RpcStatus ServerRuntime::StartEngine() {
 
 bool ServerRuntime::SpawnWorker() {
   {
-    std::lock_guard lock(threadMutex_);
+    MutexLock lock(threadMutex_);
     if (threads_ >= maxThreads_) return false;
     ++threads_;
   }
@@ -254,17 +256,17 @@ void ServerRuntime::WorkerLoop() {
 }
 
 bool ServerRuntime::RetireWorker() {
-  std::lock_guard lock(threadMutex_);
+  MutexLock lock(threadMutex_);
   if (threads_ <= std::max<size_t>(options_.minThreads, 1)) return false;
   --threads_;
-  threadsChanged_.notify_all();
+  threadsChanged_.NotifyAll();
   return true;
 }
 
 void ServerRuntime::ExitWorker() {
-  std::lock_guard lock(threadMutex_);
+  MutexLock lock(threadMutex_);
   --threads_;
-  threadsChanged_.notify_all();
+  threadsChanged_.NotifyAll();
 }
 
 void ServerRuntime::AcceptConnections(Endpoint& endpoint) {
@@ -284,7 +286,7 @@ void ServerRuntime::AcceptConnections(Endpoint& endpoint) {
 bool ServerRuntime::ShedConnection(Endpoint& endpoint) {
   // Out of descriptors, the pending connection would keep the listener readable and the workers
   // spinning: free the reserve descriptor, accept that connection and close it at once.
-  std::lock_guard lock(reserveMutex_);
+  MutexLock lock(reserveMutex_);
   reserveFd_.Reset();
   UniqueFd doomed(accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   const bool shed = doomed.Valid();
@@ -327,9 +329,9 @@ void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
   connection->idleSinceMs = NowMs();
   Connection* raw = connection.get();
   {
-    std::lock_guard lock(connectionsMutex_);
+    MutexLock lock(connectionsMutex_);
     if (connections_.size() - evicting_ >= options_.maxConnections && !EvictIdleConnections()) return;
-    connections_.emplace(raw, std::move(connection));
+    connections_.emplace(raw, Tracked{std::move(connection)});
   }
   epoll_event event{};
   event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
@@ -341,18 +343,20 @@ bool ServerRuntime::EvictIdleConnections() {
   // Called under connectionsMutex_ at the limit. Shutting a socket down makes its owner close it;
   // until then it is counted in evicting_. A batch at a time, so a flood of connections costs one
   // scan per batch rather than per connection.
-  std::vector<Connection*> idle;
-  for (auto& [raw, connection] : connections_) {
-    if (!connection->evicted && !connection->busy.load()) idle.push_back(raw);
+  std::vector<Tracked*> idle;
+  for (auto& [raw, tracked] : connections_) {
+    if (!tracked.evicted && !tracked.connection->busy.load()) idle.push_back(&tracked);
   }
   if (idle.empty()) return false;  // every connection is in use: the new one is refused
   const size_t batch = std::min(idle.size(), std::max<size_t>(1, options_.maxConnections / 64));
   std::nth_element(idle.begin(), idle.begin() + static_cast<std::ptrdiff_t>(batch - 1), idle.end(),
-                   [](const Connection* a, const Connection* b) { return a->idleSinceMs < b->idleSinceMs; });
+                   [](const Tracked* a, const Tracked* b) {
+                     return a->connection->idleSinceMs < b->connection->idleSinceMs;
+                   });
   for (size_t i = 0; i < batch; ++i) {
     idle[i]->evicted = true;
     ++evicting_;
-    shutdown(idle[i]->fd.Get(), SHUT_RDWR);
+    shutdown(idle[i]->connection->fd.Get(), SHUT_RDWR);
   }
   return true;
 }
@@ -360,7 +364,7 @@ bool ServerRuntime::EvictIdleConnections() {
 void ServerRuntime::ServeConnection(Connection& connection) {
   // EPOLLONESHOT already gives one owner at a time; the lock makes each hand-off between
   // threads explicit (it is never contended for long: only while the previous owner re-arms).
-  std::unique_lock serving(connection.serveMutex);
+  MutexLock serving(connection.serveMutex);
   connection.busy = true;
   Progress progress = ReadAndDrive(connection, MSG_DONTWAIT);
   // A caller making calls back to back sends its next request within microseconds: keep reading
@@ -381,7 +385,7 @@ void ServerRuntime::ServeConnection(Connection& connection) {
     --lingering_;
   }
   if (progress == Progress::kClosed) {
-    serving.unlock();
+    serving.Unlock();
     CloseConnection(connection);
     return;
   }
@@ -503,12 +507,12 @@ void ServerRuntime::Rearm(Pollable& pollable, int fd) {
 void ServerRuntime::CloseConnection(Connection& connection) {
   std::unique_ptr<Connection> owned;
   {
-    std::lock_guard lock(connectionsMutex_);
+    MutexLock lock(connectionsMutex_);
     auto it = connections_.find(&connection);
     if (it == connections_.end()) return;
-    owned = std::move(it->second);
+    owned = std::move(it->second.connection);
+    if (it->second.evicted) --evicting_;
     connections_.erase(it);
-    if (owned->evicted) --evicting_;
   }
   epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, owned->fd.Get(), nullptr);
 }
@@ -516,12 +520,13 @@ void ServerRuntime::CloseConnection(Connection& connection) {
 void ServerRuntime::SweepLoop() {
   const auto period = std::min<std::chrono::milliseconds>(options_.receiveTimeout / 4 + std::chrono::milliseconds(1),
                                                           std::chrono::milliseconds(1000));
-  std::unique_lock sweepLock(sweepMutex_);
+  MutexLock sweepLock(sweepMutex_);
   while (!stopping_) {
-    sweepWake_.wait_for(sweepLock, period);
+    sweepWake_.WaitUntil(sweepMutex_, Clock::now() + period);
     const int64_t limit = NowMs() - options_.receiveTimeout.count();
-    std::lock_guard lock(connectionsMutex_);
-    for (auto& [raw, connection] : connections_) {
+    MutexLock lock(connectionsMutex_);
+    for (auto& [raw, tracked] : connections_) {
+      const Connection* connection = tracked.connection.get();
       int64_t since = connection->partialSinceMs.load();
       // Shutting the socket down makes its owner see the end of input and close it properly.
       if (since != 0 && since < limit && !connection->busy.load()) shutdown(connection->fd.Get(), SHUT_RDWR);
@@ -530,7 +535,7 @@ void ServerRuntime::SweepLoop() {
 }
 
 bool ServerRuntime::StopListening() {
-  std::lock_guard control(controlMutex_);
+  MutexLock control(controlMutex_);
   if (!listening_) return false;
   draining_ = true;
   for (auto& endpoint : endpoints_) epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, endpoint->fd.Get(), nullptr);
@@ -551,25 +556,25 @@ void ServerRuntime::WaitForCalls() {
 
 void ServerRuntime::StopEngine() {
   {
-    std::lock_guard lock(sweepMutex_);
+    MutexLock lock(sweepMutex_);
     stopping_ = true;
   }
-  sweepWake_.notify_all();
+  sweepWake_.NotifyAll();
   if (sweeper_.joinable()) sweeper_.join();
   uint64_t one = 1;
   [[maybe_unused]] ssize_t ignored = write(wakeFd_.Get(), &one, sizeof one);
   {
     // Calls still running past the wait are cut off from their peers; their threads end when
     // the handlers return.
-    std::lock_guard lock(connectionsMutex_);
-    for (auto& [raw, connection] : connections_) shutdown(connection->fd.Get(), SHUT_RDWR);
+    MutexLock lock(connectionsMutex_);
+    for (auto& [raw, tracked] : connections_) shutdown(tracked.connection->fd.Get(), SHUT_RDWR);
   }
   {
-    std::unique_lock lock(threadMutex_);
-    threadsChanged_.wait(lock, [this] { return threads_ == 0; });
+    MutexLock lock(threadMutex_);
+    while (threads_ != 0) threadsChanged_.Wait(threadMutex_);
   }
   {
-    std::lock_guard lock(connectionsMutex_);
+    MutexLock lock(connectionsMutex_);
     connections_.clear();
   }
   for (auto& endpoint : endpoints_) {

@@ -13,9 +13,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +23,7 @@
 
 #include "dcerpc/ByteBudget.h"
 #include "dcerpc/InterfaceRegistry.h"
+#include "dcerpc/Mutex.h"
 #include "dcerpc/PeerTable.h"
 #include "dcerpc/Server.h"
 #include "dcerpc/ServerConnection.h"
@@ -38,8 +37,8 @@ class ServerRuntime {
   ~ServerRuntime();
 
   bool RegisterInterface(InterfaceDefinition definition) { return registry_.Add(std::move(definition)); }
-  RpcStatus Listen(std::string_view protocolSequence, std::string_view endpoint);
-  bool StopListening();
+  RpcStatus Listen(std::string_view protocolSequence, std::string_view endpoint) EXCLUDES(controlMutex_);
+  bool StopListening() EXCLUDES(controlMutex_);
   bool IsListening() const { return listening_.load(); }
   uint16_t TcpPort() const { return tcpPort_.load(); }
   size_t BufferedBytes() const { return requestBudget_.Used() + replyBudget_.Used(); }
@@ -49,19 +48,19 @@ class ServerRuntime {
   struct Endpoint;
   struct Connection;
 
-  RpcStatus StartEngine();
-  RpcStatus AddEndpoint(std::unique_ptr<Endpoint> endpoint);
-  bool SpawnWorker();
+  RpcStatus StartEngine() REQUIRES(controlMutex_);
+  RpcStatus AddEndpoint(std::unique_ptr<Endpoint> endpoint) REQUIRES(controlMutex_);
+  bool SpawnWorker() EXCLUDES(threadMutex_);
   static void* WorkerEntry(void* self);
   void WorkerLoop();
-  bool RetireWorker();
-  void ExitWorker();
+  bool RetireWorker() EXCLUDES(threadMutex_);
+  void ExitWorker() EXCLUDES(threadMutex_);
   enum class Progress { kIdle, kServed, kClosed };
 
   void AcceptConnections(Endpoint& endpoint);
-  bool ShedConnection(Endpoint& endpoint);
-  void AddConnection(UniqueFd fd, Endpoint& endpoint);
-  bool EvictIdleConnections();
+  bool ShedConnection(Endpoint& endpoint) EXCLUDES(reserveMutex_);
+  void AddConnection(UniqueFd fd, Endpoint& endpoint) EXCLUDES(connectionsMutex_);
+  bool EvictIdleConnections() REQUIRES(connectionsMutex_);
   void ServeConnection(Connection& connection);
   bool StartLingering();
   Progress ReadAndDrive(Connection& connection, int firstReadFlags);
@@ -70,10 +69,16 @@ class ServerRuntime {
   bool WriteReply(Connection& connection, std::span<const uint8_t> stub, std::vector<uint8_t>& out);
   bool Flush(Connection& connection, std::vector<uint8_t>& out);
   void Rearm(Pollable& pollable, int fd);
-  void CloseConnection(Connection& connection);
-  void SweepLoop();
+  void CloseConnection(Connection& connection) EXCLUDES(connectionsMutex_);
+  void SweepLoop() EXCLUDES(sweepMutex_, connectionsMutex_);
   void WaitForCalls();
-  void StopEngine();
+  void StopEngine() REQUIRES(controlMutex_);
+
+  // A connection in the table, and whether it was shut down to make room.
+  struct Tracked {
+    std::unique_ptr<Connection> connection;
+    bool evicted = false;  // counted in evicting_ until its owner closes it
+  };
 
   const ServerOptions options_;
   const size_t maxLingering_;
@@ -84,33 +89,44 @@ class ServerRuntime {
   ByteBudget replyBudget_;
   PeerTable peers_;
 
-  std::mutex controlMutex_;  // serialises Listen and StopListening
+  // Lock order: a mutex may be taken while holding only those listed before it.
+  //   controlMutex_      Listen and StopListening; starting and stopping take the others
+  //   sweepMutex_        the sweeper holds it while it scans the connection table
+  //   connectionsMutex_  dropping a connection under it gives up its peer seat: PeerTable's mutex
+  //   threadMutex_
+  //   reserveMutex_
+  // A connection's serveMutex is held while its calls run, and so comes before threadMutex_
+  // (a worker is started for the others), the interface registry's mutex (binds look up
+  // interfaces) and whatever the handlers take; it is never taken under any of the above.
+  Mutex controlMutex_;
   std::atomic<bool> listening_{false};
   std::atomic<bool> draining_{false};  // StopListening has begun: no new calls
   std::atomic<bool> stopping_{false};
   std::atomic<uint16_t> tcpPort_{0};
+  // Set up by StartEngine before the first worker starts and torn down by StopEngine after the
+  // last one ended; in between, workers only read them.
   UniqueFd epoll_;
   UniqueFd wakeFd_;
   std::unique_ptr<Pollable> wakePollable_;
-  std::vector<std::unique_ptr<Endpoint>> endpoints_;  // changed only under controlMutex_ with no workers
+  std::vector<std::unique_ptr<Endpoint>> endpoints_ GUARDED_BY(controlMutex_);
+  std::thread sweeper_ GUARDED_BY(controlMutex_);
 
-  std::mutex reserveMutex_;
-  UniqueFd reserveFd_;  // guarded by reserveMutex_; given up to shed connections when out of descriptors
+  Mutex sweepMutex_ ACQUIRED_AFTER(controlMutex_);
+  CondVar sweepWake_;
+
+  Mutex connectionsMutex_ ACQUIRED_AFTER(sweepMutex_);
+  std::unordered_map<Connection*, Tracked> connections_ GUARDED_BY(connectionsMutex_);
+  size_t evicting_ GUARDED_BY(connectionsMutex_) = 0;  // shut down to make room, not yet closed by their owners
 
   std::atomic<size_t> idleWorkers_{0};  // waiting on epoll
   std::atomic<size_t> lingering_{0};    // waiting on one connection for its next call
   std::atomic<size_t> callsInProgress_{0};
-  std::mutex threadMutex_;
-  std::condition_variable threadsChanged_;
-  size_t threads_ = 0;  // guarded by threadMutex_
+  Mutex threadMutex_ ACQUIRED_AFTER(connectionsMutex_);
+  CondVar threadsChanged_;
+  size_t threads_ GUARDED_BY(threadMutex_) = 0;
 
-  std::mutex connectionsMutex_;
-  std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;  // guarded
-  size_t evicting_ = 0;  // guarded; shut down to make room, not yet closed by their owners
-
-  std::mutex sweepMutex_;
-  std::condition_variable sweepWake_;
-  std::thread sweeper_;
+  Mutex reserveMutex_ ACQUIRED_AFTER(threadMutex_);
+  UniqueFd reserveFd_ GUARDED_BY(reserveMutex_);  // given up to shed connections when out of descriptors
 };
 
 }  // namespace Korvane::Pictora::DceRpc

@@ -8,6 +8,8 @@
 
 namespace Korvane::Pictora::Rpc {
 
+using GeneralUtilityLib::CriticalSectionLock;
+
 Listener::Listener(CoreSource core, DceRpc::CallObserver observer)
     : core_(std::move(core)), observer_(std::move(observer)) {}
 
@@ -15,7 +17,7 @@ Listener::~Listener() { StopListening(); }
 
 bool Listener::StartListening(const std::string& endpoint, const std::string& protocolSequence,
                               std::string& errorMessage, long& errorCode) {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   if (server_) {
     errorCode = DceRpc::StatusCode::kAlreadyListening;
     errorMessage = DceRpc::StatusText(DceRpc::StatusCode::kAlreadyListening);
@@ -48,7 +50,7 @@ bool Listener::StartListening(const std::string& endpoint, const std::string& pr
 bool Listener::StopListening() {
   std::unique_ptr<DceRpc::Server> server;
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     server = std::move(server_);
   }
   if (!server) return false;
@@ -57,7 +59,7 @@ bool Listener::StopListening() {
 }
 
 uint16_t Listener::TcpPort() const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   return server_ ? server_->TcpPort() : 0;
 }
 

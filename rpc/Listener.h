@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,6 +16,7 @@
 #include "dcerpc/Server.h"
 #include "rpc/ServerInterface.h"
 #include "servercore/IListener.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::Rpc {
 
@@ -34,19 +34,20 @@ class Listener : public ServerCore::IListener {
   // On failure errorMessage is the runtime's text for the status and errorCode the status; a
   // second start while listening fails with 1713 (already listening).
   bool StartListening(const std::string& endpoint, const std::string& protocolSequence,
-                      std::string& errorMessage, long& errorCode) override;
+                      std::string& errorMessage, long& errorCode) override EXCLUDES(section_);
   // Stops accepting, waits (bounded) for calls in progress, removes a pipe socket and unregisters
   // the interface. False when it was not listening.
-  bool StopListening() override;
+  bool StopListening() override EXCLUDES(section_);
 
   // The TCP port being served (0 when none), for callers that asked for port "0".
-  uint16_t TcpPort() const;
+  uint16_t TcpPort() const EXCLUDES(section_);
 
  private:
   CoreSource core_;
   const DceRpc::CallObserver observer_;
-  mutable std::mutex mutex_;
-  std::unique_ptr<DceRpc::Server> server_;
+  // Taken before the runtime's own mutexes; the runtime is stopped outside it.
+  mutable GeneralUtilityLib::ActiveCriticalSection section_;
+  std::unique_ptr<DceRpc::Server> server_ GUARDED_BY(section_);
 };
 
 // A client binding to another process's endpoint, or nothing when the texts do not make one

@@ -2,6 +2,8 @@
 
 namespace Korvane::Pictora::ServerCore {
 
+using GeneralUtilityLib::CriticalSectionLock;
+
 ClusterReplica::ClusterReplica(IClusterStore& store, ClusterKeys keys, std::string serverId, Handlers handlers,
                                ClusterTiming timing)
     : store_(store), keys_(std::move(keys)), serverId_(std::move(serverId)), handlers_(std::move(handlers)),
@@ -15,7 +17,7 @@ bool ClusterReplica::ReadInitial(std::vector<IClusterStore::Entry>& entries, std
     SetReachable(false, error);
     return false;
   }
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   applied_ = revision;
   return true;
 }
@@ -27,16 +29,16 @@ void ClusterReplica::Start() {
 
 void ClusterReplica::Stop() {
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
   if (follower_.joinable()) follower_.join();
   if (elector_.joinable()) elector_.join();
   bool wasLeading = false;
   std::int64_t created = 0;
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     wasLeading = leading_;
     created = leaderCreated_;
     lease_ = 0;
@@ -52,23 +54,28 @@ void ClusterReplica::Stop() {
 }
 
 bool ClusterReplica::Pause(std::chrono::milliseconds period) {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, period, [this] { return stopping_; });
+  const auto deadline = std::chrono::steady_clock::now() + period;
+  CriticalSectionLock lock(&section_);
+  while (!stopping_ && changed_.WaitUntil(section_, deadline)) {
+  }
   return !stopping_;
 }
 
 bool ClusterReplica::WaitApplied(std::int64_t revision, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return applied_ >= revision || stopping_; }) && applied_ >= revision;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  CriticalSectionLock lock(&section_);
+  while (applied_ < revision && !stopping_ && changed_.WaitUntil(section_, deadline)) {
+  }
+  return applied_ >= revision;
 }
 
 std::int64_t ClusterReplica::AppliedRevision() const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   return applied_;
 }
 
 bool ClusterReplica::Reachable() const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   return reachable_;
 }
 
@@ -76,7 +83,7 @@ void ClusterReplica::NoteUnreachable(const std::string& error) { SetReachable(fa
 
 void ClusterReplica::SetReachable(bool reachable, const std::string& error) {
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     if (reachable_ == reachable) return;
     reachable_ = reachable;
   }
@@ -86,13 +93,13 @@ void ClusterReplica::SetReachable(bool reachable, const std::string& error) {
 }
 
 bool ClusterReplica::Leading(IClusterStore::Condition& fence) const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   fence = {keys_.Leader(), true, leaderCreated_};
   return leading_;
 }
 
 std::string ClusterReplica::Describe() const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   return std::string(reachable_ ? "reachable" : "unreachable") + "; " +
          (leading_ ? "runs the liveness pass" : "another server runs the liveness pass") + "; revision " +
          std::to_string(applied_);
@@ -101,10 +108,10 @@ std::string ClusterReplica::Describe() const {
 void ClusterReplica::ApplyBatch(const std::vector<IClusterStore::Change>& changes, std::int64_t revision) {
   if (!changes.empty()) handlers_.apply(changes);
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     if (revision > applied_) applied_ = revision;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 bool ClusterReplica::Resynchronise() {
@@ -117,16 +124,16 @@ bool ClusterReplica::Resynchronise() {
   }
   handlers_.replaceAll(entries);
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     applied_ = revision;
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
   return true;
 }
 
 void ClusterReplica::Follow() {
   const auto stopping = [this] {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     return stopping_;
   };
   bool placeLost = AppliedRevision() == 0;
@@ -161,7 +168,7 @@ void ClusterReplica::Elect() {
     std::int64_t lease = 0;
     bool leading = false;
     {
-      std::lock_guard lock(mutex_);
+      CriticalSectionLock lock(&section_);
       lease = lease_;
       leading = leading_;
     }
@@ -170,7 +177,7 @@ void ClusterReplica::Elect() {
       // The lease (and with it any leadership) is gone, or the store has no quorum.
       lease = 0;
       if (leading) handlers_.report("This server no longer runs the liveness pass: " + error);
-      std::lock_guard lock(mutex_);
+      CriticalSectionLock lock(&section_);
       lease_ = 0;
       leading_ = false;
       leading = false;
@@ -180,7 +187,7 @@ void ClusterReplica::Elect() {
       continue;
     }
     {
-      std::lock_guard lock(mutex_);
+      CriticalSectionLock lock(&section_);
       lease_ = lease;
     }
     SetReachable(true, {});
@@ -190,7 +197,7 @@ void ClusterReplica::Elect() {
         store_.Commit({{keys_.Leader(), true, 0}}, {{Kind::kPut, keys_.Leader(), serverId_, lease}}, revision, error);
     if (outcome != IClusterStore::Outcome::kDone) continue;
     {
-      std::lock_guard lock(mutex_);
+      CriticalSectionLock lock(&section_);
       leading_ = true;
       leaderCreated_ = revision;
     }

@@ -9,16 +9,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "servercore/ClusterKeys.h"
 #include "servercore/IClusterStore.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -81,14 +80,15 @@ class ClusterReplica {
   const Handlers handlers_;
   const ClusterTiming timing_;
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stopping_ = false;
-  std::int64_t applied_ = 0;  // 0: nothing read yet
-  bool reachable_ = true;
-  bool leading_ = false;
-  std::int64_t leaderCreated_ = 0;
-  std::int64_t lease_ = 0;
+  // Never held while calling the store or a handler.
+  mutable GeneralUtilityLib::ActiveCriticalSection section_;
+  GeneralUtilityLib::SectionCondition changed_;
+  bool stopping_ GUARDED_BY(section_) = false;
+  std::int64_t applied_ GUARDED_BY(section_) = 0;  // 0: nothing read yet
+  bool reachable_ GUARDED_BY(section_) = true;
+  bool leading_ GUARDED_BY(section_) = false;
+  std::int64_t leaderCreated_ GUARDED_BY(section_) = 0;
+  std::int64_t lease_ GUARDED_BY(section_) = 0;
 
   std::thread follower_;
   std::thread elector_;

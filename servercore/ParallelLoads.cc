@@ -6,14 +6,18 @@
 #include "servercore/LoadQueries.h"
 
 namespace Korvane::Pictora::ServerCore {
+
+using GeneralUtilityLib::CriticalSectionLock;
+
 namespace {
 
 // One lookup's answers; shared with queries that may outlive the lookup's wait.
 struct Batch {
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<std::optional<double>> loads;
-  std::size_t remaining = 0;
+  explicit Batch(std::size_t queries) : loads(queries), remaining(queries) {}
+  GeneralUtilityLib::ActiveCriticalSection section;
+  GeneralUtilityLib::SectionCondition done;
+  std::vector<std::optional<double>> loads GUARDED_BY(section);
+  std::size_t remaining GUARDED_BY(section);
 };
 
 }  // namespace
@@ -25,11 +29,11 @@ ParallelLoads::ParallelLoads(IProviderCalls* calls, std::size_t threads, std::si
 
 ParallelLoads::~ParallelLoads() {
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     stopping_ = true;
     queue_.clear();
   }
-  ready_.notify_all();
+  ready_.NotifyAll();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -37,8 +41,8 @@ void ParallelLoads::Work() {
   for (;;) {
     std::function<void()> query;
     {
-      std::unique_lock lock(mutex_);
-      ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      CriticalSectionLock lock(&section_);
+      while (!stopping_ && queue_.empty()) ready_.Wait(section_);
       if (stopping_) return;
       query = std::move(queue_.front());
       queue_.pop_front();
@@ -49,28 +53,28 @@ void ParallelLoads::Work() {
 
 std::vector<double> ParallelLoads::Ask(const std::vector<std::pair<std::string, std::string>>& addresses,
                                        std::chrono::milliseconds budget) {
-  auto batch = std::make_shared<Batch>();
-  batch->loads.resize(addresses.size());
-  batch->remaining = addresses.size();
+  auto batch = std::make_shared<Batch>(addresses.size());
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     for (std::size_t i = 0; i < addresses.size(); ++i) {
       if (stopping_ || queue_.size() >= maxQueued_) {
-        std::lock_guard batchLock(batch->mutex);
+        CriticalSectionLock batchLock(&batch->section);
         --batch->remaining;
         continue;
       }
       queue_.emplace_back([this, batch, i, host = addresses[i].first, endpoint = addresses[i].second] {
         const double load = AskLoad(calls_, host, endpoint);
-        std::lock_guard batchLock(batch->mutex);
+        CriticalSectionLock batchLock(&batch->section);
         batch->loads[i] = load;
-        if (--batch->remaining == 0) batch->done.notify_all();
+        if (--batch->remaining == 0) batch->done.NotifyAll();
       });
     }
   }
-  ready_.notify_all();
-  std::unique_lock lock(batch->mutex);
-  batch->done.wait_for(lock, budget, [&] { return batch->remaining == 0; });
+  ready_.NotifyAll();
+  const auto deadline = std::chrono::steady_clock::now() + budget;
+  CriticalSectionLock lock(&batch->section);
+  while (batch->remaining != 0 && batch->done.WaitUntil(batch->section, deadline)) {
+  }
   std::vector<double> loads;
   loads.reserve(addresses.size());
   for (const std::optional<double>& load : batch->loads) loads.push_back(load.value_or(1.0));

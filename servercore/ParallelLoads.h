@@ -10,17 +10,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "servercore/IProviderCalls.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -34,17 +33,18 @@ class ParallelLoads {
   // The loads of the providers at (host, endpoint), in order; 1.0 for one that did not answer
   // within the budget (or at all).
   std::vector<double> Ask(const std::vector<std::pair<std::string, std::string>>& addresses,
-                          std::chrono::milliseconds budget);
+                          std::chrono::milliseconds budget) EXCLUDES(section_);
 
  private:
-  void Work();
+  void Work() EXCLUDES(section_);
 
   IProviderCalls* const calls_;
   const std::size_t maxQueued_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> queue_;  // guarded by mutex_
-  bool stopping_ = false;                    // guarded by mutex_
+  // Taken before a lookup's own section (Ask settles queries it cannot queue under both).
+  GeneralUtilityLib::ActiveCriticalSection section_;
+  GeneralUtilityLib::SectionCondition ready_;
+  std::deque<std::function<void()>> queue_ GUARDED_BY(section_);
+  bool stopping_ GUARDED_BY(section_) = false;
   std::vector<std::thread> threads_;
 };
 

@@ -203,10 +203,10 @@ class ServerImpl : public Global::Object, public IServer {
   ConfigurationFile configFile_ GUARDED_BY(registryLock_);
   bool listening_ GUARDED_BY(registryLock_) = false;
 
-  GeneralUtilityLib::ActiveCriticalSection reportLock_;
+  GeneralUtilityLib::ActiveCriticalSection reportLock_ ACQUIRED_AFTER(registryLock_);
   ServerLog log_ GUARDED_BY(reportLock_);
 
-  GeneralUtilityLib::ActiveCriticalSection configurationLock_;
+  GeneralUtilityLib::ActiveCriticalSection configurationLock_ ACQUIRED_AFTER(registryLock_);
   GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationLock_);
 
   // Cluster mode only; fixed by Init.

@@ -1,6 +1,9 @@
-// Critical sections and the scoped lock that holds one for an operation.
+// Critical sections, the scoped lock that holds one for an operation, and a condition to wait
+// on under one.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include "util/ThreadAnnotations.h"
@@ -23,6 +26,7 @@ class CAPABILITY("mutex") ActiveCriticalSection {
   bool TryEnter() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
 
  private:
+  friend class SectionCondition;
   std::mutex mutex_;
 };
 
@@ -46,6 +50,22 @@ class SCOPED_CAPABILITY CriticalSectionLock {
 
  private:
   ActiveCriticalSection* section_;
+};
+
+// A change announced under a section. The waits leave the section while they block and hold it
+// again when they return; they may return spuriously, so callers wait in a loop on their
+// condition, which the analysis then sees read under the section.
+class SectionCondition {
+ public:
+  void Wait(ActiveCriticalSection& section) REQUIRES(section) { changed_.wait(section.mutex_); }
+  // False once the deadline has passed.
+  bool WaitUntil(ActiveCriticalSection& section, std::chrono::steady_clock::time_point deadline) REQUIRES(section) {
+    return changed_.wait_until(section.mutex_, deadline) == std::cv_status::no_timeout;
+  }
+  void NotifyAll() { changed_.notify_all(); }
+
+ private:
+  std::condition_variable_any changed_;  // waits on the section's std::mutex itself
 };
 
 }  // namespace Korvane::Pictora::GeneralUtilityLib

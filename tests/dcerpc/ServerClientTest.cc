@@ -11,11 +11,11 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "dcerpc/Client.h"
+#include "dcerpc/Mutex.h"
 #include "dcerpc/Ndr.h"
 #include "dcerpc/PduCodec.h"
 #include "dcerpc/Server.h"
@@ -417,13 +417,13 @@ TEST_F(ServerClientTest, ReplyBytesAreBudgeted) {
 
 TEST_F(ServerClientTest, CallObserverSeesEachAnsweredCall) {
   struct Seen {
-    std::mutex mutex;
-    std::vector<CallRecord> calls;
+    Mutex mutex;
+    std::vector<CallRecord> calls GUARDED_BY(mutex);
   };
   auto seen = std::make_shared<Seen>();  // the server's workers may outlive this test's locals
   ServerOptions options;
   options.callObserver = [seen](const CallRecord& call) {
-    std::lock_guard lock(seen->mutex);
+    MutexLock lock(seen->mutex);
     seen->calls.push_back(call);
   };
   Start(options);
@@ -431,7 +431,7 @@ TEST_F(ServerClientTest, CallObserverSeesEachAnsweredCall) {
   EXPECT_EQ(StatusOf([&] { Call(Pipe(), Op::kRefuse); }), StatusCode::kAccessDenied);
   Call(Tcp(), 0, Testing::SecondInterfaceId());
   server_->StopListening();  // the observer runs once the reply is out: wait for the last one
-  std::lock_guard lock(seen->mutex);
+  MutexLock lock(seen->mutex);
   ASSERT_EQ(seen->calls.size(), 3u);
   auto& calls = seen->calls;  // in any order: each is reported after its reply went out
   std::sort(calls.begin(), calls.end(), [](auto& a, auto& b) { return a.opnum > b.opnum; });

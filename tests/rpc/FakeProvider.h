@@ -6,10 +6,10 @@
 
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "dcerpc/Mutex.h"
 #include "dcerpc/Server.h"
 #include "interfaces/ProviderProcedureShapes.h"
 
@@ -36,9 +36,9 @@ class FakeProvider {
     for (uint16_t opnum = 0; opnum < ProviderOp::kCount; ++opnum) {
       definition.procedures[opnum] = {
           ProviderSpecs::ForOpnum(opnum), [this, opnum](const DceRpc::CallContext&, DceRpc::Arguments& args) {
-            std::unique_lock lock(mutex_);
+            DceRpc::MutexLock lock(mutex_);
             calls_.push_back({opnum, args});
-            lock.unlock();
+            lock.Unlock();
             const auto body = bodies_.find(opnum);
             body != bodies_.end() ? body->second(args) : args.SetResultSmall(1);
           }};
@@ -49,15 +49,15 @@ class FakeProvider {
   }
 
   std::vector<Call> Calls() {
-    std::lock_guard lock(mutex_);
+    DceRpc::MutexLock lock(mutex_);
     return calls_;
   }
 
  private:
   std::map<uint16_t, Body> bodies_;  // set before Start
   DceRpc::Server server_;
-  std::mutex mutex_;
-  std::vector<Call> calls_;
+  DceRpc::Mutex mutex_;
+  std::vector<Call> calls_ GUARDED_BY(mutex_);
 };
 
 }  // namespace Korvane::Pictora::Rpc::Testing

@@ -17,7 +17,7 @@ namespace GU = GeneralUtilityLib;
 
 bool FakeListener::StartListening(const std::string& endpointText, const std::string& protocolText,
                                   std::string& errorMessage, long& errorCode) {
-  std::lock_guard<std::mutex> lock(mutex);
+  GU::CriticalSectionLock lock(&section);
   ++starts;
   endpoint = endpointText;
   protocol = protocolText;
@@ -30,14 +30,14 @@ bool FakeListener::StartListening(const std::string& endpointText, const std::st
 }
 
 bool FakeListener::StopListening() {
-  std::lock_guard<std::mutex> lock(mutex);
+  GU::CriticalSectionLock lock(&section);
   ++stops;
   return true;
 }
 
 PingResult FakeProviderCalls::Ping(const std::string&, const std::string& endpoint,
                                    std::string& errorText) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   ++pingCount_;
   auto ping = pings_.find(endpoint);
   const PingResult result = ping == pings_.end() ? PingResult::Alive : ping->second;
@@ -47,14 +47,15 @@ PingResult FakeProviderCalls::Ping(const std::string&, const std::string& endpoi
 
 bool FakeProviderCalls::GetLoad(const std::string&, const std::string& endpoint, double& load) {
   std::chrono::milliseconds delay{0};
-  Locked([&] {
+  {
+    GU::CriticalSectionLock lock(&section_);
     if (silent_.count(endpoint) != 0) delay = silent_[endpoint];
-  });
+  }
   if (delay.count() > 0) {
     std::this_thread::sleep_for(delay);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   auto found = loads_.find(endpoint);
   if (found == loads_.end()) return false;
   load = found->second;
@@ -63,7 +64,7 @@ bool FakeProviderCalls::GetLoad(const std::string&, const std::string& endpoint,
 
 std::string FakeProviderCalls::GetInfo(const std::string&, const std::string& endpoint,
                                        const std::string&) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   auto found = infos_.find(endpoint);
   return found == infos_.end() ? std::string() : found->second;
 }
@@ -75,14 +76,14 @@ std::string FakeManagementInfo::GetServiceProviderInfo(const GU::ElementList& co
 void ReportCapture::HandleReport(std::string_view statusXml) {
   GU::Status status;
   status.AddXml(statusXml);
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   for (const GU::StatusItem& item : status.Items()) {
     reports_.push_back(CapturedReport{item.source, item.message});
   }
 }
 
 std::vector<CapturedReport> ReportCapture::Reports() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   return reports_;
 }
 
@@ -93,7 +94,7 @@ std::vector<std::string> ReportCapture::Messages() {
 }
 
 void ReportCapture::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  GU::CriticalSectionLock lock(&section_);
   reports_.clear();
 }
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <utility>
 #include <string>
@@ -20,6 +19,7 @@
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
 #include "tests/support/TempFolder.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::ServerCore::Testing {
 
@@ -29,7 +29,8 @@ class FakeListener : public IListener {
                       std::string& errorMessage, long& errorCode) override;
   bool StopListening() override;
 
-  std::mutex mutex;
+  // Held while the core calls in; the tests read the fields once the core is done.
+  GeneralUtilityLib::ActiveCriticalSection section;
   bool fail = false;
   std::string endpoint;
   std::string protocol;
@@ -45,7 +46,8 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
   bool GetLoad(const std::string& host, const std::string& endpoint, double& load) override;
   // Load queries to the endpoint take that long before they fail.
   void SetSilent(const std::string& endpoint, std::chrono::milliseconds delay) {
-    Locked([&] { silent_[endpoint] = delay; });
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
+    silent_[endpoint] = delay;
   }
   std::string GetInfo(const std::string& host, const std::string& endpoint,
                       const std::string& level) override;
@@ -59,35 +61,39 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
     return Record("stop " + name + " at " + endpoint, endpoint);
   }
   std::vector<std::string> TakeCommands() {
-    std::lock_guard lock(mutex_);
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
     return std::exchange(commands_, {});
   }
   std::set<std::string> refusing;
 
-  void SetLoad(const std::string& endpoint, double load) { Locked([&] { loads_[endpoint] = load; }); }
-  void SetPing(const std::string& endpoint, PingResult result) { Locked([&] { pings_[endpoint] = result; }); }
-  void SetInfo(const std::string& endpoint, const std::string& info) { Locked([&] { infos_[endpoint] = info; }); }
+  void SetLoad(const std::string& endpoint, double load) {
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
+    loads_[endpoint] = load;
+  }
+  void SetPing(const std::string& endpoint, PingResult result) {
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
+    pings_[endpoint] = result;
+  }
+  void SetInfo(const std::string& endpoint, const std::string& info) {
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
+    infos_[endpoint] = info;
+  }
   int PingCount() {
-    std::lock_guard lock(mutex_);
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
     return pingCount_;
   }
 
  private:
-  template <typename F>
-  void Locked(F change) {
-    std::lock_guard lock(mutex_);
-    change();
-  }
-  std::mutex mutex_;
-  std::map<std::string, double> loads_;
-  std::map<std::string, PingResult> pings_;
-  std::map<std::string, std::string> infos_;
-  std::vector<std::string> commands_;
-  std::map<std::string, std::chrono::milliseconds> silent_;
-  int pingCount_ = 0;
+  GeneralUtilityLib::ActiveCriticalSection section_;
+  std::map<std::string, double> loads_ GUARDED_BY(section_);
+  std::map<std::string, PingResult> pings_ GUARDED_BY(section_);
+  std::map<std::string, std::string> infos_ GUARDED_BY(section_);
+  std::vector<std::string> commands_ GUARDED_BY(section_);
+  std::map<std::string, std::chrono::milliseconds> silent_ GUARDED_BY(section_);
+  int pingCount_ GUARDED_BY(section_) = 0;
 
   bool Record(const std::string& command, const std::string& endpoint) {
-    std::lock_guard lock(mutex_);
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
     commands_.push_back(command);
     return refusing.count(endpoint) == 0;
   }
@@ -118,8 +124,8 @@ class ReportCapture : public Global::IReportHandler {
   void Clear();
 
  private:
-  std::mutex mutex_;
-  std::vector<CapturedReport> reports_;
+  GeneralUtilityLib::ActiveCriticalSection section_;
+  std::vector<CapturedReport> reports_ GUARDED_BY(section_);
 };
 
 class ServerCoreTest : public ::testing::Test {

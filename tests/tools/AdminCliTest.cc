@@ -3,7 +3,6 @@
 // session it opens and closes, and what it prints.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <sstream>
 
 #include "dcerpc/Server.h"
@@ -14,6 +13,7 @@
 #include "tools/cli/AdminReport.h"
 #include "tools/cli/CliApp.h"
 #include "tools/cli/CliCommands.h"
+#include "util/CriticalSection.h"
 #include "util/Status.h"
 
 namespace Korvane::Pictora::Tools {
@@ -42,7 +42,7 @@ class StandInServer {
 
   std::string Address() const { return "127.0.0.1:" + std::to_string(server_.TcpPort()); }
   std::vector<std::string> Calls() {
-    std::lock_guard lock(mutex_);
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
     return calls_;
   }
 
@@ -55,9 +55,9 @@ class StandInServer {
       if (shape.params[i].kind == ParamKind::kInString) call += " " + args.Text(i);
       if (shape.params[i].kind == ParamKind::kOutChars) buffer = i;
     }
-    std::unique_lock lock(mutex_);
+    GeneralUtilityLib::CriticalSectionLock lock(&section_);
     calls_.push_back(call);
-    lock.unlock();
+    lock.Release();
     const bool longResult = shape.result == DceRpc::ResultKind::kLong;
     if (refuse) {
       args.SetText(shape.params.size() - 1, status);  // the status is the last text of every shape
@@ -72,8 +72,8 @@ class StandInServer {
   }
 
   DceRpc::Server server_;
-  std::mutex mutex_;
-  std::vector<std::string> calls_;
+  GeneralUtilityLib::ActiveCriticalSection section_;
+  std::vector<std::string> calls_ GUARDED_BY(section_);
 };
 
 struct Outcome {

@@ -2,14 +2,16 @@
 #pragma once
 
 #include <cstdio>
-#include <mutex>
 #include <string>
+
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::Tools {
 
 inline void ProviderLog(const std::string& name, const std::string& line) {
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
+  // One line at a time, so lines written by several threads do not interleave.
+  static GeneralUtilityLib::ActiveCriticalSection section;
+  GeneralUtilityLib::CriticalSectionLock lock(&section);
   std::fprintf(stderr, "pictora-provider[%s]: %s\n", name.c_str(), line.c_str());
   std::fflush(stderr);
 }

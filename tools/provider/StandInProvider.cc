@@ -14,6 +14,7 @@
 namespace Korvane::Pictora::Tools {
 
 using DceRpc::Arguments;
+using GeneralUtilityLib::CriticalSectionLock;
 namespace Op = Rpc::ProviderOp;
 
 namespace {
@@ -45,35 +46,35 @@ DceRpc::InterfaceDefinition StandInProvider::Definition() {
 }
 
 void StandInProvider::SetEndpoint(const std::string& endpoint) {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   endpoint_ = endpoint;
 }
 
 void StandInProvider::SetServices(const std::vector<std::string>& services) {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   services_ = services;
 }
 
 std::vector<std::string> StandInProvider::Services() const {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   return services_;
 }
 
 void StandInProvider::Release() {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   released_ = true;
-  releasedChanged_.notify_all();
+  releasedChanged_.NotifyAll();
 }
 
 void StandInProvider::HoldIfSilent() {
   if (!settings_.silent) return;
-  std::unique_lock lock(mutex_);
-  releasedChanged_.wait(lock, [this] { return released_; });
+  CriticalSectionLock lock(&section_);
+  while (!released_) releasedChanged_.Wait(section_);
   throw std::runtime_error("released unanswered");
 }
 
 void StandInProvider::CountCall() {
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   int64_t now = NowSeconds();
   size_t slot = static_cast<size_t>(now) % kActivitySeconds;
   if (secondOfSlot_[slot] != now) {
@@ -85,7 +86,7 @@ void StandInProvider::CountCall() {
 
 double StandInProvider::CurrentLoad() {
   if (settings_.load) return *settings_.load;
-  std::lock_guard lock(mutex_);
+  CriticalSectionLock lock(&section_);
   int64_t now = NowSeconds();
   int64_t calls = 0;
   for (size_t slot = 0; slot < kActivitySeconds; ++slot) {
@@ -98,7 +99,7 @@ std::string StandInProvider::InfoDocument(const std::string& level) {
   std::string endpoint;
   std::vector<std::string> services;
   {
-    std::lock_guard lock(mutex_);
+    CriticalSectionLock lock(&section_);
     endpoint = endpoint_;
     services = services_;
   }

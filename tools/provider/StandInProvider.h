@@ -12,14 +12,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "dcerpc/Interface.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::Tools {
 
@@ -51,21 +50,21 @@ class StandInProvider {
 
  private:
   void Handle(uint16_t opnum, DceRpc::Arguments& args);
-  void HoldIfSilent();
-  void CountCall();
+  void HoldIfSilent() EXCLUDES(section_);
+  void CountCall() EXCLUDES(section_);
   void GetInfo(DceRpc::Arguments& args);
 
   const StandInSettings settings_;
-  mutable std::mutex mutex_;
-  std::string endpoint_;               // guarded by mutex_
-  std::vector<std::string> services_;  // guarded by mutex_
-  bool released_ = false;              // guarded by mutex_
-  std::condition_variable releasedChanged_;
+  mutable GeneralUtilityLib::ActiveCriticalSection section_;
+  std::string endpoint_ GUARDED_BY(section_);
+  std::vector<std::string> services_ GUARDED_BY(section_);
+  bool released_ GUARDED_BY(section_) = false;
+  GeneralUtilityLib::SectionCondition releasedChanged_;
 
   // Calls per second of the last ten seconds, by second modulo 10.
   static constexpr size_t kActivitySeconds = 10;
-  std::array<int64_t, kActivitySeconds> callsInSecond_{};  // guarded by mutex_
-  std::array<int64_t, kActivitySeconds> secondOfSlot_{};   // guarded by mutex_
+  std::array<int64_t, kActivitySeconds> callsInSecond_ GUARDED_BY(section_){};
+  std::array<int64_t, kActivitySeconds> secondOfSlot_ GUARDED_BY(section_){};
 };
 
 }  // namespace Korvane::Pictora::Tools
