@@ -56,12 +56,21 @@ bool RegistryOperations::EndChangeLocked(const ChangeRules& rules, ChangeOutcome
   return false;
 }
 
+ChangeOutcome RegistryOperations::CheckProviderLocked(const std::string& name, bool registered,
+                                                      const std::string& incoming, const char* operation,
+                                                      GU::Status& status) {
+  if ((registry_.FindProvider(name) != nullptr) != registered) {
+    return registered ? ChangeOutcome::kMissing : ChangeOutcome::kExists;
+  }
+  return AdmitLocked(incoming, operation, status) ? ChangeOutcome::kDone : ChangeOutcome::kRefused;
+}
+
 bool RegistryOperations::AddServiceProvider(const std::string& name, const std::string& sessionId,
                                             const std::string& providerXml, std::string& statusXml) {
   const ChangeRules rules{"AddServiceProvider", name, kStatusAlreadyRegistered, &AlreadyRegisteredMessage, true};
   return Change(rules, &statusXml, [&](RegistryChange& change, GU::Status& status) REQUIRES(registryLock_) {
-    if (registry_.FindProvider(name) != nullptr) return ChangeOutcome::kExists;
-    if (!AdmitLocked(providerXml, rules.operation, status)) return ChangeOutcome::kRefused;
+    const ChangeOutcome checked = CheckProviderLocked(name, false, providerXml, rules.operation, status);
+    if (checked != ChangeOutcome::kDone) return checked;
     change = RegistryChange::Provider(RegistryChange::Kind::kAddProvider, name);
     if (!ReadProviderValues(providerXml, change.values, status)) return ChangeOutcome::kUnreadable;
     change.sessionId = sessionId;
@@ -73,8 +82,8 @@ bool RegistryOperations::UpdateServiceProviderInfo(const std::string& name, cons
                                                    std::string& out) {
   const ChangeRules rules{"UpdateServiceProviderInfo", name, kStatusUpdateUnknownProvider, &UpdateUnknownMessage};
   return Change(rules, &out, [&](RegistryChange& change, GU::Status& status) REQUIRES(registryLock_) {
-    if (registry_.FindProvider(name) == nullptr) return ChangeOutcome::kMissing;
-    if (!AdmitLocked(providerXml, rules.operation, status)) return ChangeOutcome::kRefused;
+    const ChangeOutcome checked = CheckProviderLocked(name, true, providerXml, rules.operation, status);
+    if (checked != ChangeOutcome::kDone) return checked;
     change = RegistryChange::Provider(RegistryChange::Kind::kUpdateProvider, name);
     if (!ReadProviderValues(providerXml, change.values, status)) return ChangeOutcome::kUnreadable;
     return changes_->Take(change, status);
@@ -82,17 +91,14 @@ bool RegistryOperations::UpdateServiceProviderInfo(const std::string& name, cons
 }
 
 bool RegistryOperations::RemoveServiceProvider(const std::string& name) {
-  const ChangeRules rules{"RemoveServiceProvider", name, kStatusRemoveUnknownProvider, &RemoveUnknownMessage};
-  return Change(rules, nullptr, [&](RegistryChange& change, GU::Status& status) REQUIRES(registryLock_) {
-    change = RegistryChange::Provider(RegistryChange::Kind::kRemoveProvider, name);
-    return changes_->Take(change, status);
-  });
+  return RemoveProvider(name, RegistryChange::Kind::kRemoveProvider, std::nullopt);
 }
 
-bool RegistryOperations::DropProvider(const std::string& name, const IClusterStore::Condition& fence) {
+bool RegistryOperations::RemoveProvider(const std::string& name, RegistryChange::Kind kind,
+                                        const std::optional<IClusterStore::Condition>& fence) {
   const ChangeRules rules{"RemoveServiceProvider", name, kStatusRemoveUnknownProvider, &RemoveUnknownMessage};
   return Change(rules, nullptr, [&](RegistryChange& change, GU::Status& status) REQUIRES(registryLock_) {
-    change = RegistryChange::Provider(RegistryChange::Kind::kDropProvider, name);
+    change = RegistryChange::Provider(kind, name);
     change.fence = fence;
     return changes_->Take(change, status);
   });
@@ -102,8 +108,8 @@ bool RegistryOperations::AddServices(const std::string& providerName, const std:
                                      std::string& out) {
   const ChangeRules rules{"AddServices", providerName, kStatusAddServicesUnknownProvider, &AddServicesUnknownMessage};
   return Change(rules, &out, [&](RegistryChange& change, GU::Status& status) REQUIRES(registryLock_) {
-    if (registry_.FindProvider(providerName) == nullptr) return ChangeOutcome::kMissing;
-    if (!AdmitLocked(servicesXml, rules.operation, status)) return ChangeOutcome::kRefused;
+    const ChangeOutcome checked = CheckProviderLocked(providerName, true, servicesXml, rules.operation, status);
+    if (checked != ChangeOutcome::kDone) return checked;
     std::vector<ServiceElement> elements;
     if (!ReadServiceElements(servicesXml, elements, status)) return ChangeOutcome::kUnreadable;
     RefreshServicesLocked();

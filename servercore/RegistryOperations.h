@@ -60,8 +60,15 @@ class RegistryOperations : public CoreState {
   bool EndChangeLocked(const ChangeRules& rules, ChangeOutcome outcome, GeneralUtilityLib::Status& status,
                        std::string* out) REQUIRES(registryLock_);
 
-  // The liveness pass's removal of a provider that stopped answering; true once it is gone.
-  bool DropProvider(const std::string& name, const IClusterStore::Condition& fence) EXCLUDES(registryLock_);
+  // What a change of a provider's document checks first: that the provider is registered, or
+  // is not (registered), then the memory guard for the incoming text.
+  ChangeOutcome CheckProviderLocked(const std::string& name, bool registered, const std::string& incoming,
+                                    const char* operation, GeneralUtilityLib::Status& status) REQUIRES(registryLock_);
+
+  // A provider's removal: for a caller (kRemoveProvider), or by the liveness pass for one that
+  // stopped answering (kDropProvider, with the lease's fence in a cluster); true once it is gone.
+  bool RemoveProvider(const std::string& name, RegistryChange::Kind kind,
+                      const std::optional<IClusterStore::Condition>& fence) EXCLUDES(registryLock_);
 
   // The one place a change meets this server's registry, whoever decided it: this server's
   // caller, or another server's through the cluster store. The catalogue is the caller's.

@@ -68,7 +68,7 @@ void ServerImpl::Manage() {
     if (!changes_->Leading(fence)) break;
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
-    if (!DropProvider(target.name, fence)) continue;
+    if (!RemoveProvider(target.name, RegistryChange::Kind::kDropProvider, fence)) continue;
     droppedCount_.fetch_add(1, std::memory_order_relaxed);
     std::string scratch;
     CloseSession(target.sessionId, scratch);
