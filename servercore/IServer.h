@@ -1,5 +1,5 @@
-// The server core: the registry of providers and services, the sessions, start-up and the
-// information reports. Every operation is thread-safe and never throws; failures give false,
+// The server core: the registry of providers and services (its operations in IServerRegistry),
+// the sessions, start-up and the information reports. Every operation is thread-safe and never throws; failures give false,
 // -1 or the empty text and are described in the core's status record (GetStatus), which each
 // operation replaces when it ends: read it only where no other call runs, prefer the out texts.
 #pragma once
@@ -11,6 +11,7 @@
 #include "global/IObject.h"
 #include "servercore/CallerIdentity.h"
 #include "servercore/ISession.h"
+#include "servercore/IServerRegistry.h"
 #include "servercore/IServicesCatalogue.h"
 #include "util/ElementList.h"
 
@@ -24,7 +25,7 @@ struct ServerCounts {
   std::uint64_t providersDropped = 0;  // by the liveness passes since the start
 };
 
-class IServer : public virtual Global::IObject {
+class IServer : public virtual Global::IObject, public IServerRegistry {
  public:
   // Creates the Server folder and default files, reads the configuration, opens the log and
   // starts listening. 0 on success, else a status code (15622 bad configuration, the
@@ -56,42 +57,9 @@ class IServer : public virtual Global::IObject {
   virtual std::string GetInfo(const CallerIdentity& caller, const std::string& reportKind,
                               std::string& out) = 0;
 
-  // On failure statusXml / out receive the status record as XML.
-  virtual bool AddServiceProvider(const std::string& name, const std::string& sessionId,
-                                  const std::string& providerXml, std::string& statusXml) = 0;
-  virtual bool RemoveServiceProvider(const std::string& name) = 0;
-  virtual bool UpdateServiceProviderInfo(const std::string& name, const std::string& providerXml,
-                                         std::string& out) = 0;
-  virtual bool AddServices(const std::string& providerName, const std::string& servicesXml,
-                           std::string& out) = 0;
-  virtual bool RemoveServices(const std::string& providerName, const std::string& servicesXml,
-                              std::string& out) = 0;
-  virtual bool RemoveService(const std::string& providerName, const std::string& serviceName,
-                             std::string& out) = 0;
-
-  // The providers that registered the service, least loaded first (asks each for its load
-  // while holding the registry lock); logs who asked, as the session tells. On false xml holds
-  // the reason.
-  virtual bool GetServiceProvidersFor(const ISession& session, const CallerIdentity& caller,
-                                      const std::string& serviceName, std::string& xml) = 0;
-  virtual std::string GetServiceProviders() = 0;
-  virtual std::string GetServiceProviderInfo(const std::string& name) = 0;
-  virtual bool GetServiceProviderHostAndPort(const std::string& name, std::string& host,
-                                             std::string& endpoint, std::string& statusXml) = 0;
-  virtual std::string GetServices(const std::string& providerName) = 0;
-  virtual std::string GetServiceInfo(const std::string& providerName,
-                                     const std::string& serviceName) = 0;
-  virtual std::string GetServicesForServiceProvider(const std::string& providerName) = 0;
-  virtual std::string GetServiceProviderConfiguration(const std::string& providerName) = 0;
-  virtual std::string GetServerInfoForClient(const std::string& first,
-                                             const std::string& second) = 0;
-  virtual unsigned GetServiceProvidersCount() = 0;
-  virtual int GetServicesCount() = 0;
   // Reads counters only: never waits for a lock, so a scrape never stalls behind a lookup.
   virtual ServerCounts GetCounts() = 0;
   virtual GeneralUtilityLib::ElementList GetConfiguration() = 0;
-  virtual bool GetServiceName(const std::string& name, std::string& storedName,
-                              std::string& message) = 0;
   // Re-reads the log folder from the configuration file and reopens the log there.
   virtual bool Synchronize(const std::string& configuration) = 0;
   // The services catalogue shared with other servers; null for a single server.

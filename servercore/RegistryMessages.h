@@ -1,4 +1,4 @@
-// The texts a registry change fails with, shared by the single server and the cluster paths.
+// The texts a registry change is refused with.
 #pragma once
 
 #include <string>

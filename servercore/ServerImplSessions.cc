@@ -59,9 +59,4 @@ bool ServerImpl::CloseSession(const std::string& sessionId, std::string&) {
   });
 }
 
-ServerCounts ServerImpl::GetCounts() {
-  return ServerCounts{sessions_.OpenCount(), providersCount_.load(), static_cast<std::uint64_t>(allocationsCount_.load()),
-                      droppedCount_.load(std::memory_order_relaxed)};
-}
-
 }  // namespace Korvane::Pictora::ServerCore

@@ -12,7 +12,6 @@ namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
 
-constexpr std::size_t kMaxReportLength = 5000;
 constexpr const char* kInterfaceVersion = "1.0.0.2";
 
 bool IsFolder(const std::string& path) {
@@ -26,19 +25,6 @@ std::string ServerFolder() {
 }
 
 }  // namespace
-
-ServerImpl::ServerImpl(Seams seams)
-    : listener_(seams.listener),
-      providerCalls_(seams.providerCalls),
-      managementInfo_(seams.managementInfo),
-      memoryGuard_(seams.memoryGuard ? std::move(seams.memoryGuard) : MemoryGuard::ForThisProcess()),
-      livenessPeriod_(seams.livenessPeriod),
-      lastPassEnd_(std::chrono::steady_clock::now()),
-      clusterStore_(seams.clusterStore),
-      clusterPrefix_(seams.clusterPrefix) {
-  // Reports reach the global reporter from the start, log file or not.
-  SetStatusReporter(Global::GetGlobalReporter());
-}
 
 ServerImpl::~ServerImpl() {
   Close();
@@ -86,7 +72,7 @@ long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   RefreshServicesLocked();
   OpenLogs();
   Report(ServerSource("Init").c_str(), "Starting Server: Version '%s'", Global::InstalledVersion().c_str());
-  if (clusterStore_ != nullptr && !replica_) StartReplicaLocked(values.GetValue("Endpoint"));
+  if (clusterStore_ != nullptr && cluster_ == nullptr) JoinClusterLocked(values.GetValue("Endpoint"));
 
   std::string message;
   long error = 0;
@@ -120,7 +106,7 @@ void ServerImpl::OpenLogs() {
 bool ServerImpl::Close() {
   return Guarded("Close", false, [&] {
     // Before the lock: the replica's thread may be waiting for it.
-    if (replica_) replica_->Stop();
+    if (cluster_ != nullptr) cluster_->Replica().Stop();
     CriticalSectionLock lock(&registryLock_);
     IListener* listener = listener_.load();
     if (listening_ && listener != nullptr) listener->StopListening();
@@ -155,11 +141,6 @@ std::string ServerImpl::GetVersion() {
   return kInterfaceVersion;
 }
 
-GU::ElementList ServerImpl::GetConfiguration() {
-  CriticalSectionLock lock(&configurationLock_);
-  return configuration_;
-}
-
 bool ServerImpl::Synchronize(const std::string&) {
   return Guarded("Synchronize", false, [&] {
     // The registry lock for the status record, taken first as everywhere.
@@ -175,30 +156,6 @@ bool ServerImpl::Synchronize(const std::string&) {
     PublishLocked(status);
     return read;
   });
-}
-
-void ServerImpl::ReportV(const char* source, const char* format, va_list args) {
-  try {
-    CriticalSectionLock lock(&reportLock_);
-    Global::IReporter* reporter = StatusReporter();
-    if (reporter == nullptr) return;
-    std::string message = GU::FormatV(format, args);
-    if (message.size() > kMaxReportLength) message.resize(kMaxReportLength);
-    GU::Status record;
-    record.Add(0, message, source != nullptr ? source : "");
-    reporter->Report(record.ToXml().c_str());
-  } catch (...) {
-    // A report that cannot be made is dropped; reporting never fails an operation.
-  }
-}
-
-void ServerImpl::ReportStatus() {
-  try {
-    CriticalSectionLock lock(&reportLock_);
-    Global::IReporter* reporter = StatusReporter();
-    if (reporter != nullptr && status_.Count() > 0) reporter->Report(status_.ToXml().c_str());
-  } catch (...) {
-  }
 }
 
 }  // namespace Korvane::Pictora::ServerCore

@@ -1,5 +1,4 @@
-// The lookup (which providers run a service, least loaded first) and the liveness pass.
-#include "servercore/LoadQueries.h"
+// The liveness pass: every provider pinged, the dead ones dropped.
 #include "servercore/ServerImpl.h"
 
 namespace Korvane::Pictora::ServerCore {
@@ -7,7 +6,6 @@ namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
 
-constexpr const char* kRequestSource = "Korvane::Pictora::ServerCore::Session::GetServiceProvidersFor";
 constexpr const char* kManageSource = "ServerCore.ServerImpl.Manage";
 
 // What the liveness pass needs of a provider, copied under the lock.
@@ -29,51 +27,6 @@ PingResult PingProvider(IProviderCalls* calls, const PingTarget& target, std::st
 
 }  // namespace
 
-bool ServerImpl::GetServiceProvidersFor(const ISession& session, const CallerIdentity& caller,
-                                        const std::string& serviceName, std::string& xml) {
-  Report(kRequestSource, "%s", LookupRequestLine(session, serviceName).c_str());
-  const bool found = Guarded("GetServiceProvidersFor", false, [&] {
-    std::vector<Candidate> candidates;
-    {
-      CriticalSectionLock lock(&registryLock_);
-      PublishLocked(GU::Status("ServerCore.Server.GetServiceProviderFor"));
-      // The file the service's registered name denotes, however the caller spelled it.
-      auto allocation = registry_.Allocations().find(serviceName);
-      const std::string& checkedName = allocation != registry_.Allocations().end() ? allocation->first : serviceName;
-      std::string message;
-      if (!authentication_.MayUse(caller, checkedName, message)) {
-        xml = message;
-        return false;
-      }
-      if (!parallelLoads_) {
-        // Held while every candidate is asked for its load, so the answer reflects one moment.
-        IProviderCalls* calls = providerCalls_.load();
-        candidates = registry_.PrepareCandidates(serviceName, [calls](const std::string& host, const std::string& endpoint) {
-          return AskLoad(calls, host, endpoint);
-        });
-        xml = ProvidersAnswer(RankByLoad(candidates));
-        return true;
-      }
-      candidates = registry_.PrepareCandidates(serviceName);
-    }
-    // The loads are asked without the lock; the answers are written back under it.
-    std::vector<std::pair<std::string, std::string>> addresses;
-    for (const Candidate& candidate : candidates) {
-      addresses.emplace_back(candidate.record.config.GetValue("HostMachine"), candidate.record.config.GetValue("Endpoint"));
-    }
-    const std::vector<double> loads = parallelLoads_->Ask(addresses, settings_.loadQueryBudget);
-    CriticalSectionLock lock(&registryLock_);
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-      candidates[i].record.load = loads[i];
-      registry_.SetLoad(candidates[i].name, loads[i]);
-    }
-    xml = ProvidersAnswer(RankByLoad(candidates));
-    return true;
-  });
-  if (!found) Report(kRequestSource, "%s", xml.c_str());
-  return found;
-}
-
 void ServerImpl::Manage() {
   const auto started = std::chrono::steady_clock::now();
   // A pass far later than due says the host stood still: failures seen now prove nothing.
@@ -86,7 +39,7 @@ void ServerImpl::Manage() {
   // In a cluster one server, the elected one, pings for all; its removals carry the proof that it
   // still is the one.
   IClusterStore::Condition fence;
-  const bool pings = !replica_ || replica_->Leading(fence);
+  const bool pings = changes_->Leading(fence);
   Guarded("Manage", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     if (settings_.sessionIdleTimeout.count() > 0) sessions_.CloseIdle(settings_.sessionIdleTimeout);
@@ -112,21 +65,10 @@ void ServerImpl::Manage() {
       continue;
     }
     if (!DropAfterFailedPing(target.name, late)) continue;
-    if (replica_) {
-      if (!replica_->Leading(fence)) break;
-      Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
-             errorText.c_str());
-      std::int64_t revision = 0;
-      std::string error;
-      if (writer_->RemoveProvider(target.name, fence, revision, error) == ClusterWriter::Result::kDone) {
-        droppedCount_.fetch_add(1, std::memory_order_relaxed);
-        replica_->WaitApplied(revision, std::chrono::seconds(5));
-      }
-      continue;
-    }
+    if (!changes_->Leading(fence)) break;
     Report(kManageSource, "No response from ServiceProvider: '%s'; error: %s. Unregistering it.", target.name.c_str(),
            errorText.c_str());
-    RemoveServiceProvider(target.name);
+    if (!RemoveProvider(target.name, RegistryChange::Kind::kDropProvider, fence)) continue;
     droppedCount_.fetch_add(1, std::memory_order_relaxed);
     std::string scratch;
     CloseSession(target.sessionId, scratch);

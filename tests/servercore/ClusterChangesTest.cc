@@ -1,0 +1,79 @@
+// A cluster server's registry changes: how the store's answers come back as refusals, and how
+// changes read from the store become registry changes.
+#include <gtest/gtest.h>
+
+#include "servercore/ClusterRegistryChanges.h"
+#include "servercore/StatusCodes.h"
+
+namespace Korvane::Pictora::ServerCore {
+namespace {
+
+// A store whose provider record is `stored` and whose every commit ends with `outcome`.
+class ScriptedStore : public IClusterStore {
+ public:
+  std::optional<Entry> stored = Entry{"/p/providers/alpha", "", 1, 1};
+  Outcome outcome = Outcome::kDone;
+  int commits = 0;
+  bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t&, std::string&) override { return false; }
+  bool Read(const std::string&, std::optional<Entry>& entry, std::string&) override {
+    entry = stored;
+    return true;
+  }
+  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t&,
+                 std::string& error) override {
+    error = "no quorum";
+    ++commits;
+    return outcome;
+  }
+  bool GrantLease(int, std::int64_t&, std::string&) override { return false; }
+  bool KeepAlive(std::int64_t, std::string&) override { return false; }
+  StreamEnd Watch(const std::string&, std::int64_t, const OnChanges&, const std::function<bool()>&,
+                  std::string&) override {
+    return StreamEnd::kStopped;
+  }
+};
+
+TEST(ClusterChangesTest, StoreAnswersBecomeRefusals) {
+  ScriptedStore store;
+  ClusterRegistryChanges changes(store, "/p/", "me", {[](auto&) {}, [](auto&) {}, [](auto&) {}});
+  GeneralUtilityLib::Status status;
+  RegistryChange update = RegistryChange::Provider(RegistryChange::Kind::kUpdateProvider, "Alpha");
+  store.outcome = IClusterStore::Outcome::kConflict;
+  EXPECT_EQ(changes.Land(update, status), ChangeOutcome::kRefused);
+  EXPECT_EQ(store.commits, 8);
+  EXPECT_EQ(status.GetItem(0).id, kStatusClusterContended);
+  RegistryChange add = RegistryChange::Provider(RegistryChange::Kind::kAddProvider, "Alpha");
+  EXPECT_EQ(changes.Land(add, status), ChangeOutcome::kExists);  // created meanwhile by another server
+  // Once the store did not answer, the next change is refused before anything is decided.
+  store.outcome = IClusterStore::Outcome::kUnreachable;
+  EXPECT_EQ(changes.Land(update, status), ChangeOutcome::kRefused);
+  GeneralUtilityLib::Status next;
+  EXPECT_FALSE(changes.Accepting(next));
+  EXPECT_EQ(next.GetItem(0).id, kStatusClusterUnreachable);
+}
+
+TEST(ClusterChangesTest, StoreChangesNameProvidersAsTheyRegistered) {
+  ScriptedStore store;
+  ClusterRegistryChanges changes(store, "/p/", "me", {[](auto&) {}, [](auto&) {}, [](auto&) {}});
+  Registry registry;
+  registry.ReplaceDefinitions({ServiceDefinition{"Images/Thumbs", "s", "On", "", "", {}}});
+  registry.AddProvider("Alpha", "session", {});
+  const ClusterKeys& keys = changes.Keys();
+  const RegistryChange service = changes.FromStore(
+      {false, {keys.Service("alpha", "images/thumbs"), "<Service><Name>Images\\Thumbs</Name></Service>"}}, registry);
+  ASSERT_EQ(service.kind, RegistryChange::Kind::kServices);
+  EXPECT_EQ(service.provider, "Alpha");
+  ASSERT_EQ(service.steps.size(), 1u);
+  EXPECT_EQ(service.steps[0].element.name, "Images/Thumbs");
+  EXPECT_EQ(changes.FromStore({true, {keys.Provider("ALPHA"), ""}}, registry).provider, "Alpha");
+  // A service the catalogue does not define, and a provider not registered here, change nothing.
+  EXPECT_EQ(
+      changes.FromStore({false, {keys.Service("alpha", "maps"), "<Service><Name>Maps</Name></Service>"}}, registry)
+          .kind,
+      RegistryChange::Kind::kNone);
+  EXPECT_EQ(changes.FromStore({true, {keys.Service("beta", "images/thumbs"), ""}}, registry).kind,
+            RegistryChange::Kind::kNone);
+}
+
+}  // namespace
+}  // namespace Korvane::Pictora::ServerCore
