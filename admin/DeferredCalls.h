@@ -23,7 +23,6 @@ class DeferredCalls {
     std::vector<std::function<void()>> calls = std::exchange(calls_, {});
     for (auto& call : calls) call();
   }
-  bool empty() const { return calls_.empty(); }
 
  private:
   std::vector<std::function<void()>> calls_;

@@ -460,7 +460,7 @@ bool ServerManagerProxy::StopServiceProvider(const ManagementSession& session, c
                                                           GU::Trim(config.Get("Endpoint")), statusXml))
     return false;
   return Run("StopServiceProvider", false, [&](GU::Status&) REQUIRES(facadeLock_) {
-    providerManager_.RecordStopped(name);
+    providerManager_.RecordState(name, false);
     return true;
   });
 }

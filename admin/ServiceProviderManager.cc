@@ -154,7 +154,7 @@ bool ServiceProviderManager::StopServiceProvider(const std::string& name, std::s
   if (!RunStopCommand(launcher_, name, GU::Trim(config.Get("HostMachine")), GU::Trim(config.Get("Endpoint")),
                       statusXml))
     return false;
-  RecordStopped(name);
+  RecordState(name, false);
   return true;
 }
 

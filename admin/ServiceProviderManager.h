@@ -50,7 +50,6 @@ class ServiceProviderManager : public Global::Object {
   bool CheckForStop(const std::string& name, Global::NameValueMap& config, std::string& status) const;
   static bool RunStopCommand(IProviderLauncher* launcher, const std::string& name, const std::string& host,
                              const std::string& endpoint, std::string& status);
-  void RecordStopped(const std::string& name) { RecordState(name, false); }
   // Writes the state into the provider's file when it says otherwise; a file gone stays gone.
   void RecordState(const std::string& name, bool on);
   void StopAllServiceProviders(std::string& status);
