@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
 
 #include <pugixml.hpp>
 
@@ -17,7 +16,6 @@ namespace {
 // The document layer's own settings, so that markup read here reads and prints like markup
 // read anywhere else in the system. Texts are bytes: no encoding is guessed or converted.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi;
-constexpr unsigned kPrintOptions = pugi::format_raw | pugi::format_no_empty_element_tags;
 
 unsigned char LowerAscii(char c) {
   return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
@@ -28,30 +26,6 @@ bool HasElementChild(const pugi::xml_node& node) {
     if (child.type() == pugi::node_element) return true;
   }
   return false;
-}
-
-// The children of an element written back as markup, without line breaks or indentation.
-std::string InnerMarkup(const pugi::xml_node& node) {
-  std::ostringstream out;
-  for (const pugi::xml_node& child : node.children()) {
-    child.print(out, "", kPrintOptions, pugi::encoding_utf8);
-  }
-  return out.str();
-}
-
-std::string TextContent(const pugi::xml_node& node) {
-  std::string text;
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      text += child.value();
-    }
-  }
-  return text;
-}
-
-// A child holding elements (such as Properties) keeps its markup; any other its text.
-std::string ChildValue(const pugi::xml_node& child) {
-  return HasElementChild(child) ? InnerMarkup(child) : TextContent(child);
 }
 
 bool IsNameChar(char c) {
@@ -138,28 +112,17 @@ int NameValueMap::LoadFile(const std::string& path, std::string_view xpath) {
 }
 
 int NameValueMap::LoadSelected(GU::XmlDocument& document, std::string_view xpath) {
-  try {
-    // The document layer applies the system's XPath conventions; the selected element is then
-    // walked child by child here.
-    if (!document.SelectNode(xpath, 0)) return 0;
-    const std::string markup = document.GetNodeXml();
-    pugi::xml_document selected;
-    if (!selected.load_buffer(markup.data(), markup.size(), kParseOptions, pugi::encoding_utf8)) {
-      return 0;
-    }
-    const pugi::xml_node element = selected.document_element();
-    if (!element) return 0;
+  return document.SelectNode(xpath, 0) ? LoadCurrent(document) : 0;
+}
 
-    NameValueMap loaded;
-    for (const pugi::xml_node& child : element.children()) {
-      if (child.type() == pugi::node_element) loaded[child.name()] = ChildValue(child);
-    }
-    pairs_ = std::move(loaded.pairs_);
-    index_ = std::move(loaded.index_);
-    return 1;
-  } catch (...) {
-    return 0;
-  }
+int NameValueMap::LoadCurrent(GU::XmlDocument& document) {
+  auto children = document.GetChildValues();
+  if (!children) return 0;
+  NameValueMap loaded;
+  for (auto& [name, value] : *children) loaded[name] = std::move(value);
+  pairs_ = std::move(loaded.pairs_);
+  index_ = std::move(loaded.index_);
+  return 1;
 }
 
 std::string NameValueMap::ToXmlString(std::string_view elementName) const {

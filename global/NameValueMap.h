@@ -44,6 +44,8 @@ class NameValueMap {
   int LoadXml(std::string_view text, std::string_view xpath);
   // The same from a file.
   int LoadFile(const std::string& path, std::string_view xpath);
+  // The same from the current node of a document already parsed.
+  int LoadCurrent(GeneralUtilityLib::XmlDocument& document);
   // "<name>" + one "<key>value</key>" per pair in order + "</name>". A value that is well-formed
   // markup (such as Properties) is written as it stands; any other value is escaped as text.
   std::string ToXmlString(std::string_view elementName) const;

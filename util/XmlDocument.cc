@@ -132,6 +132,19 @@ std::string TextContent(const pugi::xpath_node& selected) {
   }
 }
 
+bool HasElementChild(const pugi::xml_node& node) {
+  for (const pugi::xml_node& child : node.children()) {
+    if (child.type() == pugi::node_element) return true;
+  }
+  return false;
+}
+
+std::string InnerMarkup(const pugi::xml_node& node) {
+  std::ostringstream out;
+  for (const pugi::xml_node& child : node.children()) child.print(out, "", kPrintOptions, pugi::encoding_utf8);
+  return out.str();
+}
+
 std::string NodeName(const pugi::xpath_node& selected) {
   if (selected.attribute()) return selected.attribute().name();
   const pugi::xml_node node = selected.node();
@@ -473,6 +486,34 @@ std::string XmlDocument::GetText(std::string_view xpath, std::string_view defaul
   return GetNodeText(defaultText);
 }
 
+std::optional<std::vector<std::pair<std::string, std::string>>> XmlDocument::GetChildValues() {
+  std::vector<std::pair<std::string, std::string>> values;
+  try {
+    const pugi::xml_node node = impl_->currentNode.node();
+    if (node.type() != pugi::node_element) return std::nullopt;
+    for (const pugi::xml_node& child : node.children()) {
+      if (child.type() != pugi::node_element) continue;
+      values.emplace_back(child.name(), HasElementChild(child) ? InnerMarkup(child) : DescendantText(child));
+    }
+  } catch (...) {
+    status_.Set(kXmlUndefinedError, kUndefinedError);
+    return std::nullopt;
+  }
+  return values;
+}
+
+std::string XmlDocument::GetTextBelow(std::string_view xpath, std::string_view defaultText) {
+  try {
+    const pugi::xml_node node = impl_->Current().node();
+    const pugi::xpath_query query(ToOneBasedXPath(xpath).c_str());
+    const pugi::xpath_node found = node ? query.evaluate_node_set(node).first() : pugi::xpath_node();
+    const std::string text = found ? TextContent(found) : std::string();
+    return text.empty() ? std::string(defaultText) : text;
+  } catch (...) {
+    status_.Set(kXmlSelectFailed, Format("Could not select XML node; XPath: '%s'", std::string(xpath).c_str()));
+    return std::string(defaultText);
+  }
+}
 
 ElementList NodesToList(XmlDocument& document, std::string_view xpath) {
   ElementList list;

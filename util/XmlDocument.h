@@ -11,9 +11,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "util/ElementList.h"
 #include "util/Status.h"
@@ -65,6 +68,13 @@ class XmlDocument {
   // document root ("/") the markup of all its top-level nodes, as Save writes them.
   std::string GetNodeXml();
   std::string GetText(std::string_view xpath, std::string_view defaultText);
+  // The element children of the current node as (name, value) in document order: a child that
+  // holds elements gives its inner markup, unindented, so that markup values survive a round
+  // trip; any other child its text. None when the current node is no element.
+  std::optional<std::vector<std::pair<std::string, std::string>>> GetChildValues();
+  // The text of the first node that xpath selects below the current node, defaultText when none
+  // has any; the current node and the selection stay as they were.
+  std::string GetTextBelow(std::string_view xpath, std::string_view defaultText);
 
   const Status& GetStatus() const { return status_; }
   Status& GetStatus() { return status_; }
