@@ -42,7 +42,7 @@ ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher*
     : calls_(calls),
       launcher_(launcher),
       homeFolder_(Global::InstallationFolder(Global::kHomeFolder)),
-      servicesFile_(homeFolder_ + "Server/" + "Pictora.Services"),
+      servicesFile_(homeFolder_ + "Server/" + ServicesDocument::kFileName),
       configFile_(homeFolder_ + "Server/Pictora.PTSConfig") {}
 
 template <typename Result, typename Body>
@@ -54,26 +54,47 @@ Result ServerManagerProxy::Run(const char* operation, Result failure, Body body)
       CriticalSectionLock lock(&facadeLock_);
       GU::Status status(std::string("ServerManagerProxy.") + operation);
       result = body(status);
-      network = TakeNetworkCallsLocked();
+      network = std::exchange(deferred_, {});
     }
     network.RunAll();
     return result;
   } catch (...) {
-    try {
-      CriticalSectionLock lock(&facadeLock_);
-      TakeNetworkCallsLocked();  // an operation that failed tells nobody
-      status_.Reset(std::string("ServerManagerProxy.") + operation);
-      status_.Add(kFacadeFatal, std::string("Unknown fatal error occured in '") + operation + "'");
-    } catch (...) {
-    }
+    RecordFatal(operation);
     return failure;
   }
 }
 
-DeferredCalls ServerManagerProxy::TakeNetworkCallsLocked() {
-  DeferredCalls calls = serviceManager_.TakeProviderCalls();
-  calls.Append(std::move(deferred_));
-  return calls;
+template <typename Result, typename Body>
+Result ServerManagerProxy::RunOnStore(const char* operation, Result failure, Body body) {
+  try {
+    Result result = failure;
+    DeferredCalls network;
+    {
+      CriticalSectionLock lock(&storeLock_);
+      GU::Status status(std::string("ServerManagerProxy.") + operation);
+      result = body(status);
+      network = serviceManager_.TakeProviderCalls();
+    }
+    network.RunAll();
+    return result;
+  } catch (...) {
+    RecordFatal(operation);
+    return failure;
+  }
+}
+
+void ServerManagerProxy::RecordFatal(const char* operation) {
+  try {
+    {
+      CriticalSectionLock lock(&storeLock_);
+      serviceManager_.TakeProviderCalls();  // an operation that failed tells nobody
+    }
+    CriticalSectionLock lock(&facadeLock_);
+    deferred_ = {};
+    status_.Reset(std::string("ServerManagerProxy.") + operation);
+    status_.Add(kFacadeFatal, std::string("Unknown fatal error occured in '") + operation + "'");
+  } catch (...) {
+  }
 }
 
 bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList) {
@@ -82,7 +103,9 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
     serverEndpoint_ = server != nullptr ? server->GetProperty("Endpoint") : std::string();
     notRunning_.Clear();
     providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_, launcher_);
-    serviceManager_.Init(servicesFile_, &providerManager_, server, calls_);
+    CriticalSectionLock storeLock(&storeLock_);
+    serviceManager_.Init(servicesFile_, homeFolder_ + "Server/", server != nullptr ? server->SharedCatalogue() : nullptr,
+                         server, calls_);
 
     GU::XmlDocument document;
     if (!document.LoadFile(configFile_) || !document.SelectNode("//", 0)) return false;
@@ -188,7 +211,7 @@ std::string ServerManagerProxy::GetServiceProvidersInfo(const ManagementSession&
 }
 
 std::string ServerManagerProxy::GetServicesXml(const ManagementSession& session, std::string& statusXml) {
-  return Run("GetServicesXml", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+  return RunOnStore("GetServicesXml", std::string(), [&](GU::Status& status) REQUIRES(storeLock_) {
     if (!CheckSession(session, status, statusXml)) return std::string();
     return serviceManager_.GetServicesXml(statusXml);
   });
@@ -197,7 +220,7 @@ std::string ServerManagerProxy::GetServicesXml(const ManagementSession& session,
 template <typename Call>
 bool ServerManagerProxy::ForwardToStore(const char* operation, const ManagementSession& session, std::string& statusXml,
                                         Call call) {
-  return Run(operation, false, [&](GU::Status& status) REQUIRES(facadeLock_) {
+  return RunOnStore(operation, false, [&](GU::Status& status) REQUIRES(storeLock_) {
     return CheckSession(session, status, statusXml) && call(serviceManager_);
   });
 }

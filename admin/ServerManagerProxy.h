@@ -11,7 +11,8 @@
 // decides and changes files, never across the network: the calls to providers and the
 // operator's provider commands it decided on are made after the lock is released, in the order
 // decided (DeferredCalls), so a provider that does not answer holds no other management call.
-// Lock order: facadeLock_ before the core's locks (an operation may call into the
+// The service store has a lock of its own (storeLock_), as in cluster mode its reads and saves
+// go to the cluster store. Lock order: facadeLock_, storeLock_, then the core's locks (an operation may call into the
 // core); the core calls back into the facade only through IManagementInfo, whose two operations
 // take no facade lock (the not-running table and the sessions have locks of their own, always
 // taken last).
@@ -32,6 +33,7 @@
 #include "servercore/IProviderCalls.h"
 #include "servercore/IProviderLauncher.h"
 #include "servercore/IServer.h"
+#include "servercore/ServicesDocument.h"
 #include "util/CriticalSection.h"
 #include "util/ElementList.h"
 
@@ -98,8 +100,12 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   // it throws adds 901375 and answers `failure` without touching the status argument.
   template <typename Result, typename Body>
   Result Run(const char* operation, Result failure, Body body) EXCLUDES(facadeLock_);
-  // What the operation queued for the network, to be called once the lock is released.
-  DeferredCalls TakeNetworkCallsLocked() REQUIRES(facadeLock_);
+  // The same for a service operation, under the store's lock alone: in cluster mode the store
+  // talks to the cluster store, and a slow member holds no other management call.
+  template <typename Result, typename Body>
+  Result RunOnStore(const char* operation, Result failure, Body body) EXCLUDES(storeLock_, facadeLock_);
+  // 901375 for an operation that threw; the network calls it queued are dropped.
+  void RecordFatal(const char* operation) EXCLUDES(storeLock_, facadeLock_);
 
   // The service operations: the session checked, the call handed to the store.
   template <typename Call>
@@ -126,7 +132,8 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   IServer* server_ GUARDED_BY(facadeLock_) = nullptr;
   std::string serverEndpoint_ GUARDED_BY(facadeLock_);
   ServiceProviderManager providerManager_ GUARDED_BY(facadeLock_);
-  ServiceManager serviceManager_ GUARDED_BY(facadeLock_);
+  GeneralUtilityLib::ActiveCriticalSection storeLock_ ACQUIRED_AFTER(facadeLock_);
+  ServiceManager serviceManager_ GUARDED_BY(storeLock_);
   DeferredCalls deferred_ GUARDED_BY(facadeLock_);  // the facade's own calls (configuration refresh)
   // What the configuration file held at Init, with every update merged in.
   GeneralUtilityLib::ElementList configElements_ GUARDED_BY(facadeLock_);

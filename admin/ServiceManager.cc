@@ -4,8 +4,10 @@
 #include <set>
 
 #include "admin/AdminStatusCodes.h"
+#include "admin/ProviderFiles.h"
 #include "admin/StatusFailure.h"
 #include "servercore/RegistryKeyLess.h"
+#include "util/FileUtil.h"
 #include "util/TextUtil.h"
 #include "util/XmlDocument.h"
 
@@ -13,36 +15,54 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 namespace {
 
+// Enough for servers changing services at the same moment; a store that keeps changing under
+// us is reported rather than chased.
+constexpr int kAttempts = 5;
+
 std::string JoinWithSemicolons(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& name : names) text += name + ";";
   return text;
 }
 
-// The record whose Name equals name ignoring case, or null.
-Global::NameValueMap* FindByName(std::vector<Global::NameValueMap>& records, const std::string& name) {
-  for (Global::NameValueMap& record : records) {
-    if (GU::Equals(record.Get("Name"), name, true)) return &record;
+// The fields of the entry whose Name equals name ignoring case, or null.
+Global::NameValueMap* FindByName(ServiceEntries& entries, const std::string& name) {
+  for (ServiceEntry& entry : entries) {
+    if (GU::Equals(entry.fields.Get("Name"), name, true)) return &entry.fields;
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool ServiceManager::Init(const std::string& servicesFile, ServiceProviderManager* providers, IServer* server,
-                          IProviderCalls* calls) {
+bool ServiceManager::Init(const std::string& servicesFile, const std::string& providersFolder,
+                          IServicesCatalogue* catalogue, IServer* server, IProviderCalls* calls) {
   servicesFile_ = servicesFile;
-  providers_ = providers;
+  providersFolder_ = providersFolder;
   server_ = server;
-  catalogue_ = server != nullptr ? server->SharedCatalogue() : nullptr;
+  catalogue_ = catalogue;
   calls_ = ProviderServiceCalls(server, calls);
   return true;
+}
+
+template <typename Attempt>
+bool ServiceManager::Repeated(std::string& statusXml, Attempt attempt) {
+  const std::string given = statusXml;
+  for (int round = 1;; ++round) {
+    overtaken_ = false;
+    statusXml = given;
+    const bool done = attempt();
+    if (done || !overtaken_ || round == kAttempts) return done;
+  }
 }
 
 std::string ServiceManager::GetServicesXml(std::string& statusXml) {
   GU::Status status("ServiceManager.GetServicesXml");
   GU::XmlDocument document;
-  if (LoadServices(document, status) && document.SelectNode("//", 0)) {
+  std::string text;
+  const bool loaded = catalogue_ == nullptr ? document.LoadFile(servicesFile_)
+                                            : ReadText(text, status) && document.LoadXml(text);
+  if (loaded && document.SelectNode("//", 0)) {
     const std::string declaration = document.GetNodeText("");
     if (document.SelectNode("/Pictora", 0)) {
       return GU::Format("<?xml %s?>%s", declaration.c_str(), document.GetNodeXml().c_str());
@@ -55,67 +75,76 @@ std::string ServiceManager::GetServicesXml(std::string& statusXml) {
 }
 
 bool ServiceManager::UpdateServicesXml(const std::string& servicesXml, std::string& statusXml) {
-  GU::Status status("ServiceManager.UpdateServicesXml");
-  // A whole new text: saved over whatever version is current.
-  GU::XmlDocument current;
-  if (catalogue_ != nullptr && !LoadServices(current, status)) {
+  return Repeated(statusXml, [&] {
+    GU::Status status("ServiceManager.UpdateServicesXml");
+    // A whole new text: saved over whatever version is current.
+    std::string current;
+    if ((catalogue_ == nullptr || ReadText(current, status)) && SaveServicesXml(servicesXml, status)) return true;
     statusXml = status.ToXml();
     return false;
-  }
-  if (SaveServicesXml(servicesXml, status)) return true;
-  statusXml = status.ToXml();
-  return false;
+  });
 }
 
 bool ServiceManager::AddService(const std::string& source, const std::string& name, const std::string& properties,
                                 const std::string& providers, std::string& statusXml) {
-  GU::Status status("ServiceManager.AddService");
   if (name.empty()) return false;
-  ServiceRecords records;
-  if (!ReadRecords(records, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
+  return Repeated(statusXml, [&] { return AddServiceOnce(source, name, properties, providers, statusXml); });
+}
+
+bool ServiceManager::AddServiceOnce(const std::string& source, const std::string& name, const std::string& properties,
+                                    const std::string& providers, std::string& statusXml) {
+  GU::Status status("ServiceManager.AddService");
+  ServiceEntries entries;
+  if (!ReadEntries(entries, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
   Global::NameValueMap added;
   added["Name"] = NormalizeServiceName(name);
   added["Source"] = GU::Trim(source);
   added["State"] = "On";
   added["Properties"] = properties;
   added["ServiceProviders"] = providers;
-  Global::NameValueMap* existing = FindByName(records, added.Get("Name"));
-  if (existing == nullptr) {
-    // A new service starts switched off: no provider is told.
-    added["State"] = "Off";
-    records.push_back(added);
-  } else if (!GU::Equals(existing->Get("Source"), added.Get("Source"), true)) {
+  Global::NameValueMap* existing = FindByName(entries, added.Get("Name"));
+  if (existing != nullptr && !GU::Equals(existing->Get("Source"), added.Get("Source"), true)) {
     return Fail(status, kStoreNameClash,
                 GU::Format("Failed to add service '%s' with name '%s'.This service name '%s' is already in use by "
                            "service '%s",
                            added.Get("Source").c_str(), added.Get("Name").c_str(), added.Get("Name").c_str(),
                            existing->Get("Source").c_str()),
                 statusXml);
-  } else if (existing->Get("ServiceProviders").empty()) {
+  }
+  if (existing != nullptr && existing->Get("ServiceProviders").empty()) {
     return Fail(status, kStoreNameClash,
                 GU::Format("Failed to add service '%s' with name '%s'.It already exists on all the ServiceProviders",
                            added.Get("Source").c_str(), added.Get("Name").c_str()),
                 statusXml);
-  } else {
-    if (!providers.empty()) {
-      // The union, in byte order, each name followed by ";".
-      std::set<std::string> names;
-      for (const std::string& n : Expand(existing->Get("ServiceProviders"))) names.insert(n);
-      for (const std::string& n : Expand(providers)) names.insert(n);
-      added["ServiceProviders"] = JoinWithSemicolons({names.begin(), names.end()});
-    }
-    const Global::NameValueMap previous = *existing;
-    *existing = added;
-    if (!SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) {
-      statusXml = status.ToXml();
-      return false;
-    }
-    Update(previous, added);
-    return true;
   }
-  if (SaveRecords(records, kStoreServiceNotSaved, "Cannot save service xml.", status)) return true;
-  statusXml = status.ToXml();
-  return false;
+  if (existing == nullptr) {
+    // A new service starts switched off: no provider is told.
+    added["State"] = "Off";
+  } else if (!providers.empty()) {
+    // The union, in byte order, each name followed by ";".
+    std::set<std::string> names;
+    for (const std::string& n : Expand(existing->Get("ServiceProviders"))) names.insert(n);
+    for (const std::string& n : Expand(providers)) names.insert(n);
+    added["ServiceProviders"] = JoinWithSemicolons({names.begin(), names.end()});
+  }
+  GU::Status reasons;
+  if (!ServicesDocument::Fits(added, reasons)) {
+    status.Add(kStoreSaveFailed, "Failed to update service xml. The xml is invalid");
+    status.AddAll(reasons);
+    return Fail(status, kStoreServiceNotSaved, "Cannot save service xml.", statusXml);
+  }
+  const Global::NameValueMap previous = existing != nullptr ? *existing : Global::NameValueMap();
+  if (existing == nullptr) {
+    entries.push_back({added, {}});
+  } else {
+    *existing = added;
+  }
+  if (!SaveEntries(entries, kStoreServiceNotSaved, "Cannot save service xml.", status)) {
+    statusXml = status.ToXml();
+    return false;
+  }
+  if (!previous.Empty()) Update(previous, added);
+  return true;
 }
 
 void ServiceManager::Update(const Global::NameValueMap& from, const Global::NameValueMap& to) {
@@ -144,30 +173,35 @@ void ServiceManager::Update(const Global::NameValueMap& from, const Global::Name
 }
 
 bool ServiceManager::RemoveService(const std::string& name, const std::string& providers, std::string& statusXml) {
+  return Repeated(statusXml, [&] { return RemoveServiceOnce(name, providers, statusXml); });
+}
+
+bool ServiceManager::RemoveServiceOnce(const std::string& name, const std::string& providers, std::string& statusXml) {
   GU::Status status("ServiceManager.RemoveService");
-  ServiceRecords records;
-  if (!ReadRecords(records, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
+  ServiceEntries entries;
+  if (!ReadEntries(entries, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
   const std::string normal = NormalizeServiceName(name);
-  auto record = std::find_if(records.begin(), records.end(),
-                             [&](const Global::NameValueMap& r) { return RegistryKeyEquals(r.Get("Name"), normal); });
-  if (record == records.end()) {
+  auto entry = std::find_if(entries.begin(), entries.end(),
+                            [&](const ServiceEntry& e) { return RegistryKeyEquals(e.fields.Get("Name"), normal); });
+  if (entry == entries.end()) {
     status.Add(kStoreNotFound, GU::Format("The service '%s' was not found", normal.c_str()));
     status.AddXml(statusXml);
     return Fail(status, kStoreNotFound, "Cannot remove service implementation.", statusXml);
   }
   const std::vector<std::string> leaving = Expand(providers);
-  std::vector<std::string> remaining = Expand(record->Get("ServiceProviders"));
+  Global::NameValueMap& record = entry->fields;
+  std::vector<std::string> remaining = Expand(record.Get("ServiceProviders"));
   for (const std::string& provider : leaving) {
     auto entry = std::find(remaining.begin(), remaining.end(), provider);
     if (entry != remaining.end()) remaining.erase(entry);
   }
-  const std::string serviceName = record->Get("Name");
+  const std::string serviceName = record.Get("Name");
   if (remaining.empty()) {
-    records.erase(record);
+    entries.erase(entry);
   } else {
-    (*record)["ServiceProviders"] = GU::Join(remaining, ";");
+    record["ServiceProviders"] = GU::Join(remaining, ";");
   }
-  if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services xml.", status)) {
+  if (!SaveEntries(entries, kStoreServicesNotSaved, "Cannot save services xml.", status)) {
     statusXml = status.ToXml();
     return false;
   }
@@ -190,10 +224,14 @@ bool ServiceManager::StopService(const std::string& name, std::string& statusXml
 }
 
 bool ServiceManager::SetState(const std::string& name, bool on, std::string& statusXml) {
+  return Repeated(statusXml, [&] { return SetStateOnce(name, on, statusXml); });
+}
+
+bool ServiceManager::SetStateOnce(const std::string& name, bool on, std::string& statusXml) {
   GU::Status status(on ? "ServiceManager.StartService" : "ServiceManager.StopService");
-  ServiceRecords records;
-  if (!ReadRecords(records, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
-  Global::NameValueMap* record = FindByName(records, name);
+  ServiceEntries entries;
+  if (!ReadEntries(entries, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
+  Global::NameValueMap* record = FindByName(entries, name);
   if (record == nullptr) {
     return Fail(status, kStoreNoSuchService,
                 GU::Format(on ? "Failed to start service. Service '%s' does not exist on the server."
@@ -203,7 +241,7 @@ bool ServiceManager::SetState(const std::string& name, bool on, std::string& sta
   }
   (*record)["State"] = on ? "On" : "Off";
   const Global::NameValueMap changed = *record;
-  if (!SaveRecords(records, kStoreServicesNotSaved, "Cannot save services as an xml.", status)) {
+  if (!SaveEntries(entries, kStoreServicesNotSaved, "Cannot save services as an xml.", status)) {
     statusXml = status.ToXml();
     return false;
   }
@@ -219,9 +257,9 @@ bool ServiceManager::SetState(const std::string& name, bool on, std::string& sta
 
 bool ServiceManager::RefreshService(const std::string& name, std::string& statusXml) {
   GU::Status status("ServiceManager.RefreshService");
-  ServiceRecords records;
-  if (!ReadRecords(records, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
-  const Global::NameValueMap* record = FindByName(records, name);
+  ServiceEntries entries;
+  if (!ReadEntries(entries, status)) return Fail(status, kStoreNoMap, "Cannot get service map.", statusXml);
+  const Global::NameValueMap* record = FindByName(entries, name);
   if (record == nullptr) {
     return Fail(status, kStoreNoSuchService,
                 GU::Format("Failed to refresh service. Service '%s' does not exist on the server.", name.c_str()),
@@ -239,39 +277,31 @@ bool ServiceManager::RefreshAllServices(std::string&) {
   return true;
 }
 
-bool ServiceManager::LoadServices(GU::XmlDocument& document, GU::Status& status) {
-  if (catalogue_ == nullptr) return document.LoadFile(servicesFile_);
-  std::string text;
+bool ServiceManager::ReadText(std::string& text, GU::Status& status) {
+  if (catalogue_ == nullptr) return GU::ReadFile(servicesFile_, text);
   std::string error;
-  if (catalogue_->Read(text, catalogueVersion_, error) != IServicesCatalogue::Outcome::kDone) {
-    status.Add(kStoreReadFailed, "The cluster store is unreachable; the services cannot be read (" + error + ")");
-    return false;
-  }
-  return document.LoadXml(text);
+  if (catalogue_->Read(text, catalogueVersion_, error) == IServicesCatalogue::Outcome::kDone) return true;
+  status.Add(kStoreReadFailed, "The cluster store is unreachable; the services cannot be read (" + error + ")");
+  return false;
 }
 
-bool ServiceManager::ReadRecords(ServiceRecords& records, GU::Status& status) {
-  GU::XmlDocument document;
-  if (!LoadServices(document, status)) {
-    status.AddAll(document.GetStatus());
-    return false;
-  }
-  const long count = document.CountChildren("//Services");
-  for (long i = 0; i < count; ++i) {
-    if (!document.SelectNode("//Services/*", static_cast<std::size_t>(i))) continue;
-    Global::NameValueMap record;
-    if (record.LoadXml(document.GetNodeXml(), "//Service") != 0) records.push_back(std::move(record));
-  }
-  return true;
+bool ServiceManager::ReadEntries(ServiceEntries& entries, GU::Status& status) {
+  if (catalogue_ == nullptr) return ServicesDocument::Read(servicesFile_, entries, status);
+  std::string text;
+  return ReadText(text, status) && ServicesDocument::Parse(text, entries, status);
 }
 
-bool ServiceManager::SaveRecords(const ServiceRecords& records, std::uint32_t failureCode, const char* failureMessage,
+bool ServiceManager::SaveEntries(const ServiceEntries& entries, std::uint32_t failureCode, const char* failureMessage,
                                  GU::Status& status) {
-  std::string text = "<?xml version=\"1.0\" standalone=\"yes\"?>\n<Pictora><Server><Services>\n";
-  for (const Global::NameValueMap& record : records) text += record.ToXmlString("Service") + "\n";
-  text += "</Services></Server></Pictora>\n";
-  if (SaveServicesXml(text, status)) return true;
+  if (SaveText(ServicesDocument::Render(entries), status)) return true;
   status.Add(failureCode, failureMessage);
+  return false;
+}
+
+bool ServiceManager::SaveText(const std::string& text, GU::Status& status) {
+  if (catalogue_ != nullptr) return SaveToCatalogue(text, status);
+  if (GU::WriteFileAtomically(servicesFile_, text)) return true;
+  status.Add(kStoreSaveFailed, GU::Format("Failed to save xml to file: '%s'", servicesFile_.c_str()));
   return false;
 }
 
@@ -304,6 +334,7 @@ bool ServiceManager::SaveToCatalogue(const std::string& text, GU::Status& status
     case IServicesCatalogue::Outcome::kDone:
       return true;
     case IServicesCatalogue::Outcome::kChanged:
+      overtaken_ = true;
       status.Add(kStoreSaveFailed,
                  "The services were changed on another server of the cluster meanwhile; nothing "
                  "was saved");
@@ -317,9 +348,9 @@ bool ServiceManager::SaveToCatalogue(const std::string& text, GU::Status& status
 
 std::vector<std::string> ServiceManager::Expand(const std::string& providers) const {
   std::vector<std::string> names = GU::Tokenize(providers, ";");
-  if (!names.empty() || providers_ == nullptr) return names;
+  if (!names.empty() || providersFolder_.empty()) return names;
   std::string error;
-  providers_->ProviderNames(names, error);
+  ListProviderNames(providersFolder_, names, error);
   return names;
 }
 

@@ -8,29 +8,32 @@
 // ServiceProviders (names followed by ";"; empty: every configured provider).
 //
 // With several servers sharing one catalogue (cluster mode) the records are read from it and
-// saved over the version read: a change another server saved meanwhile fails the operation
-// rather than being undone by it.
+// saved over the version read: when another server saved first, the operation starts again from
+// a fresh read (a few times) rather than undo that change.
 //
 // Every operation starts a status record of its own and writes it as status XML into its status
-// argument when it fails. Not thread-safe: the management facade serialises it.
+// argument when it fails. Not thread-safe: the management facade serialises it (with a lock of
+// its own, so that a slow cluster store holds only the service operations).
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "admin/ProviderServiceCalls.h"
-#include "admin/ServiceProviderManager.h"
 #include "global/NameValueMap.h"
 #include "global/Object.h"
 #include "servercore/IServer.h"
+#include "servercore/ServicesDocument.h"
 #include "util/Status.h"
-#include "util/XmlDocument.h"
 
 namespace Korvane::Pictora::ServerCore {
 
 class ServiceManager : public Global::Object {
  public:
-  bool Init(const std::string& servicesFile, ServiceProviderManager* providers, IServer* server, IProviderCalls* calls);
+  // providersFolder: where the provider configuration files are, for the services meant for
+  // every configured provider. catalogue: the cluster's shared one, or null for the file.
+  bool Init(const std::string& servicesFile, const std::string& providersFolder, IServicesCatalogue* catalogue,
+            IServer* server, IProviderCalls* calls);
 
   // "<?xml ...?>" and the file's Pictora element; empty text (and status) when it cannot be read.
   std::string GetServicesXml(std::string& status);
@@ -51,25 +54,36 @@ class ServiceManager : public Global::Object {
   DeferredCalls TakeProviderCalls() { return calls_.Take(); }
 
  private:
-  using ServiceRecords = std::vector<Global::NameValueMap>;
-
-  // The file, or the shared catalogue (whose version is kept for the save that follows).
-  bool LoadServices(GeneralUtilityLib::XmlDocument& document, GeneralUtilityLib::Status& status);
-  bool ReadRecords(ServiceRecords& records, GeneralUtilityLib::Status& status);
-  bool SaveRecords(const ServiceRecords& records, std::uint32_t failureCode, const char* failureMessage,
+  // Runs one attempt of a change, again while the cluster store says another server saved first;
+  // statusXml is as the caller gave it at each attempt.
+  template <typename Attempt>
+  bool Repeated(std::string& statusXml, Attempt attempt);
+  // The text of the file, or of the shared catalogue (whose version is kept for the save).
+  bool ReadText(std::string& text, GeneralUtilityLib::Status& status);
+  bool ReadEntries(ServiceEntries& entries, GeneralUtilityLib::Status& status);
+  bool SaveEntries(const ServiceEntries& entries, std::uint32_t failureCode, const char* failureMessage,
                    GeneralUtilityLib::Status& status);
+  // A whole text from a manager: checked to be a document, saved in the document layer's form.
   bool SaveServicesXml(const std::string& text, GeneralUtilityLib::Status& status);
+  // Writes a whole services text over the file or the catalogue.
+  bool SaveText(const std::string& text, GeneralUtilityLib::Status& status);
   bool SaveToCatalogue(const std::string& text, GeneralUtilityLib::Status& status);
   // The names of a provider list; every configured provider for an empty one.
   std::vector<std::string> Expand(const std::string& providers) const;
   // Starts or stops a service on the providers its new record adds or drops.
   void Update(const Global::NameValueMap& from, const Global::NameValueMap& to);
   bool SetState(const std::string& name, bool on, std::string& statusXml);
+  // One attempt of each change.
+  bool AddServiceOnce(const std::string& source, const std::string& name, const std::string& properties,
+                      const std::string& providers, std::string& statusXml);
+  bool RemoveServiceOnce(const std::string& name, const std::string& providers, std::string& statusXml);
+  bool SetStateOnce(const std::string& name, bool on, std::string& statusXml);
 
   std::string servicesFile_;
+  std::string providersFolder_;
   IServicesCatalogue* catalogue_ = nullptr;  // cluster mode only
   std::int64_t catalogueVersion_ = 0;        // of the last read
-  ServiceProviderManager* providers_ = nullptr;
+  bool overtaken_ = false;                   // the last save lost to another server's
   IServer* server_ = nullptr;
   ProviderServiceCalls calls_{nullptr, nullptr};
 };

@@ -87,6 +87,66 @@ TEST_F(AdminTest, RemovingAServiceFromAProviderThatCannotBeToldDropsItFromTheReg
   EXPECT_EQ(server_->GetServices("A"), "<Pictora>\n</Pictora>\n");
 }
 
+TEST_F(AdminTest, TheStoreReadsNamesInNormalFormAndNeverWritesAFileItCannotReadBack) {
+  WriteServices("<Service><Name> a \\ b </Name><Source>s</Source></Service>\n");
+  EXPECT_FALSE(facade_->AddService(facade_->FindSession(session_), "s", "A/B", "", "B", status_));
+  EXPECT_THAT(status_, HasSubstr("It already exists on all the ServiceProviders"));
+
+  // Properties that would nest the file deeper than any reader takes are refused, file untouched.
+  const std::string before = ReadFile(ServerFolder() + "Pictora.Services");
+  std::string deep;
+  for (int i = 0; i < 252; ++i) deep = "<p>" + deep + "</p>";
+  EXPECT_FALSE(facade_->AddService(facade_->FindSession(session_), "s2", "Deep", deep, "", status_));
+  EXPECT_THAT(status_, HasSubstr("nested more than 256 levels"));
+  EXPECT_EQ(ReadFile(ServerFolder() + "Pictora.Services"), before);
+  deep = deep.substr(3, deep.size() - 7);
+  EXPECT_TRUE(facade_->AddService(facade_->FindSession(session_), "s2", "Deep", deep, "", status_)) << status_;
+  EXPECT_THAT(facade_->GetServicesXml(facade_->FindSession(session_), status_), HasSubstr("<Name>Deep</Name>"));
+}
+
+// A catalogue shared with other servers, which save between this server's read and its save
+// `overtakings` times.
+class SharedCatalogue : public IServicesCatalogue {
+ public:
+  explicit SharedCatalogue(int overtakings) : overtakings_(overtakings) {}
+  Outcome Read(std::string& text, std::int64_t& version, std::string&) override {
+    text = text_;
+    version = version_;
+    if (overtakings_-- > 0) {
+      text_.insert(text_.find("</Services>"), "<Service><Name>Other" + std::to_string(version_) + "</Name></Service>");
+      ++version_;
+    }
+    return Outcome::kDone;
+  }
+  Outcome Save(const std::string& text, std::int64_t version, std::string&) override {
+    if (version != version_) return Outcome::kChanged;
+    text_ = text;
+    ++version_;
+    return Outcome::kDone;
+  }
+  std::string text_ = ServicesDocument::EmptyText();
+
+ private:
+  int overtakings_;
+  std::int64_t version_ = 1;
+};
+
+TEST(ServiceStoreTest, AChangeOvertakenInTheClusterIsMadeAgainOnTheNewerServices) {
+  SharedCatalogue shared(2);
+  ServiceManager store;
+  store.Init("", "", &shared, nullptr, nullptr);
+  std::string status;
+  ASSERT_TRUE(store.AddService("src", "Mine", "", "P", status)) << status;
+  EXPECT_EQ(status, "");
+  EXPECT_THAT(shared.text_, ::testing::AllOf(HasSubstr("<Name>Other1</Name>"), HasSubstr("<Name>Other2</Name>"),
+                                             HasSubstr("<Name>Mine</Name>")));
+
+  SharedCatalogue busy(100);
+  store.Init("", "", &busy, nullptr, nullptr);
+  EXPECT_FALSE(store.AddService("src", "Mine", "", "P", status));
+  EXPECT_THAT(status, HasSubstr("changed on another server of the cluster meanwhile"));
+}
+
 // A provider that takes a start command and answers only when released.
 class HangingProviderCalls : public FakeProviderCalls {
  public:
