@@ -2,7 +2,6 @@
 
 #include "global/IReporter.h"
 #include "interfaces/ServerProcedureShapes.h"
-#include "util/Status.h"
 #include "util/TextUtil.h"
 
 namespace Korvane::Pictora::Rpc {
@@ -23,11 +22,22 @@ std::string Quoted(const std::string& value) {
   return "'" + clean + "'";
 }
 
+// The first item's ID as the server's own status XML writes it (six hexadecimal digits), read
+// off the text: the ID comes before any of the item's caller-supplied text.
+std::string FirstId(std::string_view statusXml) {
+  constexpr std::string_view kOpen = "<ID>", kClose = "</ID>";
+  const std::size_t begin = statusXml.find(kOpen);
+  const std::size_t end = begin == std::string_view::npos ? begin : statusXml.find(kClose, begin);
+  if (end == std::string_view::npos) return {};
+  const std::string_view id = statusXml.substr(begin + kOpen.size(), end - begin - kOpen.size());
+  const bool hex = !id.empty() && id.size() <= 8 && id.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+  return hex && id.find_first_not_of('0') != std::string_view::npos ? std::string(id) : std::string();
+}
+
 std::string Outcome(const ManagementCall& call) {
   if (call.ok) return "ok";
-  GU::Status status;
-  if (!status.AddXml(call.statusXml) || status.Count() == 0 || status.GetItem(0).id == 0) return "refused";
-  return GU::Format("refused %06X", status.GetItem(0).id);
+  const std::string id = FirstId(call.statusXml);
+  return id.empty() ? "refused" : "refused " + id;
 }
 
 }  // namespace
