@@ -189,14 +189,22 @@ bool ServerManagerProxy::CloseSession(const ManagementSession& session, std::str
 
 std::string ServerManagerProxy::GetServerInfo(const CallerIdentity& caller, const ManagementSession& session,
                                               std::string& statusXml) {
-  return Run("GetServerInfo", std::string(), [&](GU::Status& status) REQUIRES(facadeLock_) {
+  IServer* server = nullptr;
+  const bool allowed = Run("GetServerInfo", false, [&](GU::Status& status) REQUIRES(facadeLock_) {
     if (server_ == nullptr) {
-      Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
-      return std::string();
+      return Fail(status, kFacadeNotInitialized, "The ServerManagerProxy has not been initialized.", statusXml);
     }
-    if (!CheckSession(session, status, statusXml)) return std::string();
-    return server_->GetInfo(caller, "ServerManager", statusXml);
+    server = server_;
+    return CheckSession(session, status, statusXml);
   });
+  if (!allowed) return std::string();
+  // The report asks every running provider for its information: not under the facade's lock.
+  try {
+    return server->GetInfo(caller, "ServerManager", statusXml);
+  } catch (...) {
+    RecordFatal("GetServerInfo");
+    return std::string();
+  }
 }
 
 std::string ServerManagerProxy::GetServiceProvidersInfo(const ManagementSession& session, std::string& statusXml) {
