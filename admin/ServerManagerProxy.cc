@@ -10,6 +10,7 @@
 #include "global/MachineIdentity.h"
 #include "global/NameValueMap.h"
 #include "servercore/AllowList.h"
+#include "servercore/ConfigurationFile.h"
 #include "servercore/SafeNames.h"
 #include "servercore/StatusCodes.h"
 #include "util/FileUtil.h"
@@ -131,10 +132,8 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
 }
 
 bool ServerManagerProxy::SaveConfigurationLocked(GU::Status& status) {
-  configElements_["LicenseManager"] = GU::ListToXml(allowListElements_);
   const std::string text =
-      GU::Format("%s\n<Pictora>\n%s\n<Server><Config>%s</Config></Server></Pictora>", xmlDeclaration_.c_str(),
-                 extraDefinitions_.c_str(), GU::ListToXml(configElements_).c_str());
+      ConfigurationText(xmlDeclaration_, extraDefinitions_, configElements_, allowListElements_);
   GU::XmlDocument document;
   if (!document.LoadXml(text)) {
     status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");

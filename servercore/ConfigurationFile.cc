@@ -48,6 +48,27 @@ bool Save(GU::XmlDocument& document, const std::string& path, std::string& saveE
 
 }  // namespace
 
+std::string ConfigurationText(const std::string& declaration, const std::string& definitions,
+                              const GU::ElementList& config, const GU::ElementList& allowLists) {
+  constexpr const char* kAllowLists = "LicenseManager";
+  const auto allowListsElement = [&](const std::string& name) {
+    return "<" + name + ">" + GU::ListToXml(allowLists) + "</" + name + ">\n";
+  };
+  std::string values;
+  for (const GU::ElementList::Pair& pair : config.Pairs()) {
+    if (GU::Equals(pair.first, kAllowLists, true)) {
+      values += allowListsElement(pair.first);
+      continue;
+    }
+    GU::ElementList one;
+    one[pair.first] = pair.second;
+    values += GU::ListToXml(one);
+  }
+  if (!config.Contains(kAllowLists)) values += allowListsElement(kAllowLists);
+  return GU::Format("%s\n<Pictora>\n%s\n<Server><Config>%s</Config></Server></Pictora>", declaration.c_str(),
+                    definitions.c_str(), values.c_str());
+}
+
 void ConfigurationFile::Open(const std::string& serverFolder, std::string& saveError) {
   // Without a Server folder there is no place for the file: the configuration then fails to
   // read instead of landing in the working directory.
@@ -71,10 +92,9 @@ void ConfigurationFile::ApplyEndpoint(const std::string& endpoint, std::string& 
   const std::string declaration = document.GetNodeXml();
   if (!document.SelectNode("//Pictora/X_DEF", 0)) return;
   const std::string definitions = document.GetNodeXml();
-  config["LicenseManager"] = GU::ListToXml(licenseManager);
-  const std::string text = GU::Format("%s\n<Pictora>\n%s\n<Server><Config>%s</Config></Server></Pictora>",
-                                      declaration.c_str(), definitions.c_str(), GU::ListToXml(config).c_str());
-  if (document.LoadXml(text)) Save(document, path_, saveError);
+  if (document.LoadXml(ConfigurationText(declaration, definitions, config, licenseManager))) {
+    Save(document, path_, saveError);
+  }
 }
 
 bool ConfigurationFile::Load(GU::XmlDocument& document, GU::Status& status) const {

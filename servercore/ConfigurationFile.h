@@ -16,6 +16,13 @@
 
 namespace Korvane::Pictora::ServerCore {
 
+// The file's text: the declaration's markup, the definitions' (X_DEF) markup, and the Config values
+// written as texts, with the allow lists as the LicenseManager element in its place (at the end
+// when config has none).
+std::string ConfigurationText(const std::string& declaration, const std::string& definitions,
+                              const GeneralUtilityLib::ElementList& config,
+                              const GeneralUtilityLib::ElementList& allowLists);
+
 class ConfigurationFile {
  public:
   // serverFolder ends in "/"; empty when there is no Server folder, and then so is Path().

@@ -1,8 +1,27 @@
 #include "util/ElementList.h"
 
+#include "util/Status.h"
 #include "util/TextUtil.h"
 
 namespace Korvane::Pictora::GeneralUtilityLib {
+namespace {
+
+// Escaped as the XML layer escapes text, and further what a parser would not give back as it
+// was: a carriage return (read back as a line feed) and a value of white space alone (dropped).
+void AppendValue(std::string& xml, std::string_view value) {
+  value = value.substr(0, value.find('\0'));
+  const bool blank = !value.empty() && value.find_first_not_of(" \t\n\r") == std::string_view::npos;
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (!blank && value[i] != '\r') continue;
+    AppendEscapedXmlText(xml, value.substr(plain, i - plain));
+    xml += "&#" + std::to_string(static_cast<unsigned char>(value[i])) + ";";
+    plain = i + 1;
+  }
+  AppendEscapedXmlText(xml, value.substr(plain));
+}
+
+}  // namespace
 
 std::string& ElementList::operator[](std::string_view name) {
   const auto found = FindPair(name);
@@ -70,7 +89,8 @@ std::vector<ElementList::Pair>::const_iterator ElementList::FindPair(std::string
 std::string ListToXml(const ElementList& list, std::string_view indent) {
   std::string xml;
   for (const ElementList::Pair& pair : list.Pairs()) {
-    xml.append(indent).append("<").append(pair.first).append(">").append(pair.second);
+    xml.append(indent).append("<").append(pair.first).append(">");
+    AppendValue(xml, pair.second);
     xml.append("</").append(pair.first).append(">\n");
   }
   return xml;

@@ -50,7 +50,8 @@ class ElementList {
   NameIndex index_;
 };
 
-// indent + "<name>value</name>\n" for every pair in order; values are written as they stand.
+// indent + "<name>value</name>\n" for every pair in order; values are texts, written escaped, so
+// that no value (one a peer sent, say) can add or close an element.
 std::string ListToXml(const ElementList& list, std::string_view indent = {});
 
 }  // namespace Korvane::Pictora::GeneralUtilityLib

@@ -209,12 +209,15 @@ TEST_F(AdminTest, ProviderFiles) {
 TEST_F(AdminTest, ConfigurationUpdatesMergeIntoWhatTheFacadeHolds) {
   ASSERT_TRUE(facade_->UpdateServerConfigXml(
       facade_->FindSession(session_),
-      "<Pictora><Server><Config><CreateLogs></CreateLogs><Extra>1</Extra></Config></Server></Pictora>", status_))
+      "<Pictora><Server><Config><CreateLogs></CreateLogs><Extra>1&lt;/Extra&gt;&lt;LogsFolder&gt;/tmp/x&lt;/LogsFolder"
+      "&gt;</Extra></Config></Server></Pictora>",
+      status_))
       << status_;
   const std::string saved = ReadFile(ServerFolder() + "Pictora.PTSConfig");
+  // A value is written back as the text it was, never as markup.
+  EXPECT_THAT(saved, HasSubstr("<Extra>1&lt;/Extra&gt;&lt;LogsFolder&gt;/tmp/x&lt;/LogsFolder&gt;</Extra>"));
   EXPECT_THAT(saved, HasSubstr("<Endpoint>4000</Endpoint>"));  // omitted: kept
   EXPECT_THAT(saved, HasSubstr("<CreateLogs></CreateLogs>"));   // empty: stored empty
-  EXPECT_THAT(saved, HasSubstr("<Extra>1</Extra>"));
   EXPECT_THAT(saved, HasSubstr("<X_DEF><XAD_Path>x</XAD_Path></X_DEF>"));
 
   ServerManagerProxy uninitialised(&calls_);

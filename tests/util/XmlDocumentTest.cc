@@ -172,7 +172,7 @@ TEST(ElementListTest, MergeAndXml) {
   source["A"] = "1";
   source["B"] = "";
   list.Merge(source, true, "X_");
-  EXPECT_EQ(list.ToXml("Config"), "<Config><x_a>1</x_a>\n<B>a&b</B>\n</Config>");  // unescaped
+  EXPECT_EQ(list.ToXml("Config"), "<Config><x_a>1</x_a>\n<B>a&amp;b</B>\n</Config>");
 }
 
 TEST(ElementListTest, NodesToListLaterNodeOverwrites) {
