@@ -21,12 +21,15 @@
 
 namespace Korvane::Pictora::ServerCore {
 
-// The leader's lease, how often it is renewed (and the store's quorum proven), and the pause
-// before a broken stream is opened again.
+// The leader's lease, how often it is renewed (and the store's quorum proven), the pause before
+// a broken stream is opened again, and how long a change this server stored may take to arrive
+// on the stream before the registry is read whole instead, and then that read.
 struct ClusterTiming {
   int leaseSeconds = 3;
   std::chrono::milliseconds renewal{1000};
   std::chrono::milliseconds retry{500};
+  std::chrono::milliseconds arrival{2000};
+  std::chrono::milliseconds catchUp{5000};
 };
 
 class ClusterReplica {
@@ -52,6 +55,10 @@ class ClusterReplica {
 
   // Waits until the changes up to revision have been handed to the core; false on timeout.
   bool WaitApplied(std::int64_t revision, std::chrono::milliseconds timeout);
+  // As WaitApplied, but when the stream does not bring revision in time (its member may be cut
+  // off and not know it yet) the registry is read whole from a member of the majority; false
+  // when that too fails.
+  bool Arrived(std::int64_t revision);
   std::int64_t AppliedRevision() const;
 
   bool Reachable() const;
@@ -84,6 +91,7 @@ class ClusterReplica {
   mutable GeneralUtilityLib::ActiveCriticalSection section_;
   GeneralUtilityLib::SectionCondition changed_;
   bool stopping_ GUARDED_BY(section_) = false;
+  bool readWhole_ GUARDED_BY(section_) = false;  // Arrived asks the follower for a full read
   std::int64_t applied_ GUARDED_BY(section_) = 0;  // 0: nothing read yet
   bool reachable_ GUARDED_BY(section_) = true;
   bool leading_ GUARDED_BY(section_) = false;
