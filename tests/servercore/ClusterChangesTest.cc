@@ -2,33 +2,45 @@
 // changes read from the store become registry changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "servercore/ClusterRegistryChanges.h"
 #include "servercore/StatusCodes.h"
 
 namespace Korvane::Pictora::ServerCore {
 namespace {
 
-// A store whose provider record is `stored` and whose every commit ends with `outcome`.
+// A store whose provider record is `stored`, whose every commit ends with `outcome` (a write
+// moves its revision on), whose whole reads answer while `readable`, and whose stream never
+// says a word (as on a member cut off from its peers).
 class ScriptedStore : public IClusterStore {
  public:
   std::optional<Entry> stored = Entry{"/p/providers/alpha", "", 1, 1};
   Outcome outcome = Outcome::kDone;
   int commits = 0;
-  bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t&, std::string&) override { return false; }
+  std::atomic<bool> readable = true;
+  std::atomic<std::int64_t> revision = 3;
+  bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t& read, std::string&) override {
+    read = revision;
+    return readable;
+  }
   bool Read(const std::string&, std::optional<Entry>& entry, std::string&) override {
     entry = stored;
     return true;
   }
-  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t&,
+  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t& written,
                  std::string& error) override {
+    written = ++revision;
     error = "no quorum";
     ++commits;
     return outcome;
   }
   bool GrantLease(int, std::int64_t&, std::string&) override { return false; }
   bool KeepAlive(std::int64_t, std::string&) override { return false; }
-  StreamEnd Watch(const std::string&, std::int64_t, const OnChanges&, const std::function<bool()>&,
+  StreamEnd Watch(const std::string&, std::int64_t, const OnChanges&, const std::function<bool()>& shouldStop,
                   std::string&) override {
+    while (!shouldStop()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return StreamEnd::kStopped;
   }
 };
@@ -50,6 +62,30 @@ TEST(ClusterChangesTest, StoreAnswersBecomeRefusals) {
   GeneralUtilityLib::Status next;
   EXPECT_FALSE(changes.Accepting(next));
   EXPECT_EQ(next.GetItem(0).id, kStatusClusterUnreachable);
+}
+
+// The stream brings nothing: this server's stored change is read back whole from the store
+// before the caller hears of a success, and when that fails too the caller is refused.
+TEST(ClusterChangesTest, AcknowledgedOnlyOnceReadBackHere) {
+  ScriptedStore store;
+  int wholeReads = 0;
+  ClusterReplica::Handlers handlers{[](auto&) {}, [&](auto&) { ++wholeReads; }, [](auto&) {}};
+  const ClusterTiming quick{3, std::chrono::seconds(60), std::chrono::milliseconds(10), std::chrono::milliseconds(20),
+                            std::chrono::milliseconds(300)};
+  ClusterRegistryChanges changes(store, "/p/", "me", handlers, quick);
+  std::vector<IClusterStore::Entry> entries;
+  std::string error;
+  ASSERT_TRUE(changes.Replica().ReadInitial(entries, error));
+  changes.Replica().Start();
+  RegistryChange remove = RegistryChange::Provider(RegistryChange::Kind::kRemoveProvider, "Alpha");
+  GeneralUtilityLib::Status status;
+  EXPECT_EQ(changes.Land(remove, status), ChangeOutcome::kDone);
+  EXPECT_EQ(wholeReads, 1);
+  EXPECT_EQ(changes.Replica().AppliedRevision(), 4);
+  store.readable = false;
+  EXPECT_EQ(changes.Land(remove, status), ChangeOutcome::kRefused);
+  EXPECT_EQ(status.GetItem(0).id, kStatusClusterUnreachable);
+  changes.Replica().Stop();
 }
 
 TEST(ClusterChangesTest, StoreChangesNameProvidersAsTheyRegistered) {
