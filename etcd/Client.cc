@@ -63,9 +63,13 @@ std::string ReplyError(const Json& reply) {
 
 // A member without a leader refuses at once (and ends a watch it holds) rather than waiting for
 // one: its reads would be stale and its writes would time out.
-std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> LeaderRequired() {
-  return {curl_slist_append(nullptr, "Grpc-Metadata-hasleader: true"), &curl_slist_free_all};
+std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> LeaderRequired(bool required) {
+  return {required ? curl_slist_append(nullptr, "Grpc-Metadata-hasleader: true") : nullptr, &curl_slist_free_all};
 }
+
+// While every member refuses at once (an election, after a member rejoined), how long to wait
+// before asking them again.
+constexpr std::chrono::milliseconds kElectionPause{100};
 
 // How much of a member's refusal goes into an error line.
 constexpr std::size_t kMaxQuotedReply = 512;
@@ -88,7 +92,7 @@ Client::Client(std::vector<std::string> endpoints, std::chrono::milliseconds req
     : endpoints_(std::move(endpoints)), requestTimeout_(requestTimeout) {}
 
 bool Client::PostTo(std::size_t member, const std::string& path, const std::string& body, std::string& reply,
-                    std::string& error) {
+                    std::string& error, bool leaderRequired) {
   CURL* curl = ThreadHandle();
   const std::string url = endpoints_[member] + path;
   reply.clear();
@@ -97,7 +101,7 @@ bool Client::PostTo(std::size_t member, const std::string& path, const std::stri
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-  const auto headers = LeaderRequired();
+  const auto headers = LeaderRequired(leaderRequired);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
@@ -117,15 +121,19 @@ bool Client::Post(const std::string& path, const std::string& body, std::string&
     error = "no cluster store member is configured";
     return false;
   }
-  const std::size_t first = preferred_.load();
-  for (std::size_t i = 0; i < endpoints_.size(); ++i) {
-    const std::size_t member = (first + i) % endpoints_.size();
-    if (PostTo(member, path, body, reply, error)) {
-      preferred_ = member;
-      return true;
+  const auto deadline = std::chrono::steady_clock::now() + requestTimeout_;
+  for (;;) {
+    const std::size_t first = preferred_.load();
+    for (std::size_t i = 0; i < endpoints_.size(); ++i) {
+      const std::size_t member = (first + i) % endpoints_.size();
+      if (PostTo(member, path, body, reply, error, true)) {
+        preferred_ = member;
+        return true;
+      }
     }
+    if (std::chrono::steady_clock::now() + kElectionPause >= deadline) return false;
+    std::this_thread::sleep_for(kElectionPause);
   }
-  return false;
 }
 
 bool Client::Revision(std::optional<std::size_t> member, std::int64_t& revision, std::string& error) {
@@ -133,7 +141,8 @@ bool Client::Revision(std::optional<std::size_t> member, std::int64_t& revision,
   Json body = {{"key", Base64Encode(std::string(1, '\0'))}, {"count_only", true}};
   if (member) body["serializable"] = true;
   std::string text;
-  if (!(member ? PostTo(*member, "/v3/kv/range", body.dump(), text, error)
+  // A member's own revision, leader or not: one without a leader falls behind by that measure.
+  if (!(member ? PostTo(*member, "/v3/kv/range", body.dump(), text, error, false)
                : Post("/v3/kv/range", body.dump(), text, error))) {
     return false;
   }
@@ -336,7 +345,7 @@ WatchEnd Client::Watch(const std::string& prefix, std::int64_t fromRevision,
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WatchData);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &stream);
-  const auto headers = LeaderRequired();
+  const auto headers = LeaderRequired(true);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
@@ -344,6 +353,7 @@ WatchEnd Client::Watch(const std::string& prefix, std::int64_t fromRevision,
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   const CURLcode code = curl_easy_perform(curl);
+  if (!stream.pending.empty()) stream.Line(stream.pending);  // a last line without its end
   done = true;
   if (checker.joinable()) checker.join();
   if (stream.compacted) return WatchEnd::kCompacted;

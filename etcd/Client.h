@@ -2,7 +2,9 @@
 // keys and values in base64, on libcurl. Each request goes to the member that answered last and
 // moves on to the next member when that one does not answer. Every request requires the member
 // to have a leader, and reads are linearizable: a member cut off from its peers refuses and the
-// next one is asked. A watch ends when its member loses its leader or falls behind the majority.
+// next one is asked; while all refuse at once (an election), they are asked again until the
+// request's time is up. A watch ends when its member loses its leader or falls behind the
+// majority.
 //
 // Thread safety: every operation may run on many threads at once (each thread keeps a
 // connection of its own).
@@ -78,7 +80,7 @@ class Client {
   static constexpr std::chrono::seconds kLagPeriod{1};
 
   bool PostTo(std::size_t member, const std::string& path, const std::string& body, std::string& reply,
-              std::string& error);
+              std::string& error, bool leaderRequired);
   bool Post(const std::string& path, const std::string& body, std::string& reply, std::string& error);
 
   // The store's revision: the majority's (linearizable, any member) or one member's own.
