@@ -183,6 +183,7 @@ void ClusterReplica::Follow() {
       placeLost = true;
       continue;
     }
+    streamBreaks_.fetch_add(1, std::memory_order_relaxed);
     if (AppliedRevision() != reportedBreakAt) {
       reportedBreakAt = AppliedRevision();
       handlers_.report("The cluster store's stream broke (" + error + "); it is opened again on another member");

@@ -8,6 +8,7 @@
 // store has a quorum). Handlers run on the follower thread, one at a time.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,7 @@ class ClusterReplica {
   std::int64_t AppliedRevision() const;
 
   bool Reachable() const;
+  std::uint64_t StreamBreaks() const { return streamBreaks_.load(std::memory_order_relaxed); }
   // A writer found the store without answer or quorum.
   void NoteUnreachable(const std::string& error);
   // Whether this server runs the liveness pass; fence: the condition a removal it makes must
@@ -98,6 +100,7 @@ class ClusterReplica {
   std::int64_t leaderCreated_ GUARDED_BY(section_) = 0;
   std::int64_t lease_ GUARDED_BY(section_) = 0;
 
+  std::atomic<std::uint64_t> streamBreaks_{0};
   std::thread follower_;
   std::thread elector_;
 };
