@@ -93,8 +93,8 @@ ChangeOutcome ClusterRegistryChanges::Landed(ClusterWriter::Result result, std::
       report_(GU::Format("A change stored at revision %lld could not be read back here; the caller is told so",
                          static_cast<long long>(revision)));
       return Refuse(status, kStatusClusterUnreachable,
-                    "The change was stored in the cluster store but this server could not read it back; its "
-                    "registry takes no change until the store answers again");
+                    "The change was stored in the cluster store but this server could not read it back in time; "
+                    "ask again once the store answers");
     case ClusterWriter::Result::kUnreachable:
       replica_.NoteUnreachable(error);
       return Refuse(
