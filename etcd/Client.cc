@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <charconv>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "etcd/Base64.h"
 
@@ -34,8 +36,12 @@ std::size_t Append(char* data, std::size_t size, std::size_t count, void* target
 std::int64_t Int64(const Json& object, const char* field) {
   auto found = object.find(field);
   if (found == object.end()) return 0;
-  if (found->is_string()) return std::stoll(found->get<std::string>());
-  return found->is_number() ? found->get<std::int64_t>() : 0;
+  if (found->is_number_integer()) return found->get<std::int64_t>();
+  if (!found->is_string()) return 0;
+  const std::string& text = found->get_ref<const std::string&>();
+  std::int64_t value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return failure == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
 std::string Bytes(const Json& object, const char* field) {
@@ -55,6 +61,19 @@ std::string ReplyError(const Json& reply) {
   return {};
 }
 
+// A member without a leader refuses at once (and ends a watch it holds) rather than waiting for
+// one: its reads would be stale and its writes would time out.
+std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> LeaderRequired(bool required) {
+  return {required ? curl_slist_append(nullptr, "Grpc-Metadata-hasleader: true") : nullptr, &curl_slist_free_all};
+}
+
+// While every member refuses at once (an election, after a member rejoined), how long to wait
+// before asking them again.
+constexpr std::chrono::milliseconds kElectionPause{100};
+
+// How much of a member's refusal goes into an error line.
+constexpr std::size_t kMaxQuotedReply = 512;
+
 }  // namespace
 
 std::string PrefixEnd(const std::string& prefix) {
@@ -72,36 +91,65 @@ std::string PrefixEnd(const std::string& prefix) {
 Client::Client(std::vector<std::string> endpoints, std::chrono::milliseconds requestTimeout)
     : endpoints_(std::move(endpoints)), requestTimeout_(requestTimeout) {}
 
+bool Client::PostTo(std::size_t member, const std::string& path, const std::string& body, std::string& reply,
+                    std::string& error, bool leaderRequired) {
+  CURL* curl = ThreadHandle();
+  const std::string url = endpoints_[member] + path;
+  reply.clear();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+  const auto headers = LeaderRequired(leaderRequired);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  const CURLcode code = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (code == CURLE_OK && status == 200) return true;
+  error = code != CURLE_OK ? std::string(curl_easy_strerror(code)) + " (" + endpoints_[member] + ")"
+                           : "HTTP " + std::to_string(status) + " from " + endpoints_[member] + ": " +
+                                 reply.substr(0, kMaxQuotedReply);
+  return false;
+}
+
 bool Client::Post(const std::string& path, const std::string& body, std::string& reply, std::string& error) {
   if (endpoints_.empty()) {
     error = "no cluster store member is configured";
     return false;
   }
-  const std::size_t first = preferred_.load();
-  for (std::size_t i = 0; i < endpoints_.size(); ++i) {
-    const std::size_t member = (first + i) % endpoints_.size();
-    CURL* curl = ThreadHandle();
-    const std::string url = endpoints_[member] + path;
-    reply.clear();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (code == CURLE_OK && status == 200) {
-      preferred_ = member;
-      return true;
+  const auto deadline = std::chrono::steady_clock::now() + requestTimeout_;
+  for (;;) {
+    const std::size_t first = preferred_.load();
+    for (std::size_t i = 0; i < endpoints_.size(); ++i) {
+      const std::size_t member = (first + i) % endpoints_.size();
+      if (PostTo(member, path, body, reply, error, true)) {
+        preferred_ = member;
+        return true;
+      }
     }
-    error = code != CURLE_OK ? std::string(curl_easy_strerror(code)) + " (" + endpoints_[member] + ")"
-                             : "HTTP " + std::to_string(status) + " from " + endpoints_[member] + ": " + reply;
+    if (std::chrono::steady_clock::now() + kElectionPause >= deadline) return false;
+    std::this_thread::sleep_for(kElectionPause);
   }
-  return false;
+}
+
+bool Client::Revision(std::optional<std::size_t> member, std::int64_t& revision, std::string& error) {
+  // Counting the keys of an empty range: nothing read but the revision.
+  Json body = {{"key", Base64Encode(std::string(1, '\0'))}, {"count_only", true}};
+  if (member) body["serializable"] = true;
+  std::string text;
+  // A member's own revision, leader or not: one without a leader falls behind by that measure.
+  if (!(member ? PostTo(*member, "/v3/kv/range", body.dump(), text, error, false)
+               : Post("/v3/kv/range", body.dump(), text, error))) {
+    return false;
+  }
+  const Json reply = Json::parse(text, nullptr, false);
+  if (reply.is_discarded() || !(error = ReplyError(reply)).empty()) return false;
+  revision = Int64(reply.value("header", Json::object()), "revision");
+  return revision != 0;
 }
 
 bool Client::Range(const std::string& prefix, std::vector<KeyValue>& kvs, std::int64_t& revision, std::string& error) {
@@ -194,13 +242,19 @@ namespace {
 struct WatchStream {
   const std::function<void(const std::vector<Event>&, std::int64_t)>* onEvents;
   const std::function<bool()>* shouldStop;
+  const std::atomic<bool>* behind;
   std::string pending;
   bool compacted = false;
   bool canceled = false;
+  std::string refusal;  // the member's own error, when it ended the stream with one
 
   void Line(const std::string& line) {
     const Json object = Json::parse(line, nullptr, false);
-    if (object.is_discarded()) return;
+    if (object.is_discarded() || !object.is_object()) return;
+    if (object.contains("error")) {
+      refusal = object["error"].dump().substr(0, kMaxQuotedReply);
+      return;
+    }
     const Json result = object.value("result", Json::object());
     if (Int64(result, "compact_revision") != 0) compacted = true;
     if (result.value("canceled", false)) canceled = true;
@@ -234,10 +288,38 @@ std::size_t WatchData(char* data, std::size_t size, std::size_t count, void* tar
 }
 
 int WatchProgress(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return (*static_cast<WatchStream*>(target)->shouldStop)() ? 1 : 0;
+  auto* stream = static_cast<WatchStream*>(target);
+  return stream->behind->load() || (*stream->shouldStop)() ? 1 : 0;
 }
 
 }  // namespace
+
+void Client::CheckLag(std::size_t member, const std::atomic<bool>& done, std::atomic<bool>& behind,
+                      std::string& why) {
+  // The member has to reach, within a period, the revision the majority had at its start; one
+  // that cannot say where it is counts as behind.
+  std::int64_t majorityBefore = 0;
+  for (auto next = std::chrono::steady_clock::now() + kLagPeriod; !done.load();
+       std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+    if (std::chrono::steady_clock::now() < next) continue;
+    next = std::chrono::steady_clock::now() + kLagPeriod;
+    std::int64_t majority = 0;
+    std::int64_t own = 0;
+    std::string error;
+    if (!Revision(std::nullopt, majority, error)) continue;  // no majority to compare with
+    if (majorityBefore != 0 && !Revision(member, own, error)) {
+      why = endpoints_[member] + " does not answer beside its watch: " + error;
+    } else if (own < majorityBefore) {
+      why = endpoints_[member] + " is behind the majority (revision " + std::to_string(own) + " of " +
+            std::to_string(majorityBefore) + ")";
+    } else {
+      majorityBefore = majority;
+      continue;
+    }
+    behind = true;
+    return;
+  }
+}
 
 WatchEnd Client::Watch(const std::string& prefix, std::int64_t fromRevision,
                        const std::function<void(const std::vector<Event>&, std::int64_t)>& onEvents,
@@ -248,9 +330,14 @@ WatchEnd Client::Watch(const std::string& prefix, std::int64_t fromRevision,
                        {"start_revision", std::to_string(fromRevision)},
                        {"progress_notify", true}}}};
   const std::string text = body.dump();
-  const std::size_t member = preferred_.load() % std::max<std::size_t>(endpoints_.size(), 1);
   if (endpoints_.empty()) return WatchEnd::kBroken;
-  WatchStream stream{&onEvents, &shouldStop, {}, false, false};
+  const std::size_t member = preferred_.load() % endpoints_.size();
+  std::atomic<bool> done{false};
+  std::atomic<bool> behind{false};
+  std::string lag;
+  std::thread checker;
+  if (endpoints_.size() > 1) checker = std::thread([&] { CheckLag(member, done, behind, lag); });
+  WatchStream stream{&onEvents, &shouldStop, &behind, {}, false, false, {}};
   CURL* curl = ThreadHandle();
   const std::string url = endpoints_[member] + "/v3/watch";
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -258,18 +345,26 @@ WatchEnd Client::Watch(const std::string& prefix, std::int64_t fromRevision,
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WatchData);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &stream);
+  const auto headers = LeaderRequired(true);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &stream);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(requestTimeout_.count()));
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   const CURLcode code = curl_easy_perform(curl);
+  if (!stream.pending.empty()) stream.Line(stream.pending);  // a last line without its end
+  done = true;
+  if (checker.joinable()) checker.join();
   if (stream.compacted) return WatchEnd::kCompacted;
-  if (code == CURLE_ABORTED_BY_CALLBACK && shouldStop()) return WatchEnd::kStopped;
-  // Next time, another member.
-  preferred_ = (member + 1) % endpoints_.size();
-  error = code != CURLE_OK ? std::string(curl_easy_strerror(code)) + " (" + endpoints_[member] + ")"
-                           : "the watch stream of " + endpoints_[member] + " ended";
+  if (code == CURLE_ABORTED_BY_CALLBACK && !behind && shouldStop()) return WatchEnd::kStopped;
+  // Next time, another member (unless a request meanwhile found one that answers).
+  std::size_t watched = member;
+  preferred_.compare_exchange_strong(watched, (member + 1) % endpoints_.size());
+  error = behind                  ? lag
+          : !stream.refusal.empty() ? endpoints_[member] + " ended the watch: " + stream.refusal
+          : code != CURLE_OK      ? std::string(curl_easy_strerror(code)) + " (" + endpoints_[member] + ")"
+                                  : "the watch stream of " + endpoints_[member] + " ended";
   return WatchEnd::kBroken;
 }
 

@@ -1,6 +1,10 @@
 // A client of the cluster store (etcd, API v3) over its JSON gateway: HTTP POSTs of JSON bodies,
 // keys and values in base64, on libcurl. Each request goes to the member that answered last and
-// moves on to the next member when that one does not answer.
+// moves on to the next member when that one does not answer. Every request requires the member
+// to have a leader, and reads are linearizable: a member cut off from its peers refuses and the
+// next one is asked; while all refuse at once (an election), they are asked again until the
+// request's time is up. A watch ends when its member loses its leader or falls behind the
+// majority.
 //
 // Thread safety: every operation may run on many threads at once (each thread keeps a
 // connection of its own).
@@ -66,13 +70,23 @@ class Client {
   bool KeepAlive(std::int64_t id, std::string& error);
   // Streams the changes under prefix from fromRevision on, a batch at a time with the store's
   // revision after it, until shouldStop() says so (checked at least every second), the stream
-  // breaks or the revision was compacted away.
+  // breaks, its member falls behind the majority (compared every kLagPeriod) or the revision was
+  // compacted away.
   WatchEnd Watch(const std::string& prefix, std::int64_t fromRevision,
                  const std::function<void(const std::vector<Event>&, std::int64_t revision)>& onEvents,
                  const std::function<bool()>& shouldStop, std::string& error);
 
  private:
+  static constexpr std::chrono::seconds kLagPeriod{1};
+
+  bool PostTo(std::size_t member, const std::string& path, const std::string& body, std::string& reply,
+              std::string& error, bool leaderRequired);
   bool Post(const std::string& path, const std::string& body, std::string& reply, std::string& error);
+
+  // The store's revision: the majority's (linearizable, any member) or one member's own.
+  bool Revision(std::optional<std::size_t> member, std::int64_t& revision, std::string& error);
+  // Runs beside a watch on member: sets behind (and why) when the member lags the majority.
+  void CheckLag(std::size_t member, const std::atomic<bool>& done, std::atomic<bool>& behind, std::string& why);
 
   std::vector<std::string> endpoints_;
   std::chrono::milliseconds requestTimeout_;

@@ -72,6 +72,14 @@ std::string MetricsPage(const CallMetrics& calls, const ProviderCalls& providerC
   Outcomes(page, "pictora_provider_pings_total", "Pings to providers, by outcome.", providerCalls.Pings());
   Header(page, "pictora_providers_dropped_total", "counter", "Providers the liveness passes unregistered.");
   Line(page, "pictora_providers_dropped_total", "", core.providersDropped);
+  if (!core.clustered) return page;
+  Header(page, "pictora_cluster_reachable", "gauge", "1 while the cluster store answers with a quorum, else 0.");
+  Line(page, "pictora_cluster_reachable", "", core.clusterReachable ? 1u : 0u);
+  Header(page, "pictora_cluster_revision", "gauge", "The cluster store's revision this server has applied.");
+  Line(page, "pictora_cluster_revision", "", std::to_string(core.clusterRevision));
+  Header(page, "pictora_cluster_stream_breaks_total", "counter",
+         "Times the cluster store's stream broke or fell behind and was opened again on another member.");
+  Line(page, "pictora_cluster_stream_breaks_total", "", core.clusterStreamBreaks);
   return page;
 }
 

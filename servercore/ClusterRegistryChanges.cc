@@ -10,10 +10,6 @@ namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 namespace {
 
-// How long an answer waits for its own change to arrive back here; the change is stored either
-// way, so a caller is never told of a failure that did not happen.
-constexpr std::chrono::seconds kArrival{5};
-
 ChangeOutcome Refuse(GU::Status& status, std::uint32_t code, const std::string& message) {
   status.AddFront(code, message);
   return ChangeOutcome::kRefused;
@@ -41,10 +37,11 @@ std::vector<ClusterWriter::ServiceChange> ServiceChanges(const std::vector<Servi
 }  // namespace
 
 ClusterRegistryChanges::ClusterRegistryChanges(IClusterStore& store, const std::string& prefix,
-                                               const std::string& serverId, ClusterReplica::Handlers handlers)
+                                               const std::string& serverId, ClusterReplica::Handlers handlers,
+                                               ClusterTiming timing)
     : keys_(prefix),
       report_(handlers.report),
-      replica_(store, keys_, serverId, std::move(handlers)),
+      replica_(store, keys_, serverId, std::move(handlers), timing),
       writer_(store, keys_),
       catalogue_(writer_, replica_) {}
 
@@ -74,7 +71,7 @@ ChangeOutcome ClusterRegistryChanges::Land(RegistryChange& change, GU::Status& s
       if (writer_.RemoveProvider(change.provider, change.fence, revision, error) != ClusterWriter::Result::kDone) {
         return ChangeOutcome::kRefused;
       }
-      replica_.WaitApplied(revision, kArrival);
+      replica_.Arrived(revision);
       return ChangeOutcome::kDone;
     case RegistryChange::Kind::kServices:
       result = writer_.ChangeServices(change.provider, ServiceChanges(change.steps), revision, error);
@@ -90,11 +87,14 @@ ChangeOutcome ClusterRegistryChanges::Landed(ClusterWriter::Result result, std::
                                              const std::string& error, GU::Status& status) {
   switch (result) {
     case ClusterWriter::Result::kDone:
-      if (revision != 0 && !replica_.WaitApplied(revision, kArrival)) {
-        report_(
-            GU::Format("A change stored at revision %lld has not arrived here yet", static_cast<long long>(revision)));
-      }
-      return ChangeOutcome::kDone;
+      // Success only once this server's own answers have the change: a caller that is told yes
+      // and then does not see it would act on a registry that is not there.
+      if (revision == 0 || replica_.Arrived(revision)) return ChangeOutcome::kDone;
+      report_(GU::Format("A change stored at revision %lld could not be read back here; the caller is told so",
+                         static_cast<long long>(revision)));
+      return Refuse(status, kStatusClusterUnreachable,
+                    "The change was stored in the cluster store but this server could not read it back in time; "
+                    "ask again once the store answers");
     case ClusterWriter::Result::kUnreachable:
       replica_.NoteUnreachable(error);
       return Refuse(

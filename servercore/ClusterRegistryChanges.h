@@ -1,8 +1,9 @@
 // A cluster server's registry changes. Once the registry lock is released, the steps the core
 // decided are written to the cluster store as one conditional transaction, and the answer waits
 // until this server's replica has applied them: every server, this one included, applies the
-// same changes in the store's order. While the store is known not to answer, a change is refused
-// at once (15628); when other servers kept changing the same provider, after eight tries (15629).
+// same changes in the store's order. A stored change that cannot be read back here is not
+// answered as a success. While the store is known not to answer, a change is refused at once
+// (15628); when other servers kept changing the same provider, after eight tries (15629).
 //
 // Also the rest of this server's membership of the cluster, which all turns on the same replica:
 // the election for the liveness pass, the shared services catalogue, and how a change read from
@@ -25,7 +26,7 @@ class ClusterRegistryChanges : public IRegistryChanges {
  public:
   // handlers: the core's, for the changes the replica reads (see FromStore) and its report lines.
   ClusterRegistryChanges(IClusterStore& store, const std::string& prefix, const std::string& serverId,
-                         ClusterReplica::Handlers handlers);
+                         ClusterReplica::Handlers handlers, ClusterTiming timing = ClusterTiming{});
 
   bool Accepting(GeneralUtilityLib::Status& status) override;
   ChangeOutcome Take(RegistryChange&, GeneralUtilityLib::Status&) override { return ChangeOutcome::kDone; }

@@ -1,5 +1,7 @@
 #include "servercore/ClusterReplica.h"
 
+#include "util/TextUtil.h"
+
 namespace Korvane::Pictora::ServerCore {
 
 using GeneralUtilityLib::CriticalSectionLock;
@@ -69,6 +71,19 @@ bool ClusterReplica::WaitApplied(std::int64_t revision, std::chrono::millisecond
   return applied_ >= revision;
 }
 
+bool ClusterReplica::Arrived(std::int64_t revision) {
+  if (WaitApplied(revision, timing_.arrival)) return true;
+  handlers_.report(GeneralUtilityLib::Format(
+      "A change stored at revision %lld has not arrived on the stream; reading the registry whole",
+      static_cast<long long>(revision)));
+  {
+    CriticalSectionLock lock(&section_);
+    readWhole_ = true;
+  }
+  changed_.NotifyAll();
+  return WaitApplied(revision, timing_.catchUp);
+}
+
 std::int64_t ClusterReplica::AppliedRevision() const {
   CriticalSectionLock lock(&section_);
   return applied_;
@@ -136,8 +151,18 @@ void ClusterReplica::Follow() {
     CriticalSectionLock lock(&section_);
     return stopping_;
   };
+  const auto interrupted = [this] {
+    CriticalSectionLock lock(&section_);
+    return stopping_ || readWhole_;
+  };
   bool placeLost = AppliedRevision() == 0;
+  std::int64_t reportedBreakAt = -1;  // one line per stall, not one per attempt
   while (!stopping()) {
+    {
+      CriticalSectionLock lock(&section_);
+      placeLost = placeLost || readWhole_;
+      readWhole_ = false;
+    }
     if (placeLost) {
       if (!Resynchronise()) {
         Pause(timing_.retry);
@@ -151,12 +176,17 @@ void ClusterReplica::Follow() {
         [this](const std::vector<IClusterStore::Change>& changes, std::int64_t revision) {
           ApplyBatch(changes, revision);
         },
-        stopping, error);
-    if (end == IClusterStore::StreamEnd::kStopped) break;
+        interrupted, error);
+    if (end == IClusterStore::StreamEnd::kStopped) continue;  // stopping, or a full read asked for
     if (end == IClusterStore::StreamEnd::kCompacted) {
       handlers_.report("The cluster store compacted changes this server had not seen; reading the registry whole");
       placeLost = true;
       continue;
+    }
+    streamBreaks_.fetch_add(1, std::memory_order_relaxed);
+    if (AppliedRevision() != reportedBreakAt) {
+      reportedBreakAt = AppliedRevision();
+      handlers_.report("The cluster store's stream broke (" + error + "); it is opened again on another member");
     }
     Pause(timing_.retry);
   }

@@ -8,6 +8,7 @@
 // store has a quorum). Handlers run on the follower thread, one at a time.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -21,12 +22,15 @@
 
 namespace Korvane::Pictora::ServerCore {
 
-// The leader's lease, how often it is renewed (and the store's quorum proven), and the pause
-// before a broken stream is opened again.
+// The leader's lease, how often it is renewed (and the store's quorum proven), the pause before
+// a broken stream is opened again, and how long a change this server stored may take to arrive
+// on the stream before the registry is read whole instead, and then that read.
 struct ClusterTiming {
   int leaseSeconds = 3;
   std::chrono::milliseconds renewal{1000};
   std::chrono::milliseconds retry{500};
+  std::chrono::milliseconds arrival{2000};
+  std::chrono::milliseconds catchUp{5000};
 };
 
 class ClusterReplica {
@@ -52,9 +56,14 @@ class ClusterReplica {
 
   // Waits until the changes up to revision have been handed to the core; false on timeout.
   bool WaitApplied(std::int64_t revision, std::chrono::milliseconds timeout);
+  // As WaitApplied, but when the stream does not bring revision in time (its member may be cut
+  // off and not know it yet) the registry is read whole from a member of the majority; false
+  // when that too fails.
+  bool Arrived(std::int64_t revision);
   std::int64_t AppliedRevision() const;
 
   bool Reachable() const;
+  std::uint64_t StreamBreaks() const { return streamBreaks_.load(std::memory_order_relaxed); }
   // A writer found the store without answer or quorum.
   void NoteUnreachable(const std::string& error);
   // Whether this server runs the liveness pass; fence: the condition a removal it makes must
@@ -84,12 +93,14 @@ class ClusterReplica {
   mutable GeneralUtilityLib::ActiveCriticalSection section_;
   GeneralUtilityLib::SectionCondition changed_;
   bool stopping_ GUARDED_BY(section_) = false;
+  bool readWhole_ GUARDED_BY(section_) = false;  // Arrived asks the follower for a full read
   std::int64_t applied_ GUARDED_BY(section_) = 0;  // 0: nothing read yet
   bool reachable_ GUARDED_BY(section_) = true;
   bool leading_ GUARDED_BY(section_) = false;
   std::int64_t leaderCreated_ GUARDED_BY(section_) = 0;
   std::int64_t lease_ GUARDED_BY(section_) = 0;
 
+  std::atomic<std::uint64_t> streamBreaks_{0};
   std::thread follower_;
   std::thread elector_;
 };

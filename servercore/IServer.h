@@ -23,6 +23,12 @@ struct ServerCounts {
   std::uint64_t providers = 0;
   std::uint64_t services = 0;          // service names at least one provider registered
   std::uint64_t providersDropped = 0;  // by the liveness passes since the start
+  // Cluster mode only: whether the store answers with a quorum, the revision applied here, and
+  // how often the store's stream broke (or fell behind) and was opened again on another member.
+  bool clustered = false;
+  bool clusterReachable = false;
+  std::int64_t clusterRevision = 0;
+  std::uint64_t clusterStreamBreaks = 0;
 };
 
 class IServer : public virtual Global::IObject, public IServerRegistry {

@@ -43,6 +43,7 @@ class ServerImpl : public RegistryOperations {
 
   std::string GetInfo(const CallerIdentity& caller, const std::string& reportKind, std::string& out) override;
   bool Synchronize(const std::string& configuration) override;
+  ServerCounts GetCounts() override;
   IServicesCatalogue* SharedCatalogue() override { return cluster_ != nullptr ? cluster_->Catalogue() : nullptr; }
 
  private:

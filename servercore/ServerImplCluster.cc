@@ -47,6 +47,17 @@ void ServerImpl::JoinClusterLocked(const std::string& endpoint) {
   replica.Start();
 }
 
+ServerCounts ServerImpl::GetCounts() {
+  ServerCounts counts = RegistryOperations::GetCounts();
+  if (cluster_ == nullptr) return counts;
+  ClusterReplica& replica = cluster_->Replica();
+  counts.clustered = true;
+  counts.clusterReachable = replica.Reachable();
+  counts.clusterRevision = replica.AppliedRevision();
+  counts.clusterStreamBreaks = replica.StreamBreaks();
+  return counts;
+}
+
 void ServerImpl::ApplyStored(const std::vector<IClusterStore::Change>& changes) {
   Guarded("Cluster", false, [&] {
     CriticalSectionLock lock(&registryLock_);

@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   python3-impacket python3-pytest
   dbus-daemon python3-dbus python3-gi
-  libcurl4-openssl-dev nlohmann-json3-dev etcd-server etcd-client
+  libcurl4-openssl-dev nlohmann-json3-dev etcd-server etcd-client iptables
   wine64 libwine-dev wine64-tools tshark
 )
 

@@ -100,6 +100,7 @@ class ServerProcess:
         self.env.pop('NOTIFY_SOCKET', None)
         self.env.update(extra_env or {})
         self.process = None
+        self.group = None  # a group of its own, for packet filters to single it out
         self.out, self.log = (LogFile(os.path.join(self.root, name)) for name in ('stdout.txt', 'stderr.txt'))
 
     def write_server_file(self, name, text):
@@ -127,7 +128,7 @@ class ServerProcess:
         # Files, not pipes: a chatty server must never block on output nobody reads yet.
         with open(self.out.path, 'wb') as out, open(self.log.path, 'wb') as err:
             self.process = subprocess.Popen([binary('pictora-server')] + args, env=self.env, stdin=subprocess.PIPE,
-                                            stdout=out, stderr=err)
+                                            stdout=out, stderr=err, group=self.group)
         if wait_listening:
             ok = wait_until(lambda: self.process.poll() is not None or
                             'Server listening at endpoint' in self.log.text(), 15)

@@ -2,33 +2,44 @@
 // changes read from the store become registry changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "servercore/ClusterRegistryChanges.h"
 #include "servercore/StatusCodes.h"
 
 namespace Korvane::Pictora::ServerCore {
 namespace {
 
-// A store whose provider record is `stored` and whose every commit ends with `outcome`.
+// A store whose provider record is `stored`, whose every commit ends with `outcome` (a write
+// moves its revision on), whose whole reads answer while `readable`, and whose stream is silent.
 class ScriptedStore : public IClusterStore {
  public:
   std::optional<Entry> stored = Entry{"/p/providers/alpha", "", 1, 1};
   Outcome outcome = Outcome::kDone;
   int commits = 0;
-  bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t&, std::string&) override { return false; }
+  std::atomic<bool> readable = true;
+  std::atomic<std::int64_t> revision = 3;
+  bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t& read, std::string&) override {
+    read = revision;
+    return readable;
+  }
   bool Read(const std::string&, std::optional<Entry>& entry, std::string&) override {
     entry = stored;
     return true;
   }
-  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t&,
+  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t& written,
                  std::string& error) override {
+    written = ++revision;
     error = "no quorum";
     ++commits;
     return outcome;
   }
   bool GrantLease(int, std::int64_t&, std::string&) override { return false; }
   bool KeepAlive(std::int64_t, std::string&) override { return false; }
-  StreamEnd Watch(const std::string&, std::int64_t, const OnChanges&, const std::function<bool()>&,
+  StreamEnd Watch(const std::string&, std::int64_t, const OnChanges&, const std::function<bool()>& shouldStop,
                   std::string&) override {
+    while (!shouldStop()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return StreamEnd::kStopped;
   }
 };
@@ -50,6 +61,25 @@ TEST(ClusterChangesTest, StoreAnswersBecomeRefusals) {
   GeneralUtilityLib::Status next;
   EXPECT_FALSE(changes.Accepting(next));
   EXPECT_EQ(next.GetItem(0).id, kStatusClusterUnreachable);
+}
+
+// The stream brings nothing: a change this server stored is read back whole before the caller
+// hears of a success, and when that fails too the caller is refused.
+TEST(ClusterChangesTest, AcknowledgedOnlyOnceReadBackHere) {
+  ScriptedStore store;
+  ClusterRegistryChanges changes(store, "/p/", "me", {[](auto&) {}, [](auto&) {}, [](auto&) {}},
+                                 {3, std::chrono::seconds(60), std::chrono::milliseconds(10),
+                                  std::chrono::milliseconds(20), std::chrono::milliseconds(300)});
+  std::vector<IClusterStore::Entry> entries;
+  std::string error;
+  ASSERT_TRUE(changes.Replica().ReadInitial(entries, error));
+  changes.Replica().Start();
+  RegistryChange remove = RegistryChange::Provider(RegistryChange::Kind::kRemoveProvider, "Alpha");
+  GeneralUtilityLib::Status status;
+  EXPECT_EQ(changes.Land(remove, status), ChangeOutcome::kDone);  // the stream is silent: read whole
+  store.readable = false;
+  EXPECT_EQ(changes.Land(remove, status), ChangeOutcome::kRefused);
+  EXPECT_EQ(status.GetItem(0).id, kStatusClusterUnreachable);
 }
 
 TEST(ClusterChangesTest, StoreChangesNameProvidersAsTheyRegistered) {
