@@ -1,13 +1,15 @@
 // The open management sessions and who opened each, as the caller described itself. The audit
 // of management calls reads it while an operation may hold the facade lock, so it has a lock of
-// its own, always taken last.
+// its own, always taken last. A session nobody used for the idle time-out is closed when it is
+// next named, or when another session opens.
 #pragma once
 
+#include <chrono>
+#include <map>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "global/NameValueMap.h"
 #include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::ServerCore {
@@ -30,15 +32,26 @@ struct ManagementSession {
 
 class ManagementSessions {
  public:
-  void Open(std::string sessionId, ManagementCaller caller) EXCLUDES(lock_);
+  using Clock = std::chrono::steady_clock;
+
+  // idleTimeout 0: sessions stay open until closed.
+  void Open(std::string sessionId, ManagementCaller caller, std::chrono::milliseconds idleTimeout) EXCLUDES(lock_);
   // Closes the session of exactly that identifier; nothing when there is none.
   void Close(const std::string& sessionId) EXCLUDES(lock_);
-  // Identifiers are compared ignoring letter case.
-  ManagementSession Find(const std::string& sessionId) const EXCLUDES(lock_);
+  // Identifiers are compared ignoring letter case; a session found counts as used now.
+  ManagementSession Find(const std::string& sessionId) EXCLUDES(lock_);
+  std::size_t Count() const EXCLUDES(lock_);
 
  private:
+  struct Entry {
+    ManagementCaller caller;
+    Clock::time_point lastUsed;
+  };
+  bool ExpiredLocked(const Entry& entry, Clock::time_point now) const REQUIRES(lock_);
+
   mutable GeneralUtilityLib::ActiveCriticalSection lock_;
-  std::vector<std::pair<std::string, ManagementCaller>> sessions_ GUARDED_BY(lock_);
+  std::map<std::string, Entry, Global::CaseInsensitiveStringComparer> sessions_ GUARDED_BY(lock_);
+  std::chrono::milliseconds idleTimeout_ GUARDED_BY(lock_){0};
 };
 
 }  // namespace Korvane::Pictora::ServerCore

@@ -1,6 +1,7 @@
 #include "admin/ServerManagerProxy.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 #include "admin/AdminStatusCodes.h"
@@ -37,6 +38,34 @@ bool SafeProviderName(const std::string& name, GU::Status& status, std::string& 
               GU::Format("ServiceProvider name '%s' refused: %s", name.c_str(), reason.c_str()), out);
 }
 
+// The largest document a management call may have the server write: far above any real
+// installation's, far below what one reply carries, so that whatever is written can be read.
+constexpr std::size_t kDefaultDocumentLimit = 4u << 20;
+constexpr std::size_t kMostDocumentLimit = 12u << 20;
+
+std::size_t ConfiguredDocumentLimit() {
+  const std::string text = GU::Trim(Global::ReadInstallationValue("MaxDocumentBytes"));
+  std::size_t limit = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+  if (error != std::errc() || end != text.data() + text.size() || limit == 0) return kDefaultDocumentLimit;
+  return std::min(limit, kMostDocumentLimit);
+}
+
+// A folder in the form LogsFolderAllowedLocked compares: "/" for "\", normalised, ending in "/".
+std::string NormalFolder(std::string path) {
+  GU::Replace(path, "\\", "/");
+  return std::filesystem::path(path + "/").lexically_normal().string();
+}
+
+// LogsFolderRoots from the installation key: folders separated by ";".
+std::vector<std::string> ConfiguredLogsFolderRoots() {
+  std::vector<std::string> roots;
+  for (const std::string& root : GU::Tokenize(Global::ReadInstallationValue("LogsFolderRoots"), ";")) {
+    if (!GU::Trim(root).empty()) roots.push_back(NormalFolder(GU::Trim(root)));
+  }
+  return roots;
+}
+
 }  // namespace
 
 ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher* launcher)
@@ -44,7 +73,16 @@ ServerManagerProxy::ServerManagerProxy(IProviderCalls* calls, IProviderLauncher*
       launcher_(launcher),
       homeFolder_(Global::InstallationFolder(Global::kHomeFolder)),
       servicesFile_(homeFolder_ + "Server/" + ServicesDocument::kFileName),
-      configFile_(homeFolder_ + "Server/Pictora.PTSConfig") {}
+      configFile_(homeFolder_ + "Server/Pictora.PTSConfig"),
+      maxDocumentBytes_(ConfiguredDocumentLimit()),
+      logsFolderRoots_(ConfiguredLogsFolderRoots()) {}
+
+bool ServerManagerProxy::WithinDocumentLimit(const std::string& text, std::uint32_t code, GU::Status& status) const {
+  if (text.size() <= maxDocumentBytes_) return true;
+  status.Add(code, GU::Format("The document would be %zu bytes, more than the %zu the server writes (MaxDocumentBytes)",
+                              text.size(), maxDocumentBytes_));
+  return false;
+}
 
 template <typename Result, typename Body>
 Result ServerManagerProxy::Run(const char* operation, Result failure, Body body) {
@@ -106,7 +144,7 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
     providerManager_.Init(homeFolder_, serverEndpoint_, &notRunning_, launcher_);
     CriticalSectionLock storeLock(&storeLock_);
     serviceManager_.Init(servicesFile_, homeFolder_ + "Server/", server != nullptr ? server->SharedCatalogue() : nullptr,
-                         server, calls_);
+                         server, calls_, maxDocumentBytes_);
 
     GU::XmlDocument document;
     if (!document.LoadFile(configFile_) || !document.SelectNode("//", 0)) return false;
@@ -125,15 +163,16 @@ bool ServerManagerProxy::Init(IServer* server, const std::string& extraAllowList
       if (!present) entries.push_back(extra);
     }
     allowListElements_["ServerManagerAllowList"] = GU::Join(entries, ";");
-    if (SaveConfigurationLocked(status)) return true;
+    if (SaveConfigurationLocked(configElements_, allowListElements_, status)) return true;
     status_ = status;
     return false;
   });
 }
 
-bool ServerManagerProxy::SaveConfigurationLocked(GU::Status& status) {
-  const std::string text =
-      ConfigurationText(xmlDeclaration_, extraDefinitions_, configElements_, allowListElements_);
+bool ServerManagerProxy::SaveConfigurationLocked(const GU::ElementList& config, const GU::ElementList& allowLists,
+                                                 GU::Status& status) {
+  const std::string text = ConfigurationText(xmlDeclaration_, extraDefinitions_, config, allowLists);
+  if (!WithinDocumentLimit(text, kFacadeUpdateFailed, status)) return false;
   GU::XmlDocument document;
   if (!document.LoadXml(text)) {
     status.Add(kFacadeUpdateFailed, "Failed to update service xml. The xml is invalid");
@@ -173,8 +212,10 @@ bool ServerManagerProxy::OpenSession(const std::string& sessionInfoXml, const Ca
                              Global::LocalHostName().c_str()),
                   statusXml);
     }
+    if (server_ != nullptr && !server_->AdmitSession(sessionInfoXml, sessions_.Count(), statusXml)) return false;
     sessionId = Global::NewUniqueId();
-    sessions_.Open(sessionId, ManagementCaller{info.Get("UserName"), info.Get("MachineName")});
+    sessions_.Open(sessionId, ManagementCaller{info.Get("UserName"), info.Get("MachineName")},
+                   server_ != nullptr ? server_->SessionIdleTimeout() : std::chrono::milliseconds(0));
     return true;
   });
 }
@@ -321,24 +362,28 @@ bool ServerManagerProxy::UpdateServerConfigXml(const ManagementSession& session,
                              logs.c_str(), homeFolder_.c_str()),
                   statusXml);
     }
-    configElements_.Merge(config);
-    allowListElements_.Merge(GU::NodesToList(update, "//LicenseManager/*"));
-    if (!SaveConfigurationLocked(status)) {
+    // Merged into copies: what the facade holds changes only with the file.
+    GU::ElementList merged = configElements_;
+    GU::ElementList allowLists = allowListElements_;
+    merged.Merge(config);
+    allowLists.Merge(GU::NodesToList(update, "//LicenseManager/*"));
+    if (!SaveConfigurationLocked(merged, allowLists, status)) {
       statusXml = status.ToXml();
       return false;
     }
+    configElements_ = std::move(merged);
+    allowListElements_ = std::move(allowLists);
     if (server_ != nullptr) server_->Synchronize(configXml);
     return true;
   });
 }
 
 bool ServerManagerProxy::LogsFolderAllowedLocked(const std::string& folder) const {
-  const auto normal = [](std::string path) {
-    GU::Replace(path, "\\", "/");
-    return std::filesystem::path(path + "/").lexically_normal().string();
-  };
-  const std::string wanted = normal(folder);
-  return wanted.starts_with(normal(homeFolder_)) || (!localLogsFolder_.empty() && wanted == normal(localLogsFolder_));
+  const std::string wanted = NormalFolder(folder);
+  if (wanted.starts_with(NormalFolder(homeFolder_))) return true;
+  if (!localLogsFolder_.empty() && wanted == NormalFolder(localLogsFolder_)) return true;
+  return std::any_of(logsFolderRoots_.begin(), logsFolderRoots_.end(),
+                     [&](const std::string& root) { return wanted.starts_with(root); });
 }
 
 std::string ServerManagerProxy::ProviderPath(const std::string& name) const {
@@ -391,11 +436,14 @@ bool ServerManagerProxy::UpdateServiceProviderConfigXml(const ManagementSession&
     GU::XmlDocument update;
     if (!update.LoadXml(configXml)) return failWith(update, "Failed to update service xml. The xml is invalid");
     config.Merge(GU::NodesToList(update, "//Config/*"));
-    GU::XmlDocument merged;
-    if (!merged.LoadXml(GU::Format("%s<Pictora><ServiceProvider><Config>%s</Config></ServiceProvider></Pictora>",
-                                   declaration.c_str(), GU::ListToXml(config).c_str()))) {
-      return failWith(merged, "Failed to update serviceprovider configuration.");
+    const std::string text = GU::Format("%s<Pictora><ServiceProvider><Config>%s</Config></ServiceProvider></Pictora>",
+                                        declaration.c_str(), GU::ListToXml(config).c_str());
+    if (!WithinDocumentLimit(text, kFacadeProviderUpdateFailed, status)) {
+      statusXml = status.ToXml();
+      return false;
     }
+    GU::XmlDocument merged;
+    if (!merged.LoadXml(text)) return failWith(merged, "Failed to update serviceprovider configuration.");
     try {
       merged.Save(path);
     } catch (const GU::XmlSaveError&) {

@@ -89,7 +89,7 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
 
   // The session a call names, looked up once per call and handed to the operation; who opened
   // it is what the call's audit names. No facade lock: a call looks up while another may run.
-  ManagementSession FindSession(const std::string& sessionId) const { return sessions_.Find(sessionId); }
+  ManagementSession FindSession(const std::string& sessionId) { return sessions_.Find(sessionId); }
 
   // IManagementInfo: for the core's server-manager report. No facade lock.
   std::string GetServiceProviderInfo(const GeneralUtilityLib::ElementList& config) override;
@@ -112,12 +112,16 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   bool ForwardToStore(const char* operation, const ManagementSession& session, std::string& statusXml, Call call);
   // False, with the invalid session added to status and written into statusXml, unless it is open.
   static bool CheckSession(const ManagementSession& session, GeneralUtilityLib::Status& status, std::string& statusXml);
-  // The configuration file rebuilt from what the facade holds, loaded and saved over the file.
-  bool SaveConfigurationLocked(GeneralUtilityLib::Status& status) REQUIRES(facadeLock_);
+  // The configuration file rebuilt from config and allowLists, loaded and saved over the file.
+  bool SaveConfigurationLocked(const GeneralUtilityLib::ElementList& config,
+                               const GeneralUtilityLib::ElementList& allowLists, GeneralUtilityLib::Status& status)
+      REQUIRES(facadeLock_);
+  // False, with code and why in status, for a document longer than MaxDocumentBytes.
+  bool WithinDocumentLimit(const std::string& text, std::uint32_t code, GeneralUtilityLib::Status& status) const;
   std::string ProviderPath(const std::string& name) const;
-  // A log folder named over the wire must lie below the home folder, unless it is the one the
-  // configuration file named when the server started: a remote caller may not make the server
-  // write files anywhere else.
+  // A log folder named over the wire must lie below the home folder or one of the operator's
+  // LogsFolderRoots, unless it is the one the configuration file named when the server started:
+  // a remote caller may not make the server write files anywhere else.
   bool LogsFolderAllowedLocked(const std::string& folder) const REQUIRES(facadeLock_);
 
   IProviderCalls* const calls_;
@@ -125,6 +129,9 @@ class ServerManagerProxy : public Global::Object, public IManagementInfo {
   const std::string homeFolder_;
   const std::string servicesFile_;
   const std::string configFile_;
+  // From the installation key, which no management call can change.
+  const std::size_t maxDocumentBytes_;
+  const std::vector<std::string> logsFolderRoots_;
   NotRunningTable notRunning_;
   ManagementSessions sessions_;
 

@@ -36,7 +36,9 @@ Global::NameValueMap* FindByName(ServiceEntries& entries, const std::string& nam
 }  // namespace
 
 bool ServiceManager::Init(const std::string& servicesFile, const std::string& providersFolder,
-                          IServicesCatalogue* catalogue, IServer* server, IProviderCalls* calls) {
+                          IServicesCatalogue* catalogue, IServer* server, IProviderCalls* calls,
+                          std::size_t maxDocumentBytes) {
+  maxDocumentBytes_ = maxDocumentBytes;
   servicesFile_ = servicesFile;
   providersFolder_ = providersFolder;
   server_ = server;
@@ -298,7 +300,16 @@ bool ServiceManager::SaveEntries(const ServiceEntries& entries, std::uint32_t fa
   return false;
 }
 
+bool ServiceManager::WithinLimit(const std::string& text, GU::Status& status) const {
+  if (maxDocumentBytes_ == 0 || text.size() <= maxDocumentBytes_) return true;
+  status.Add(kStoreSaveFailed, GU::Format("The services would be %zu bytes, more than the %zu the server writes "
+                                          "(MaxDocumentBytes)",
+                                          text.size(), maxDocumentBytes_));
+  return false;
+}
+
 bool ServiceManager::SaveText(const std::string& text, GU::Status& status) {
+  if (!WithinLimit(text, status)) return false;
   if (catalogue_ != nullptr) return SaveToCatalogue(text, status);
   if (GU::WriteFileAtomically(servicesFile_, text)) return true;
   status.Add(kStoreSaveFailed, GU::Format("Failed to save xml to file: '%s'", servicesFile_.c_str()));
@@ -306,6 +317,7 @@ bool ServiceManager::SaveText(const std::string& text, GU::Status& status) {
 }
 
 bool ServiceManager::SaveServicesXml(const std::string& text, GU::Status& status) {
+  if (!WithinLimit(text, status)) return false;
   try {
     GU::XmlDocument document;
     if (!document.LoadXml(text)) {

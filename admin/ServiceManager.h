@@ -32,8 +32,9 @@ class ServiceManager : public Global::Object {
  public:
   // providersFolder: where the provider configuration files are, for the services meant for
   // every configured provider. catalogue: the cluster's shared one, or null for the file.
+  // maxDocumentBytes: the longest services text a change may save (0: no limit).
   bool Init(const std::string& servicesFile, const std::string& providersFolder, IServicesCatalogue* catalogue,
-            IServer* server, IProviderCalls* calls);
+            IServer* server, IProviderCalls* calls, std::size_t maxDocumentBytes = 0);
 
   // "<?xml ...?>" and the file's Pictora element; empty text (and status) when it cannot be read.
   std::string GetServicesXml(std::string& status);
@@ -65,7 +66,9 @@ class ServiceManager : public Global::Object {
                    GeneralUtilityLib::Status& status);
   // A whole text from a manager: checked to be a document, saved in the document layer's form.
   bool SaveServicesXml(const std::string& text, GeneralUtilityLib::Status& status);
-  // Writes a whole services text over the file or the catalogue.
+  // False, with why in status, for a text longer than maxDocumentBytes.
+  bool WithinLimit(const std::string& text, GeneralUtilityLib::Status& status) const;
+  // Writes a whole services text over the file or the catalogue; none longer than maxDocumentBytes.
   bool SaveText(const std::string& text, GeneralUtilityLib::Status& status);
   bool SaveToCatalogue(const std::string& text, GeneralUtilityLib::Status& status);
   // The names of a provider list; every configured provider for an empty one.
@@ -84,6 +87,7 @@ class ServiceManager : public Global::Object {
   IServicesCatalogue* catalogue_ = nullptr;  // cluster mode only
   std::int64_t catalogueVersion_ = 0;        // of the last read
   bool overtaken_ = false;                   // the last save lost to another server's
+  std::size_t maxDocumentBytes_ = 0;
   IServer* server_ = nullptr;
   ProviderServiceCalls calls_{nullptr, nullptr};
 };

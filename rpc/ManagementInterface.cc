@@ -58,7 +58,7 @@ std::string NotInitialized() {
 
 // The session a call names, looked up once: its caller goes into the audit, the session to the
 // facade's check. The audit takes it before the call, as the call may close it.
-ManagementSession SessionOfCall(uint16_t opnum, const ServerManagerProxy* facade, const Arguments& args) {
+ManagementSession SessionOfCall(uint16_t opnum, ServerManagerProxy* facade, const Arguments& args) {
   if (opnum == ServerOp::kManagerOpenSession) return {};
   if (facade == nullptr) return {args.Text(kSessionParam), std::nullopt};
   return facade->FindSession(args.Text(kSessionParam));

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -55,6 +57,11 @@ class IServer : public virtual Global::IObject, public IServerRegistry {
   bool OpenSession(const std::string& sessionInfoXml, std::string& sessionId, std::string& error) {
     return OpenSession(sessionInfoXml, CallerIdentity::InProcess(), sessionId, error);
   }
+  // Whether a session the core does not hold (a management session) may open beside openSessions
+  // others of its kind: the same bounds as the core's own sessions (the information's size,
+  // MaxSessions, the memory limit). statusXml says why not. Its idle time-out: SessionIdleTimeout.
+  virtual bool AdmitSession(const std::string& sessionInfoXml, std::size_t openSessions, std::string& statusXml) = 0;
+  virtual std::chrono::milliseconds SessionIdleTimeout() = 0;
   // The session stays valid for the holder even when another call closes it meanwhile.
   virtual std::shared_ptr<ISession> GetSession(const std::string& sessionId) = 0;
   virtual bool CloseSession(const std::string& sessionId, std::string& out) = 0;

@@ -23,6 +23,7 @@ ResilienceSettings ResilienceSettings::From(const GU::ElementList& config) {
   settings.livenessFailuresBeforeRemoval = static_cast<int>(Number(config, "LivenessFailuresBeforeRemoval", 1, 1));
   settings.sessionIdleTimeout = std::chrono::seconds(Number(config, "SessionIdleTimeout", 0, 0));
   settings.maxSessions = static_cast<std::size_t>(Number(config, "MaxSessions", 0, 0));
+  settings.maxSessionInfoBytes = static_cast<std::size_t>(Number(config, "MaxSessionInfoBytes", 64 * 1024, 0));
   settings.verifyPeerAddress = config.GetBool("VerifyPeerAddress", false);
   settings.remoteStopFrom = config.GetString("RemoteStopFrom", "any");
   return settings;

@@ -22,9 +22,11 @@ struct ResilienceSettings {
   // time-out) before a provider is dropped.
   int livenessFailuresBeforeRemoval = 1;
   // SessionIdleTimeout (seconds, 0: never) closes sessions nobody used for that long;
-  // MaxSessions (0: no limit) caps the open sessions.
+  // MaxSessions (0: no limit) caps the open sessions, client and management sessions each;
+  // MaxSessionInfoBytes (0: no limit) the information a session is opened with.
   std::chrono::milliseconds sessionIdleTimeout{0};
   std::size_t maxSessions = 0;
+  std::size_t maxSessionInfoBytes = 64 * 1024;
   // VerifyPeerAddress: the allow lists also check the connection's own address, not only the
   // machine the caller says it is.
   bool verifyPeerAddress = false;

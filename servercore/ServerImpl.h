@@ -38,6 +38,8 @@ class ServerImpl : public RegistryOperations {
 
   bool OpenSession(const std::string& sessionInfoXml, const CallerIdentity& caller, std::string& sessionId,
                    std::string& error) override;
+  bool AdmitSession(const std::string& sessionInfoXml, std::size_t openSessions, std::string& statusXml) override;
+  std::chrono::milliseconds SessionIdleTimeout() override;
   std::shared_ptr<ISession> GetSession(const std::string& sessionId) override;
   bool CloseSession(const std::string& sessionId, std::string& out) override;
 
@@ -50,6 +52,9 @@ class ServerImpl : public RegistryOperations {
   // Start-up (ServerImplStartup.cc).
   long InitLocked(const std::string& endpoint, GeneralUtilityLib::Status& status) REQUIRES(registryLock_);
   void OpenLogs() REQUIRES(registryLock_) EXCLUDES(reportLock_);
+  // Sessions (ServerImplSessions.cc): the bounds every new session meets.
+  bool AdmitSessionLocked(const std::string& sessionInfoXml, std::size_t openSessions, GeneralUtilityLib::Status& status)
+      REQUIRES(registryLock_);
 
   // Cluster mode (ServerImplCluster.cc): joining, and the changes the replica reads from the store.
   void JoinClusterLocked(const std::string& endpoint) REQUIRES(registryLock_);

@@ -13,13 +13,7 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, const CallerIden
     CriticalSectionLock lock(&registryLock_);
     GU::Status status("ServerCore.Server.OpenSession");
     const bool opened = [&]() REQUIRES(registryLock_) {
-      if (!AdmitLocked(sessionInfoXml, "OpenSession", status)) {
-        error = status.ToXml();
-        return false;
-      }
-      if (settings_.maxSessions > 0 && sessions_.Size() >= settings_.maxSessions) {
-        status.Add(kStatusSessionLimit, GU::Format("The server holds its limit of %zu open sessions (MaxSessions)",
-                                                   settings_.maxSessions));
+      if (!AdmitSessionLocked(sessionInfoXml, sessions_.Size(), status)) {
         error = status.ToXml();
         return false;
       }
@@ -41,6 +35,36 @@ bool ServerImpl::OpenSession(const std::string& sessionInfoXml, const CallerIden
     PublishLocked(status);
     return opened;
   });
+}
+
+bool ServerImpl::AdmitSession(const std::string& sessionInfoXml, std::size_t openSessions, std::string& statusXml) {
+  return Guarded("AdmitSession", false, [&] {
+    CriticalSectionLock lock(&registryLock_);
+    GU::Status status("ServerCore.Server.OpenSession");
+    if (AdmitSessionLocked(sessionInfoXml, openSessions, status)) return true;
+    statusXml = status.ToXml();
+    return false;
+  });
+}
+
+std::chrono::milliseconds ServerImpl::SessionIdleTimeout() {
+  CriticalSectionLock lock(&registryLock_);
+  return settings_.sessionIdleTimeout;
+}
+
+bool ServerImpl::AdmitSessionLocked(const std::string& sessionInfoXml, std::size_t openSessions, GU::Status& status) {
+  if (settings_.maxSessionInfoBytes > 0 && sessionInfoXml.size() > settings_.maxSessionInfoBytes) {
+    status.Add(kStatusSessionLimit,
+               GU::Format("The session information of %zu bytes is longer than the %zu the server takes "
+                          "(MaxSessionInfoBytes)",
+                          sessionInfoXml.size(), settings_.maxSessionInfoBytes));
+    return false;
+  }
+  if (!AdmitLocked(sessionInfoXml, "OpenSession", status)) return false;
+  if (settings_.maxSessions == 0 || openSessions < settings_.maxSessions) return true;
+  status.Add(kStatusSessionLimit,
+             GU::Format("The server holds its limit of %zu open sessions (MaxSessions)", settings_.maxSessions));
+  return false;
 }
 
 std::shared_ptr<ISession> ServerImpl::GetSession(const std::string& sessionId) {

@@ -147,6 +147,42 @@ TEST(ServiceStoreTest, AChangeOvertakenInTheClusterIsMadeAgainOnTheNewerServices
   EXPECT_THAT(status, HasSubstr("changed on another server of the cluster meanwhile"));
 }
 
+TEST_F(AdminTest, TheOperatorsBoundsHoldForManagementCalls) {
+  WriteFile(root_ + "/pictora.conf", "Version=1.0.0.0\nMaxDocumentBytes=3000\nLogsFolderRoots=" + root_ + "/logs\n");
+  ServerManagerProxy facade(&calls_);
+  facade.Init(server_.get(), "");
+  std::string id, status;
+  EXPECT_FALSE(facade.OpenSession("<SessionInfo><Application>servermanager</Application><MachineName>one</MachineName>"
+                                  "<UserName>" + std::string(70000, 'u') + "</UserName></SessionInfo>",
+                                  id, status));
+  EXPECT_THAT(status, HasSubstr("(MaxSessionInfoBytes)"));
+  ASSERT_TRUE(facade.OpenSession(
+      "<SessionInfo><Application>servermanager</Application><MachineName>one</MachineName></SessionInfo>", id, status));
+  const auto session = [&] { return facade.FindSession(id); };
+
+  // Nothing a refused update carried is kept: the next update does not write it.
+  const std::string big(3000, 'x');
+  EXPECT_FALSE(facade.UpdateServerConfigXml(
+      session(), "<Pictora><Server><Config><Big>" + big + "</Big></Config></Server></Pictora>", status));
+  EXPECT_THAT(status, HasSubstr("(MaxDocumentBytes)"));
+  EXPECT_FALSE(facade.AddService(session(), "s", "Big", "<Application>" + big + "</Application>", "", status));
+  EXPECT_THAT(status, HasSubstr("(MaxDocumentBytes)"));
+  ASSERT_TRUE(facade.UpdateServerConfigXml(
+      session(), "<Pictora><Server><Config><LogsFolder>" + root_ + "/logs/a</LogsFolder></Config></Server></Pictora>",
+      status))
+      << status;
+  EXPECT_THAT(ReadFile(ServerFolder() + "Pictora.PTSConfig"), ::testing::Not(HasSubstr("<Big>")));
+}
+
+TEST(ManagementSessionsTest, ASessionIdleBeyondTheTimeOutIsClosed) {
+  ManagementSessions sessions;
+  sessions.Open("a", {}, std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sessions.Open("b", {}, std::chrono::milliseconds(50));  // closes the idle one
+  EXPECT_EQ(sessions.Count(), 1u);
+  EXPECT_FALSE(sessions.Find("A").caller);
+}
+
 // A provider that takes a start command and answers only when released.
 class HangingProviderCalls : public FakeProviderCalls {
  public:
