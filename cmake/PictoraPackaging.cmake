@@ -25,7 +25,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # The shared libraries the programs link (what dpkg-shlibdeps finds, written here so that no
 # packaging tool beyond CPack is needed), and the helpers the maintainer scripts use.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libcivetweb1 (>= 1.15), libcurl4 (>= 7.16.2), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libpugixml1v5 (>= 1.7), libsystemd0 (>= 222), libuuid1 (>= 2.16), init-system-helpers")
+    "libc6 (>= 2.34), libcurl4 (>= 7.16.2), libgcc-s1 (>= 3.0), libstdc++6 (>= 12), libpugixml1v5 (>= 1.7), libsystemd0 (>= 222), libuuid1 (>= 2.16), init-system-helpers")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst

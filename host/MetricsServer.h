@@ -1,15 +1,24 @@
-// The metrics page over HTTP (civetweb) on the operator's MetricsEndpoint: GET /metrics answers
-// the text `render` gives; any other path is 404, any other method 405. civetweb serves on two
-// threads of its own; the page is built on them, so `render` must be safe on any thread.
+// The metrics page over HTTP on the operator's MetricsEndpoint: GET /metrics answers the text
+// `render` gives; any other path is 404, any other method 405. One thread of its own serves every
+// connection from a poll loop and builds the page there, so `render` must be safe on any thread.
+//
+// Slow or idle peers cannot hold it up: a request's head (at most 8 KiB) must arrive whole within
+// the request time-out of the connection being accepted, and its answer be taken within as long
+// again; every answer closes its connection, so none idles between requests; and at the connection
+// cap the oldest connection still sending its request is dropped to make room for a new one (only
+// when every connection is being answered is a new one refused).
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
-struct mg_context;
-struct mg_connection;
+#include "dcerpc/Socket.h"
 
 namespace Korvane::Pictora::Host {
 
@@ -17,25 +26,49 @@ namespace Korvane::Pictora::Host {
 // missing, empty text (off) when it is written empty.
 std::string ConfiguredMetricsEndpoint();
 
+struct MetricsLimits {
+  std::chrono::milliseconds requestTimeout{2000};
+  std::size_t maxConnections = 32;
+};
+
 class MetricsServer {
  public:
   using Render = std::function<std::string()>;
 
-  // Nothing when the endpoint cannot be served; error says why.
-  static std::unique_ptr<MetricsServer> Start(const std::string& endpoint, Render render, std::string& error);
-  ~MetricsServer();  // stops serving; waits for a request in progress
+  // Nothing when the endpoint ("address:port", "[v6 address]:port" or a port for every IPv4
+  // address) cannot be served; error says why.
+  static std::unique_ptr<MetricsServer> Start(const std::string& endpoint, Render render, std::string& error,
+                                              MetricsLimits limits = {});
+  ~MetricsServer();  // stops serving; waits for a page being built
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
   // The TCP port served (the endpoint may have asked for 0).
-  uint16_t Port() const;
+  uint16_t Port() const { return port_; }
 
  private:
-  explicit MetricsServer(Render render) : render_(std::move(render)) {}
-  static int Answer(mg_connection* connection, void* self);
+  // One connection: its request coming in, then its answer going out.
+  struct Exchange {
+    DceRpc::UniqueFd fd;
+    DceRpc::Clock::time_point deadline;
+    std::string request;  // the head so far
+    std::string answer;   // once the head is whole
+    std::size_t sent = 0;
+  };
 
-  Render render_;
-  mg_context* context_ = nullptr;
+  MetricsServer(Render render, MetricsLimits limits);
+  void Serve();
+  void AcceptNew();
+  bool Advance(Exchange& exchange);  // false: done with it
+
+  const Render render_;
+  const MetricsLimits limits_;
+  DceRpc::UniqueFd listener_;
+  DceRpc::UniqueFd wake_;  // an eventfd; written once to stop
+  uint16_t port_ = 0;
+  std::deque<Exchange> exchanges_;  // oldest first; the serving thread's alone
+  DceRpc::Clock::time_point acceptPausedUntil_;  // out of descriptors: accept later
+  std::thread thread_;
 };
 
 }  // namespace Korvane::Pictora::Host

@@ -26,17 +26,15 @@ bool IsProductUnitDescription(const std::string& description) {
          strncasecmp(description.c_str(), kProductPrefix.data(), kProductPrefix.size()) == 0;
 }
 
-std::string UninstallResult::Line() const {
-  if (found == 0 && !failures.empty()) return "Uninstall failed: " + failures.front();
-  std::string line = "Uninstalled ";
-  if (removed != found) line += std::to_string(removed) + " of ";
-  line += std::to_string(found) + " service(s)";
-  for (const std::string& failure : failures) line += "; " + failure;
-  return line;
+std::string UninstallResult::Message() const {
+  std::string message;
+  for (const std::string& failure : failures) message += (message.empty() ? "" : "; ") + failure;
+  return message;
 }
 
 UninstallResult Uninstaller::Run() {
   UninstallResult result;
+  bool found = false;
   std::vector<std::string> names;
   try {
     names = units_.UnitNames();
@@ -52,15 +50,14 @@ UninstallResult Uninstaller::Run() {
       continue;  // a unit the manager cannot load is nobody's to remove here
     }
     if (!IsProductUnitDescription(description)) continue;
-    ++result.found;
+    found = true;
     try {
       RemoveUnit(name);
-      ++result.removed;
     } catch (const UnitManagerError& error) {
       result.failures.push_back(name + ": " + error.what());
     }
   }
-  if (result.found == 0) return result;
+  if (!found) return result;
   try {
     units_.Reload();
   } catch (const UnitManagerError& error) {

@@ -17,13 +17,10 @@ namespace Korvane::Pictora::Host {
 bool IsProductUnitDescription(const std::string& description);
 
 struct UninstallResult {
-  int found = 0;    // units of the product
-  int removed = 0;  // of those, stopped, disabled and removed
   std::vector<std::string> failures;  // "unit: reason", or the reason the run could not start
 
-  // The one line printed for the operator.
-  std::string Line() const;
-  int ExitStatus() const { return failures.empty() ? 0 : 1; }
+  // What went wrong, in the system's words; empty when nothing did.
+  std::string Message() const;
 };
 
 // How long a unit's stop may take and how often its state is looked at meanwhile.

@@ -10,16 +10,21 @@ namespace {
 
 constexpr std::size_t kMaxValue = 200;
 
+// Control characters go, `'` and `\` are written `\'` and `\\`: a quoted value ends at the first
+// `'` no backslash escapes, so no caller can close the quote early and write a tail of their own.
 std::string Quoted(const std::string& value) {
-  std::string clean;
+  std::string quoted = "'";
+  std::size_t kept = 0;
   for (const char c : value) {
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) clean += c;
-    if (clean.size() == kMaxValue) {
-      clean += "...";
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) continue;
+    if (kept++ == kMaxValue) {
+      quoted += "...";
       break;
     }
+    if (c == '\'' || c == '\\') quoted += '\\';
+    quoted += c;
   }
-  return "'" + clean + "'";
+  return quoted + "'";
 }
 
 // The first item's ID as the server's own status XML writes it (six hexadecimal digits), read

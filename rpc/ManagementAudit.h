@@ -3,8 +3,9 @@
 //   management call 30 StartServiceProvider on 'P1' by user 'ann' on machine 'WS1' from 10.0.0.7:
 //   refused 00DB02
 // Who and which machine are what the management session's information said (not checked); the
-// address is the connection's own. Quoted values lose their control characters and are cut to
-// 200 characters, so that no caller can forge or flood lines.
+// address is the connection's own. Quoted values lose their control characters, are cut to 200
+// characters (then "..." follows) and have `'` and `\` escaped as `\'` and `\\`, so that no caller
+// can flood lines or forge one: a value ends at the first `'` no backslash escapes.
 #pragma once
 
 #include <cstdint>

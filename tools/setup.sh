@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libpugixml-dev uuid-dev libsystemd-dev libcli11-dev libcivetweb-dev
+  libpugixml-dev uuid-dev libsystemd-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3-impacket python3-pytest

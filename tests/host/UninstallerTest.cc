@@ -67,9 +67,7 @@ TEST(UninstallerTest, RemovesTheProductsUnitsAndLeavesThoseThatDoNotStop) {
   };
   const UninstallResult result = Uninstaller(fake, StopWait{std::chrono::milliseconds(30), std::chrono::milliseconds(5)}).Run();
 
-  EXPECT_EQ(result.Line(),
-            "Uninstalled 2 of 3 service(s); f-hangs.service: still deactivating after 30 ms");
-  EXPECT_EQ(result.ExitStatus(), 1);
+  EXPECT_EQ(result.Message(), "f-hangs.service: still deactivating after 30 ms");
   EXPECT_EQ(fake.disabled, (std::vector<std::string>{"a-server.service", "b-helper.service"}));
   EXPECT_EQ(fake.reloads, 1);
   std::set<std::string> left;
@@ -79,19 +77,17 @@ TEST(UninstallerTest, RemovesTheProductsUnitsAndLeavesThoseThatDoNotStop) {
                                          "g-broken.service"}));
 }
 
-TEST(UninstallerTest, NothingToDoAndNoManagerAreOneLineEach) {
+TEST(UninstallerTest, NothingToDoIsNoMessageAndNoListIsTheManagersReason) {
   FakeUnits none;
   none.units = {{"c-other.service", {"Other", ""}}};
   const UninstallResult empty = Uninstaller(none).Run();
-  EXPECT_EQ(empty.Line(), "Uninstalled 0 service(s)");
-  EXPECT_EQ(empty.ExitStatus(), 0);
+  EXPECT_EQ(empty.Message(), "");
   EXPECT_EQ(none.reloads, 0);
 
   FakeUnits denied;
   denied.listFails = true;
   const UninstallResult failed = Uninstaller(denied).Run();
-  EXPECT_EQ(failed.Line(), "Uninstall failed: cannot list the units: Access denied");
-  EXPECT_EQ(failed.ExitStatus(), 1);
+  EXPECT_EQ(failed.Message(), "cannot list the units: Access denied");
 }
 
 }  // namespace
