@@ -1,7 +1,6 @@
-// Documents the server rewrites, read and written back the way the server does it: the server
-// configuration (its Config values and allow lists) and the services file. Whatever the text,
-// the rewritten document must parse, hold the same elements, and give the same values again;
-// a value must never come back as markup of its own. The first byte picks the document.
+// Documents the server rewrites (the configuration, the services file; the first byte picks one),
+// read and written back as the server does: whatever the text, the rewritten document parses and
+// holds the same elements with the same values; no value comes back as markup of its own.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,34 +30,22 @@ void RewriteConfiguration(const std::string& text) {
   // The allow lists are written in the LicenseManager element's place, from their own list.
   config.Remove("LicenseManager");
   reread.Remove("LicenseManager");
-  Check(reread.Pairs() == config.Pairs());
-  Check(GU::NodesToList(rewritten, "//LicenseManager/*").Pairs() == allowLists.Pairs());
-}
-
-bool SameFields(const ServerCore::ServiceEntries& a, const ServerCore::ServiceEntries& b, bool values) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto& left = a[i].fields.Pairs();
-    const auto& right = b[i].fields.Pairs();
-    if (left.size() != right.size()) return false;
-    for (std::size_t j = 0; j < left.size(); ++j) {
-      if (left[j].first != right[j].first || (values && left[j].second != right[j].second)) return false;
-    }
-  }
-  return true;
+  Check(reread.Pairs() == config.Pairs() &&
+        GU::NodesToList(rewritten, "//LicenseManager/*").Pairs() == allowLists.Pairs());
 }
 
 void RewriteServices(const std::string& text) {
+  using ServerCore::ServicesDocument;
   GU::Status ignored;
-  ServerCore::ServiceEntries read;
-  if (!ServerCore::ServicesDocument::Parse(text, read, ignored)) return;
+  ServerCore::ServiceEntries read, once, twice;
+  if (!ServicesDocument::Parse(text, read, ignored)) return;
   // Markup values (Properties) come back in the layer's printed form after one rewrite; from then
   // on every value stays as it is.
-  ServerCore::ServiceEntries once, twice;
-  Check(ServerCore::ServicesDocument::Parse(ServerCore::ServicesDocument::Render(read), once, ignored));
-  Check(SameFields(read, once, false));
-  Check(ServerCore::ServicesDocument::Parse(ServerCore::ServicesDocument::Render(once), twice, ignored));
-  Check(SameFields(once, twice, true));
+  Check(ServicesDocument::Parse(ServicesDocument::Render(read), once, ignored) && once.size() == read.size());
+  Check(ServicesDocument::Parse(ServicesDocument::Render(once), twice, ignored) && twice.size() == once.size());
+  for (std::size_t i = 0; i < once.size(); ++i) {
+    Check(once[i].fields.Size() == read[i].fields.Size() && twice[i].fields.Pairs() == once[i].fields.Pairs());
+  }
 }
 
 }  // namespace

@@ -168,10 +168,10 @@ def test_provider_registers_again_after_a_server_restart(server_with, running):
     assert len(sessions) == 2 and sessions[0] != sessions[1]
 
 
-def test_provider_and_client_tool_move_to_the_next_server_when_one_dies(server_with, running):
+def test_provider_moves_to_the_next_server_when_one_dies(server_with, running):
     """Two servers stand for a cluster (here without a shared registry): the provider registers
-    on the first, and once that one is killed, promptly on the second; the client tool skips the
-    dead one."""
+    on the first, and once that one is killed, promptly on the second (the client tool moving on
+    is shown against stand-ins in AdminCliTest)."""
     first, second = server_with(), server_with()
     provider = Provider(first, 'Roaming', 0.2, more_servers=(second,))
     running.append(provider)
@@ -183,5 +183,3 @@ def test_provider_and_client_tool_move_to_the_next_server_when_one_dies(server_w
     provider.log.wait_for('server %s stopped answering; moving to %s' % (address(first), address(second)), 5)
     provider.log.wait_for("(registered service 'Images/Thumbs'[\\s\\S]*){2}", 5)
     assert endpoints_in_order(w.providers_for(second.port)) == [provider.port]
-    table = cli(second, 'providers-for', 'Images/Thumbs', servers='%s,%s' % (address(first), address(second)))
-    assert table.returncode == 0 and 'Roaming' in table.stdout, table.stderr
