@@ -1,7 +1,9 @@
 """A soak run of the real server (not part of the test suite): mixed load for a while, with
 providers dying, turning silent and coming back, sessions opened and abandoned, management calls
-and hostile requests mixed in. It samples the server's memory, descriptors and threads and counts
-calls that failed although they should have succeeded.
+(configuration rewrites and abandoned management sessions among them), slow metrics scrapers and
+hostile requests mixed in. It samples the server's memory, descriptors and threads, times a scrape
+of the metrics page, counts calls that failed although they should have succeeded, and at the end
+checks that every file the server wrote parses.
 
     /usr/bin/python3 bench/soak/soak.py [--seconds 1800] [--warmup 300] [--bin build/release/bin]
 """
@@ -14,12 +16,14 @@ import struct
 import sys
 import threading
 import time
+import urllib.request
+import xml.etree.ElementTree as ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests', 'e2e'))
 
 import pictora_wire as w  # noqa: E402
-from server_process import Provider, ServerProcess  # noqa: E402
+from server_process import Provider, ServerProcess, free_port  # noqa: E402
 
 SERVICES = ('Images/Thumbs', 'Images/Tiles')
 ADMIN = ('<SessionInfo><Application>ServerManager</Application><MachineName>%s</MachineName></SessionInfo>'
@@ -84,7 +88,15 @@ def administrator(server, stop, counters):
                 w.call(dce, cls, Session=sid, Status='s' * 4000, **fields)
             report = w.call(dce, w.GetServerInfo, Session=sid, Size=1 << 20, Status='s' * 4000)
             assert report['Result'] == 0
-            w.call(dce, w.ManagerCloseSession, Session=sid, Status='s')
+            # A configuration rewrite whose value looks like markup: it must stay one value.
+            value = 'v%d&lt;/SoakValue&gt;&lt;LogsFolder&gt;/tmp&lt;/LogsFolder&gt;' % rng.randint(0, 1000)
+            update = '<Pictora><Server><Config><SoakValue>%s</SoakValue></Config></Server></Pictora>' % value
+            answer = w.call(dce, w.UpdateServerConfigXml, Session=sid, Text=update, Status='s' * 4000)
+            assert answer['Result'] == 1, w.text(answer, 'Status')
+            if rng.random() < 0.2:
+                counters.add('management sessions abandoned')
+            else:
+                w.call(dce, w.ManagerCloseSession, Session=sid, Status='s')
             dce.disconnect()
             counters.add('management rounds')
         except Exception as error:  # noqa: BLE001
@@ -126,6 +138,43 @@ def hostile(server, stop, counters):
         s.close()
 
 
+def slow_scrapers(port, stop, counters):
+    """Connections to the metrics page that send a header line now and then and never finish."""
+    held = []
+    while not stop.wait(0.5):
+        try:
+            held.append(socket.create_connection(('127.0.0.1', port), timeout=5))
+            held[-1].sendall(b'GET /metrics HTTP/1.1\r\n')
+            for s in held:
+                s.sendall(b'X: y\r\n')
+        except OSError:
+            counters.add('slow scrapers cut off')
+            held = [s for s in held if s.fileno() >= 0][-40:]
+        if len(held) > 40:
+            held.pop(0).close()
+    for s in held:
+        s.close()
+
+
+def scrape_seconds(port):
+    started = time.monotonic()
+    with urllib.request.urlopen('http://127.0.0.1:%d/metrics' % port, timeout=10) as answer:
+        answer.read()
+    return time.monotonic() - started
+
+
+def files_parse(folder):
+    """The files of the Server folder that do not parse."""
+    broken = []
+    for name in os.listdir(folder):
+        if name.endswith(('.Services', '.PTSConfig', '.PTPConfig')):
+            try:
+                ElementTree.parse(os.path.join(folder, name))
+            except ElementTree.ParseError:
+                broken.append(name)
+    return broken
+
+
 def churn(server, providers, pyproviders, stop, counters):
     """Kills a stand-in provider now and then and starts it again; turns a Python one silent."""
     rng = random.Random()
@@ -146,7 +195,9 @@ def main():
     args = parser.parse_args()
     os.environ['PICTORA_BIN_DIR'] = os.path.abspath(args.bin)
     counters = Counters()
-    with ServerProcess({'PICTORA_TEST_LIVENESS_SECONDS': '5'}) as server:
+    metrics = free_port()
+    key = 'MetricsEndpoint=127.0.0.1:%d\n' % metrics
+    with ServerProcess({'PICTORA_TEST_LIVENESS_SECONDS': '5'}, key=key) as server:
         server.write_services(*SERVICES)
         server.write_configuration('<RpcCallTimeoutMs>1000</RpcCallTimeoutMs><ParallelLoadQueries>true'
                                    '</ParallelLoadQueries><LoadQueryBudgetMs>500</LoadQueryBudgetMs>'
@@ -161,6 +212,7 @@ def main():
         threads = [threading.Thread(target=client, args=(server, stop, counters)) for _ in range(6)]
         threads += [threading.Thread(target=administrator, args=(server, stop, counters)),
                     threading.Thread(target=hostile, args=(server, stop, counters)),
+                    threading.Thread(target=slow_scrapers, args=(metrics, stop, counters)),
                     threading.Thread(target=churn, args=(server, providers, pyproviders, stop, counters))]
         for t in threads:
             t.start()
@@ -172,9 +224,10 @@ def main():
             # holds their descriptors as long as the soak does, so they are shown apart.
             held = counters.held()
             rss, fds, threads_ = sample(server.process.pid)
-            samples.append((time.monotonic() - started, rss, fds - held, threads_))
-            print('%5.0f s  rss %d MiB  fds %d (and %d held open by the soak)  threads %d'
-                  % (samples[-1][:3] + (held, threads_)), flush=True)
+            scrape = scrape_seconds(metrics)
+            samples.append((time.monotonic() - started, rss, fds - held, threads_, scrape))
+            print('%5.0f s  rss %d MiB  fds %d (and %d held open by the soak)  threads %d  scrape %.3f s'
+                  % (samples[-1][:3] + (held, threads_, scrape)), flush=True)
         stop.set()
         for t in threads:
             t.join(60)
@@ -182,7 +235,11 @@ def main():
             p.stop()
         for p in pyproviders:
             p.close()
+        broken = files_parse(server.server_folder)
+        soak_values = open(os.path.join(server.server_folder, 'Pictora.PTSConfig')).read().count('<SoakValue>')
     after = [s for s in samples if s[0] >= args.warmup]
+    print('files that do not parse: %s; SoakValue elements in the configuration: %d (1 expected); slowest '
+          'scrape %.3f s' % (broken or 'none', soak_values, max(s[4] for s in samples)))
     print('\nafter warm-up (%d s): rss %d-%d MiB, fds %d-%d (besides those the soak holds), threads %d-%d' % (
         args.warmup, min(s[1] for s in after), max(s[1] for s in after), min(s[2] for s in after),
         max(s[2] for s in after), min(s[3] for s in after), max(s[3] for s in after)))
