@@ -193,7 +193,11 @@ RpcStatus ServerRuntime::StartEngine() {
   }
   stopping_ = false;
   for (size_t i = 0; i < std::max<size_t>(options_.minThreads, 1); ++i) {
-    if (!SpawnWorker()) return {StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
+    if (SpawnWorker()) continue;
+    const RpcStatus failed{StatusCode::kCantCreateEndpoint, SystemErrorText(errno)};
+    // The workers already started wait on this poll set, which a later attempt would replace.
+    StopEngine();
+    return failed;
   }
   sweeper_ = std::thread(&ServerRuntime::SweepLoop, this);
   pthread_setname_np(sweeper_.native_handle(), "rpc-sweeper");
