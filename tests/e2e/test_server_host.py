@@ -52,7 +52,7 @@ def test_named_channel_with_authentication_on():
         dce.disconnect()
         # The client tool finds it there as well.
         assert cli(server, 'version', pipe='KorvanePictora').returncode == 0
-        basic = cli(server, 'info', pipe='KorvanePictora')
+        basic = cli(server, '--output', 'xml', 'info', pipe='KorvanePictora')
         assert basic.returncode == 0 and '<Basic>' in basic.stdout
         server.send_keys('q')
         assert server.finish() == 0

@@ -158,7 +158,7 @@ std::string ProvidersTable(const std::string& answerXml, const LoadOf& loadOf) {
     if (loadOf) row.cells.push_back(loadOf(host, endpoint));
     rows.push_back(std::move(row));
   }
-  return Table(heading, rows);
+  return count == 0 ? Table(heading, {{{"(no provider runs this service)"}, ""}}) : Table(heading, rows);
 }
 
 }  // namespace Korvane::Pictora::Tools
