@@ -17,6 +17,7 @@ namespace {
 
 // A value quoted in a problem is cut to this many characters: documents may come from anyone.
 constexpr std::size_t kMaxQuoted = 60;
+constexpr std::size_t kMaxProblems = 100;
 
 enum class ValueKind { kText, kWholeNumber, kNumber, kSwitch };
 
@@ -140,7 +141,14 @@ class ProblemList {
  public:
   ProblemList(const std::string& file, ConfigurationProblems& problems) : file_(file), problems_(problems) {}
 
-  void Add(const std::string& element, const std::string& message) { problems_.push_back({file_, element, message}); }
+  // Element names come from the document: each is cut, and a document lists at most kMaxProblems.
+  void Add(const std::string& element, const std::string& message) {
+    if (++added_ <= kMaxProblems) {
+      problems_.push_back({file_, Printable(element, 4 * kMaxQuoted), message});
+    } else if (added_ == kMaxProblems + 1) {
+      problems_.push_back({file_, "", "more problems not listed"});
+    }
+  }
 
   // The parser's position and reason, without the document's text its message starts with.
   void Unreadable(GU::XmlDocument& document) {
@@ -171,6 +179,7 @@ class ProblemList {
  private:
   const std::string& file_;
   ConfigurationProblems& problems_;
+  std::size_t added_ = 0;
 };
 
 bool Load(GU::XmlDocument& document, std::string_view text, ProblemList& problems) {

@@ -25,6 +25,7 @@ constexpr const char* kManagerApplication = "ServerManager";  // the one applica
 // A provider that does not answer its load within this long shows none: the table must not wait
 // on it as long as the server would.
 constexpr std::chrono::milliseconds kLoadTimeout{1000};
+constexpr std::chrono::seconds kLoadBudget{5};
 
 std::string AskLoad(const std::string& host, const std::string& endpoint) {
   try {
@@ -100,8 +101,13 @@ int ProvidersFor(ServerClient& client, const std::string& service, OutputFormat 
   return WithSession(client, SessionKind::kClient, err, [&] {
     const BufferReply reply = client.NameBuffer(Op::kGetServiceProvidersFor, client.SessionId(), service);
     if (reply.result != 0) return Refuse(err, "providers-for failed", reply.error);
-    return PrintDocument(reply.text, format, [](const std::string& xml) { return ProvidersTable(xml, AskLoad); },
-                         out, err);
+    // However many providers the answer lists, the loads take kLoadBudget at most.
+    const auto deadline = std::chrono::steady_clock::now() + kLoadBudget;
+    const LoadOf loadOf = [deadline](const std::string& host, const std::string& endpoint) {
+      return std::chrono::steady_clock::now() < deadline ? AskLoad(host, endpoint) : std::string("-");
+    };
+    return PrintDocument(reply.text, format, [&](const std::string& xml) { return ProvidersTable(xml, loadOf); }, out,
+                         err);
   });
 }
 

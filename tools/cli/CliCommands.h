@@ -25,7 +25,8 @@ int Version(ServerClient& client, OutputFormat format, std::ostream& out, std::o
 // `kind` is the server's report name: Basic, Detailed or ServerInfoForClient.
 int Info(ServerClient& client, const std::string& kind, OutputFormat format, std::ostream& out, std::ostream& err);
 // The table shows each provider's load as the provider gives it when asked (procedure 19 of the
-// provider's interface, a second at most each); the server's answer does not carry it.
+// provider's interface, a second at most each and five for all); the server's answer does not
+// carry it.
 int ProvidersFor(ServerClient& client, const std::string& service, OutputFormat format, std::ostream& out,
                  std::ostream& err);
 int Providers(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err);
