@@ -61,11 +61,16 @@ constexpr Settings kAllowLists = {
 
 // A provider configuration as the server and its management procedures write it.
 constexpr Settings kProviderSettings = {
-    {"HostMachine", ValueKind::kText},       {"Endpoint", ValueKind::kText},
-    {"CreateLogs", ValueKind::kSwitch},      {"MaxNumConnections", ValueKind::kWholeNumber},
-    {"ConnectionTimeout", ValueKind::kWholeNumber}, {"ManageInterval", ValueKind::kWholeNumber},
-    {"AutoSyncInterval", ValueKind::kWholeNumber},  {"NumCPU", ValueKind::kWholeNumber},
-    {"PowerRating", ValueKind::kNumber},     {"ExternalIP", ValueKind::kText},
+    {"HostMachine", ValueKind::kText},
+    {"Endpoint", ValueKind::kText},
+    {"CreateLogs", ValueKind::kSwitch},
+    {"MaxNumConnections", ValueKind::kWholeNumber},
+    {"ConnectionTimeout", ValueKind::kWholeNumber},
+    {"ManageInterval", ValueKind::kWholeNumber},
+    {"AutoSyncInterval", ValueKind::kWholeNumber},
+    {"NumCPU", ValueKind::kWholeNumber},
+    {"PowerRating", ValueKind::kNumber},
+    {"ExternalIP", ValueKind::kText},
     {"State", ValueKind::kSwitch},
 };
 
@@ -117,7 +122,8 @@ bool IsNumber(const std::string& text) {
 
 bool IsSwitch(const std::string& text) {
   static constexpr const char* kWords[] = {"true", "false", "on", "off", "yes", "no", "1", "0"};
-  return std::any_of(std::begin(kWords), std::end(kWords), [&](const char* word) { return GU::Equals(text, word, true); });
+  return std::any_of(std::begin(kWords), std::end(kWords),
+                     [&](const char* word) { return GU::Equals(text, word, true); });
 }
 
 // Why `value` does not suit `kind`; empty when it does. An empty value always does: the
@@ -254,8 +260,8 @@ void CheckInstallationKey(std::string_view text, ProblemList& problems) {
     const std::string value = GU::Trim(line.substr(equals + 1));
     const std::string element = "line " + std::to_string(number) + " " + Quoted(name);
     if (value.size() >= kMaxInstallationValueBytes) {
-      problems.Add(element, "the value has " + std::to_string(kMaxInstallationValueBytes) +
-                                " bytes or more and reads as empty");
+      problems.Add(element,
+                   "the value has " + std::to_string(kMaxInstallationValueBytes) + " bytes or more and reads as empty");
     } else {
       problems.CheckValue(element, name, value, kKeySettings);
     }

@@ -46,10 +46,12 @@ TEST(ConfigurationCheckTest, EachDocumentKindNamesItsProblemsByElement) {
                   "</Services></Server></Pictora>"),
             (V{"F: Services/Other[2]: not a Service element",
                "F: Services/Service[3]/State: 'sometimes' is not true or false (on/off, yes/no, 1/0)",
-               "F: Services/Service[3]/Colour: unknown setting", "F: Services/Service[3]: no Name: the server skips this service"}));
+               "F: Services/Service[3]/Colour: unknown setting",
+               "F: Services/Service[3]: no Name: the server skips this service"}));
   EXPECT_EQ(Check(DocumentKind::kServices, "<Pictora><Server>").size(), 1u);
-  EXPECT_EQ(Check(DocumentKind::kInstallationKey, "# c\nVersion=1\n\nMetricsEndpoint=\nnonsense\r\n"
-                                                  "LogRetentionDays=week\nHome=" + std::string(600, 'h') + "\nColour=red"),
+  const std::string key = "# c\nVersion=1\n\nMetricsEndpoint=\nnonsense\r\nLogRetentionDays=week\nHome=" +
+                          std::string(600, 'h') + "\nColour=red";
+  EXPECT_EQ(Check(DocumentKind::kInstallationKey, key),
             (V{"F: line 5: not Name=Value: 'nonsense'", "F: line 6 'LogRetentionDays': 'week' is not a whole number",
                "F: line 7 'Home': the value has 512 bytes or more and reads as empty",
                "F: line 8 'Colour': unknown setting"}));

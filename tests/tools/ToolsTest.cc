@@ -89,6 +89,7 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
   EXPECT_EQ(RunCli({"version"}, in, out, err, unreachable), kExitUnreachable);
   EXPECT_NE(err.str().find(unreachable), std::string::npos) << err.str();
   EXPECT_EQ(RunCli({"version"}, in, out, err, "h:1,nocolon"), kExitUsage);
+  EXPECT_EQ(RunCli({"version"}, in, out, err, " , "), kExitUsage);
   EXPECT_EQ(RunCli({"--server", unreachable, "version"}, in, out, err, "nocolon"), kExitUnreachable);
 }
 

@@ -264,8 +264,8 @@ bool LoadAdminDocument(AdminRequest& request, std::istream& in, std::ostream& er
     return false;
   }
   if (request.documentKind) {
-    const Global::ConfigurationProblems problems =
-        Global::CheckDocument(*request.documentKind, *document, request.documentFile == "-" ? "(standard input)" : request.documentFile);
+    const std::string name = request.documentFile == "-" ? "(standard input)" : request.documentFile;
+    const Global::ConfigurationProblems problems = Global::CheckDocument(*request.documentKind, *document, name);
     for (const Global::ConfigurationProblem& problem : problems) err << problem.ToString() << "\n";
     if (!problems.empty()) {
       err << "not sent: the document has " << problems.size() << " problem(s)\n";

@@ -84,7 +84,9 @@ void AddQueryCommands(CLI::App& app, CliAction& action, const OutputFormat& form
   info->add_option("kind", *kind, "basic (default), detailed or client")
       ->type_name("")
       ->transform(CLI::Validator(ToReportKind, "", "report kind"));
-  info->callback([&, kind] { action = [&, kind](ServerClient& client) { return Info(client, *kind, format, out, err); }; });
+  info->callback([&, kind] {
+    action = [&, kind](ServerClient& client) { return Info(client, *kind, format, out, err); };
+  });
 
   CLI::App* providersFor = app.add_subcommand("providers-for", "providers running SERVICE, least loaded first");
   providersFor->add_option("SERVICE", *name, "the service's name")->required();
@@ -168,6 +170,10 @@ int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream
         err << "PICTORA_SERVER: " << CheckHostPort(servers.back()) << ": '" << servers.back() << "'\n";
         return kExitUsage;
       }
+    }
+    if (servers.empty()) {
+      err << "PICTORA_SERVER names no server\n";
+      return kExitUsage;
     }
   }
   if (clusterStatus) {

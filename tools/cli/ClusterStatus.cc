@@ -24,8 +24,10 @@ ClusterParts PartsOf(const std::string& cluster) {
   ClusterParts parts;
   const std::vector<std::string> pieces = GU::Tokenize(cluster, ";");
   if (pieces.size() > 0) parts.store = GU::Trim(pieces[0]);
-  if (pieces.size() > 1) parts.livenessPass = GU::Trim(pieces[1]) == "runs the liveness pass" ? "this server" : "another";
-  if (pieces.size() > 2 && GU::StartsWith(GU::Trim(pieces[2]), "revision ")) parts.revision = GU::Trim(pieces[2]).substr(9);
+  if (pieces.size() > 1)
+    parts.livenessPass = GU::Trim(pieces[1]) == "runs the liveness pass" ? "this server" : "another";
+  if (pieces.size() > 2 && GU::StartsWith(GU::Trim(pieces[2]), "revision "))
+    parts.revision = GU::Trim(pieces[2]).substr(9);
   return parts;
 }
 
@@ -70,8 +72,8 @@ ClusterView ClusterViewOf(const std::string& server, const std::string& basicRep
 
 int PrintClusterViews(const std::vector<ClusterView>& views, OutputFormat format, std::ostream& out,
                       std::ostream& err) {
-  const int printed = PrintDocument(ViewsXml(views), format, [&views](const std::string&) { return ViewsTable(views); },
-                                    out, err);
+  const int printed = PrintDocument(
+      ViewsXml(views), format, [&views](const std::string&) { return ViewsTable(views); }, out, err);
   const bool anyAnswered = std::any_of(views.begin(), views.end(), [](const ClusterView& v) { return v.answered; });
   return printed != kExitOk ? printed : anyAnswered ? kExitOk : kExitUnreachable;
 }
@@ -79,8 +81,9 @@ int PrintClusterViews(const std::vector<ClusterView>& views, OutputFormat format
 int ClusterStatus(const std::vector<std::pair<std::string, DceRpc::Binding>>& servers, OutputFormat format,
                   std::ostream& out, std::ostream& err) {
   std::vector<ClusterView> views;
-  for (const auto& [address, binding] : servers) {
-    ServerClient client(binding);
+  for (const auto& server : servers) {
+    const std::string& address = server.first;
+    ServerClient client(server.second);
     std::string report;
     try {
       WithSession(client, SessionKind::kClient, err, [&]() -> int {

@@ -86,7 +86,8 @@ std::string Table(const std::vector<std::string>& heading, const std::vector<Tab
   std::vector<size_t> widths(heading.size());
   for (size_t i = 0; i < heading.size(); ++i) widths[i] = heading[i].size();
   for (const TableRow& row : rows) {
-    for (size_t i = 0; i < row.cells.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], row.cells[i].size());
+    for (size_t i = 0; i < row.cells.size() && i < widths.size(); ++i)
+      widths[i] = std::max(widths[i], row.cells[i].size());
   }
   std::ostringstream text;
   auto line = [&](const std::vector<std::string>& cells) {
