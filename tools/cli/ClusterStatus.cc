@@ -13,33 +13,33 @@ namespace GU = GeneralUtilityLib;
 
 namespace {
 
-// The parts of the Cluster text: "reachable; runs the liveness pass; revision 42".
-struct ClusterParts {
+// The fields of the Cluster text: "reachable; runs the liveness pass; revision 42".
+struct ClusterFields {
   std::string store = "-";
   std::string livenessPass = "-";
   std::string revision = "-";
 };
 
-ClusterParts PartsOf(const std::string& cluster) {
-  ClusterParts parts;
+ClusterFields FieldsOf(const std::string& cluster) {
+  ClusterFields fields;
   const std::vector<std::string> pieces = GU::Tokenize(cluster, ";");
-  if (pieces.size() > 0) parts.store = GU::Trim(pieces[0]);
+  if (pieces.size() > 0) fields.store = GU::Trim(pieces[0]);
   if (pieces.size() > 1)
-    parts.livenessPass = GU::Trim(pieces[1]) == "runs the liveness pass" ? "this server" : "another";
+    fields.livenessPass = GU::Trim(pieces[1]) == "runs the liveness pass" ? "this server" : "another";
   if (pieces.size() > 2 && GU::StartsWith(GU::Trim(pieces[2]), "revision "))
-    parts.revision = GU::Trim(pieces[2]).substr(9);
-  return parts;
+    fields.revision = GU::Trim(pieces[2]).substr(9);
+  return fields;
 }
 
 std::string ViewsXml(const std::vector<ClusterView>& views) {
   std::string xml = "<ClusterStatus>";
   for (const ClusterView& view : views) {
-    const ClusterParts parts = PartsOf(view.cluster);
+    const ClusterFields fields = FieldsOf(view.cluster);
     xml += "<Server><Address>" + XmlEscape(view.server) + "</Address><Answered>" + (view.answered ? "true" : "false") +
            "</Answered><ClusterMode>" + (view.cluster.empty() ? "false" : "true") + "</ClusterMode>";
     if (!view.cluster.empty()) {
-      xml += "<Store>" + XmlEscape(parts.store) + "</Store><LivenessPass>" + XmlEscape(parts.livenessPass) +
-             "</LivenessPass><Revision>" + XmlEscape(parts.revision) + "</Revision>";
+      xml += "<Store>" + XmlEscape(fields.store) + "</Store><LivenessPass>" + XmlEscape(fields.livenessPass) +
+             "</LivenessPass><Revision>" + XmlEscape(fields.revision) + "</Revision>";
     }
     xml += "</Server>";
   }
@@ -54,8 +54,8 @@ std::string ViewsTable(const std::vector<ClusterView>& views) {
     } else if (view.cluster.empty()) {
       rows.push_back({{view.server, "(single server: no cluster store)", "-", "-"}, ""});
     } else {
-      const ClusterParts parts = PartsOf(view.cluster);
-      rows.push_back({{view.server, parts.store, parts.livenessPass, parts.revision}, ""});
+      const ClusterFields fields = FieldsOf(view.cluster);
+      rows.push_back({{view.server, fields.store, fields.livenessPass, fields.revision}, ""});
     }
   }
   return Table({"SERVER", "STORE", "LIVENESS PASS", "REVISION"}, rows);
