@@ -12,13 +12,15 @@ namespace GU = GeneralUtilityLib;
 namespace {
 
 constexpr const char* kDefaultRegistryFile = "/etc/korvane/pictora.conf";
-// A registry value is read into a buffer of this many bytes; a longer one cannot be read.
-constexpr std::size_t kMaxValueBytes = 512;
 
-std::string RegistryFilePath() {
+}  // namespace
+
+std::string InstallationKeyPath() {
   const char* path = std::getenv("PICTORA_REGISTRY_FILE");
   return path != nullptr && *path != '\0' ? path : kDefaultRegistryFile;
 }
+
+namespace {
 
 // "\" turned into "/" and a trailing "/" ensured; empty text stays empty.
 std::string NormalizeFolder(std::string_view folder) {
@@ -64,7 +66,7 @@ std::string ReadInstallationValue(std::string_view name) { return FindInstallati
 
 std::optional<std::string> FindInstallationValue(std::string_view name) {
   std::string content;
-  if (name.empty() || !GU::ReadFile(RegistryFilePath(), content)) return std::nullopt;
+  if (name.empty() || !GU::ReadFile(InstallationKeyPath(), content)) return std::nullopt;
   for (const std::string& rawLine : GU::Tokenize(content, "\r\n")) {
     const std::string line = GU::Trim(rawLine);
     if (line.empty() || line.front() == '#') continue;
@@ -73,7 +75,7 @@ std::optional<std::string> FindInstallationValue(std::string_view name) {
     // Value names of the installation key do not depend on letter case.
     if (!GU::Equals(GU::Trim(line.substr(0, equals)), name, true)) continue;
     std::string value = GU::Trim(line.substr(equals + 1));
-    return value.size() < kMaxValueBytes ? value : std::string();
+    return value.size() < kMaxInstallationValueBytes ? value : std::string();
   }
   return std::nullopt;
 }

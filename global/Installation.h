@@ -4,6 +4,7 @@
 // (default /etc/korvane/pictora.conf). Each call reads it afresh; nothing is cached.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,7 +13,11 @@ namespace Korvane::Pictora::Global {
 
 inline constexpr int kHomeFolder = 9;
 inline constexpr int kLogsFolder = 12;
+// A value of the installation key this long or longer cannot be read (it reads as empty).
+inline constexpr std::size_t kMaxInstallationValueBytes = 512;
 
+// The installation key file's path: $PICTORA_REGISTRY_FILE or the default.
+std::string InstallationKeyPath();
 // A value of the installation key, or empty text when the file or the value is missing.
 std::string ReadInstallationValue(std::string_view name);
 // The same, but nothing when the file or the value is missing, so that a setting written empty

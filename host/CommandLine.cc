@@ -6,6 +6,8 @@
 #include <iostream>
 #include <memory>
 
+#include "servercore/IServer.h"
+
 namespace Korvane::Pictora::Host {
 
 namespace {
@@ -18,6 +20,9 @@ constexpr const char* kUsage =
     "                                                        korvane-pictora.service\n"
     "  pictora-server -uninstall                             stop, disable and remove every\n"
     "                                                        Korvane Pictora systemd unit\n"
+    "  pictora-server --check-config                         check the installation key and the\n"
+    "                                                        files of the Server folder; exit 1\n"
+    "                                                        on any problem\n"
     "The mode words take one or two dashes, in any letter case. An empty or missing endpoint\n"
     "means the configured one; a number is a TCP port.\n";
 
@@ -27,6 +32,18 @@ class ServerUsage : public CLI::Formatter {
  public:
   std::string make_usage(const CLI::App*, std::string) const override { return kUsage; }
 };
+
+// The release and the two other versions an operator meets, and where each comes from.
+std::string VersionText() {
+  return std::string("pictora-server ") + PICTORA_VERSION +
+         "\n"
+         "  " PICTORA_VERSION " is the product's release (this program and its package).\n"
+         "  " +
+         ServerCore::kServerInterfaceVersion +
+         " is the interface version: what procedure 0 (GetVersion, `pictora-cli version`)\n"
+         "  answers, the revision of the RPC interface clients are built against.\n"
+         "  The reports (`pictora-cli info`) show the installed version: the installation key's Version.\n";
+}
 
 bool IsOption(const std::string& word, const char* name) {
   const std::string single = std::string("-") + name;
@@ -45,6 +62,8 @@ std::vector<std::string> CliWords(const std::vector<std::string>& words) {
     cli.push_back("console");
   } else if (IsOption(first, "uninstall")) {
     cli.push_back("uninstall");
+  } else if (IsOption(first, "check-config")) {
+    cli.push_back("check-config");
   } else {
     cli.push_back("service");
     rest = 1;
@@ -64,7 +83,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& words, std::ostream
                "which providers run a service.",
                "pictora-server");
   app.formatter(std::make_shared<ServerUsage>());
-  app.set_version_flag("--version", PICTORA_VERSION);
+  app.set_version_flag("--version", VersionText());
   app.allow_extras();
   app.require_subcommand(0, 1);
   auto addMode = [&](const char* name, RunMode mode, bool takesWords) {
@@ -77,6 +96,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& words, std::ostream
   };
   addMode("console", RunMode::kConsole, true);
   addMode("uninstall", RunMode::kUninstall, false);
+  addMode("check-config", RunMode::kCheckConfig, false);
   addMode("service", RunMode::kService, true);
 
   std::vector<std::string> reversed = CliWords(words);

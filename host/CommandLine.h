@@ -3,6 +3,7 @@
 //   (none)                                        nothing to do
 //   -console [extraAllowList] [endpoint]          console mode
 //   -uninstall                                    uninstall
+//   --check-config                                check the configuration files, start nothing
 //   -h | --help | --version                       the help or version text, nothing else
 //   anything else                                 service mode: word 1 is the extra allow-list
 //                                                 text, word 2 the endpoint
@@ -18,7 +19,7 @@
 
 namespace Korvane::Pictora::Host {
 
-enum class RunMode { kNothing, kConsole, kUninstall, kService };
+enum class RunMode { kNothing, kConsole, kUninstall, kCheckConfig, kService };
 
 struct CommandLine {
   RunMode mode = RunMode::kNothing;

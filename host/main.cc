@@ -2,12 +2,14 @@
 //   pictora-server -console [extraAllowList] [endpoint]   in the foreground
 //   pictora-server <extraAllowList> [endpoint]            as a systemd service
 //   pictora-server -uninstall                             remove the product's systemd units
+//   pictora-server --check-config                         check the configuration, start nothing
 //   pictora-server --help | --version
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 
+#include "global/ConfigurationCheck.h"
 #include "global/IReporter.h"
 #include "global/LogFileHandler.h"
 #include "host/CommandLine.h"
@@ -57,6 +59,14 @@ int RunUninstall() {
   return 0;
 }
 
+// Each problem of the installation's configuration as one line; exit status 1 when there is any.
+int RunCheckConfig() {
+  const Global::ConfigurationProblems problems = Global::CheckInstallation();
+  for (const Global::ConfigurationProblem& problem : problems) std::printf("%s\n", problem.ToString().c_str());
+  if (problems.empty()) std::printf("configuration checked: no problem found\n");
+  return problems.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,6 +76,8 @@ int main(int argc, char** argv) {
       return line.exitStatus;
     case Host::RunMode::kUninstall:
       return RunUninstall();
+    case Host::RunMode::kCheckConfig:
+      return RunCheckConfig();
     case Host::RunMode::kConsole:
     case Host::RunMode::kService:
       break;

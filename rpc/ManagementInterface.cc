@@ -1,5 +1,6 @@
 #include "rpc/ManagementInterface.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -125,11 +126,12 @@ bool Succeeded(bool done) { return done; }
 bool Succeeded(const std::string& text) { return !text.empty(); }  // the text procedures fail with no text
 
 // What every management call shares: the facade (when there is one), the session looked up
-// once, and the audit line, written before returning. Nothing when the body threw: the audit
-// names the failure and the procedure answers without writing its status.
-template <typename Result, typename Body>
+// once, and the audit line, written before returning unless `unaudited(result)` says the call
+// only asked a question a following call repeats. Nothing when the body threw: the audit names
+// the failure and the procedure answers without writing its status.
+template <typename Result, typename Body, typename Unaudited>
 std::optional<Result> RunAudited(const FacadeSource& facadeSource, const AuditPlace& place, const CallContext& context,
-                                 Arguments& args, std::string& status, const Body& body) {
+                                 Arguments& args, std::string& status, const Body& body, const Unaudited& unaudited) {
   ServerManagerProxy* facade = facadeSource();
   const ManagementSession session = SessionOfCall(place.opnum, facade, args);
   ManagementCall audit = BeginAudit(place, session, context, args);
@@ -141,7 +143,7 @@ std::optional<Result> RunAudited(const FacadeSource& facadeSource, const AuditPl
     return std::nullopt;
   }
   if (facade == nullptr) status = NotInitialized();
-  EndAudit(audit, Succeeded(result), status);
+  if (!unaudited(result)) EndAudit(audit, Succeeded(result), status);
   return result;
 }
 
@@ -149,7 +151,8 @@ template <typename Body>
 void ManagementProcedures::AddBoolean(AuditPlace place, size_t statusIndex, Body body) {
   Add(place.opnum, [facadeSource = facade_, place, statusIndex, body](const CallContext& context, Arguments& args) {
     std::string status;
-    const std::optional<bool> done = RunAudited<bool>(facadeSource, place, context, args, status, body);
+    const std::optional<bool> done =
+        RunAudited<bool>(facadeSource, place, context, args, status, body, [](bool) { return false; });
     if (!done) return args.SetResultSmall(0);
     if (!*done) WriteStatus(args, statusIndex, status);
     args.SetResultSmall(*done ? 1 : 0);
@@ -160,7 +163,14 @@ template <typename Body>
 void ManagementProcedures::AddText(AuditPlace place, StatusPlace statusPlace, Body body) {
   Add(place.opnum, [facadeSource = facade_, place, statusPlace, body](const CallContext& context, Arguments& args) {
     std::string status;
-    const std::optional<std::string> text = RunAudited<std::string>(facadeSource, place, context, args, status, body);
+    // A read is two calls, the first with a buffer too small that learns the answer's size: only
+    // the call that delivers (or fails) is audited, so one read leaves one line.
+    const auto sizeQuestion = [&args, statusPlace](const std::string& answer) {
+      return !answer.empty() &&
+             static_cast<int64_t>(args.Long(statusPlace.size)) < static_cast<int64_t>(answer.size()) + 1;
+    };
+    const std::optional<std::string> text =
+        RunAudited<std::string>(facadeSource, place, context, args, status, body, sizeQuestion);
     if (!text) return args.SetResultLong(-1);
     if (text->empty()) {
       WriteStatus(args, statusPlace.status, status);

@@ -19,6 +19,11 @@
 
 namespace Korvane::Pictora::ServerCore {
 
+// The interface version procedure 0 (GetVersion) answers: the revision of the server's RPC
+// interface that clients were built against, not the product's release (PICTORA_VERSION) nor
+// the installed version of the installation key.
+inline constexpr const char* kServerInterfaceVersion = "1.0.0.2";
+
 // What the core holds at one moment, for the metrics page.
 struct ServerCounts {
   std::uint64_t openSessions = 0;

@@ -1,4 +1,6 @@
 // The liveness pass: every provider pinged, the dead ones dropped.
+#include <ctime>
+
 #include "servercore/ServerImpl.h"
 
 namespace Korvane::Pictora::ServerCore {
@@ -34,6 +36,10 @@ void ServerImpl::Manage() {
   if (late) {
     Report(kManageSource, "The liveness pass runs %lld s after the last one; no provider is dropped in this pass",
            static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(started - lastPassEnd_).count()));
+  }
+  {
+    CriticalSectionLock reportLock(&reportLock_);
+    log_.RemoveExpired(std::time(nullptr));
   }
   std::vector<PingTarget> targets;
   // In a cluster one server, the elected one, pings for all; its removals carry the proof that it

@@ -1,6 +1,7 @@
 // Start-up, shut-down, configuration and reporting of the server core.
 #include <sys/stat.h>
 
+#include "global/ConfigurationCheck.h"
 #include "global/IReporter.h"
 #include "global/Installation.h"
 #include "servercore/ServerImpl.h"
@@ -12,7 +13,6 @@ namespace GU = GeneralUtilityLib;
 using GU::CriticalSectionLock;
 namespace {
 
-constexpr const char* kInterfaceVersion = "1.0.0.2";
 
 bool IsFolder(const std::string& path) {
   struct stat info {};
@@ -71,6 +71,11 @@ long ServerImpl::InitLocked(const std::string& endpoint, GU::Status& status) {
   }
   RefreshServicesLocked();
   OpenLogs();
+  // Mistakes in the files reach the log now, not later as a setting quietly ignored or an empty
+  // catalogue.
+  for (const Global::ConfigurationProblem& problem : Global::CheckInstallation()) {
+    Report(ServerSource("CheckConfiguration").c_str(), "Configuration problem: %s", problem.ToString().c_str());
+  }
   Report(ServerSource("Init").c_str(), "Starting Server: Version '%s'", Global::InstalledVersion().c_str());
   if (clusterStore_ != nullptr && cluster_ == nullptr) JoinClusterLocked(values.GetValue("Endpoint"));
 
@@ -138,7 +143,7 @@ std::string ServerImpl::GetVersion() {
     PublishLocked(GU::Status("ServerCore.Server.GetVersion"));
     return true;
   });
-  return kInterfaceVersion;
+  return kServerInterfaceVersion;
 }
 
 bool ServerImpl::Synchronize(const std::string&) {

@@ -4,11 +4,14 @@
 
 #include "global/Application.h"
 #include "global/Installation.h"
+#include "global/LogRetention.h"
 #include "util/TextUtil.h"
 
 namespace Korvane::Pictora::ServerCore {
 namespace GU = GeneralUtilityLib;
 namespace {
+
+constexpr const char* kFileSuffix = "-Server.log";
 
 std::string FileNameForToday() {
   const std::time_t now = std::time(nullptr);
@@ -16,7 +19,7 @@ std::string FileNameForToday() {
   localtime_r(&now, &local);
   char date[16] = {};
   std::strftime(date, sizeof date, "%Y%m%d", &local);
-  return GU::Format("%s-Server.log", date);
+  return std::string(date) + kFileSuffix;
 }
 
 }  // namespace
@@ -30,7 +33,16 @@ bool ServerLog::OpenIn(const std::string& folder) {
   file_.SetFile(folder, FileNameForToday());
   const bool opened = file_.Open();
   Attach();
+  lastRemoval_ = 0;
+  RemoveExpired(std::time(nullptr));
   return opened;
+}
+
+void ServerLog::RemoveExpired(std::time_t now) {
+  constexpr std::time_t kInterval = 60 * 60;
+  if (folder_.empty() || (lastRemoval_ != 0 && now - lastRemoval_ < kInterval)) return;
+  lastRemoval_ = now;
+  Global::RemoveExpiredDailyLogs(folder_, kFileSuffix, Global::LogRetentionDays(), now);
 }
 
 void ServerLog::Attach() {

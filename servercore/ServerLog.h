@@ -5,6 +5,7 @@
 // takes reports from any thread.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "global/LogFileHandler.h"
@@ -23,6 +24,10 @@ class ServerLog {
   bool OpenIn(const std::string& folder);
   // Attaches the file to the global reporter again (a no-op when it is attached).
   void Attach();
+  // Removes the folder's daily files older than the operator's LogRetentionDays (nothing when
+  // unset); done when a file opens and then at most once an hour, as a server runs for months
+  // on the file of the day it started.
+  void RemoveExpired(std::time_t now);
   const std::string& Folder() const { return folder_; }
 
   // The folder a configured LogsFolder value names: "\" read as "/", ending in "/"; the
@@ -32,6 +37,7 @@ class ServerLog {
  private:
   std::string folder_;
   Global::LogFileHandler file_;
+  std::time_t lastRemoval_ = 0;
 };
 
 }  // namespace Korvane::Pictora::ServerCore

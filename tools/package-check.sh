@@ -30,6 +30,10 @@ expected='./etc/korvane/pictora.conf
 ./usr/bin/pictora-server
 ./usr/lib/systemd/system/korvane-pictora.service
 ./usr/lib/systemd/system/pictora-provider@.service
+./usr/share/bash-completion/completions/pictora-cli
+./usr/share/doc/korvane-pictora/changelog.Debian.gz
+./usr/share/doc/korvane-pictora/copyright
+./usr/share/lintian/overrides/korvane-pictora
 ./usr/share/man/man1/pictora-cli.1.gz
 ./usr/share/man/man1/pictora-provider.1.gz
 ./usr/share/man/man8/pictora-server.8.gz'
@@ -50,6 +54,12 @@ if command -v groff >/dev/null; then
   done
 else
   echo "package check: groff not installed, manual pages not checked"
+fi
+# Debian's own checks: no error and no warning (informational tags pass).
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb" || fail "lintian: see above"
+else
+  fail "lintian not installed (tools/setup.sh installs it)"
 fi
 # Every shared library the programs link directly comes from a package named in Depends.
 depends=", $(dpkg-deb -f "$deb" Depends),"
@@ -95,7 +105,8 @@ for _ in $(seq 100); do
 done
 # The report names the version the installed key file gives.
 report=$(/usr/bin/pictora-cli --server "127.0.0.1:$port" info) || fail "the installed server did not answer"
-grep -q "$(dpkg-deb -f "$deb" Version).0" <<<"$report" || fail "the report lacks the installed version: $report"
+version=$(dpkg-deb -f "$deb" Version)
+grep -q "${version%-*}.0" <<<"$report" || fail "the report lacks the installed version: $report"
 /usr/bin/pictora-cli --server "127.0.0.1:$port" stop >/dev/null
 wait "$server_pid" || fail "the server exited with $?"
 server_pid=

@@ -10,7 +10,7 @@ packages=(
   python3-impacket python3-pytest
   dbus-daemon python3-dbus python3-gi
   libcurl4-openssl-dev nlohmann-json3-dev etcd-server etcd-client iptables
-  wine64 libwine-dev wine64-tools tshark
+  wine64 libwine-dev wine64-tools tshark lintian
 )
 
 missing=()

@@ -1,11 +1,12 @@
 // Feeds arbitrary text to every place that parses an XML text a peer sends: the session
 // information, a provider's registration and updates, its lists of services to add and remove,
 // a management session's information, status records from providers, and the XML layer itself
-// with the lists built from it. The first byte picks the place, the rest is the text. The
-// registry is a real core's (listener and provider calls stubbed), started afresh now and then
-// so that its growth stays bounded. Operations that save files are left out: they parse their
-// text through the same XML layer before anything is written, and file writes would make each
-// run slow.
+// with the lists built from it and the configuration check the client tool runs on a document
+// before sending it. The first byte picks the place (and the document's kind), the rest is the
+// text. The registry is a real core's (listener and provider calls stubbed), started afresh now
+// and then so that its growth stays bounded. Operations that save files are left out: they parse
+// their text through the same XML layer before anything is written, and file writes would make
+// each run slow.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "admin/ServerManagerProxy.h"
+#include "global/ConfigurationCheck.h"
 #include "global/NameValueMap.h"
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
@@ -59,6 +61,7 @@ class Harness {
       default: {
         GU::XmlDocument document;
         if (document.LoadXml(text)) GU::NodesToList(document, "//*");
+        Global::CheckDocument(static_cast<Global::DocumentKind>(data[0] / 9 % 4), text, "fuzz");
       }
     }
   }

@@ -112,7 +112,7 @@ def test_servers_under_partitions(running):
         assert UNREACHABLE in (add(other, 'Cut', alive) or '')
         assert add(first, 'During', alive) is None and knows(other, 'Before')
         other.log.wait_for('The cluster store is unreachable', scaled(10))
-        assert '<Cluster>unreachable' in cli(other, 'info', 'Detailed').stdout
+        assert '"Store": "unreachable"' in cli(other, '--output', 'json', 'admin', 'cluster', 'status').stdout
         assert scrape(metrics)['pictora_cluster_reachable'] == 0
     assert wait_until(lambda: add(other, 'After', alive) is None, scaled(15)), other.log.text()
     names = ['Before', 'First', 'Other', 'Alone', 'During', 'After']

@@ -62,6 +62,9 @@ def test_the_page_counts_calls_and_provider_calls_and_management_calls_are_audit
         user = pwd.getpwuid(os.getuid()).pw_name
         server.log.wait_for(r"management call 34 GetServiceProviderConfigXml on 'Nope' by user '%s' on machine "
                             r"'%s' from 127\.0\.0\.1: refused 00DC05" % (user, socket.gethostname()))
+        # A read takes two calls (its size, then the answer) but leaves one line.
+        assert cli(server, 'admin', 'config').returncode == 0
+        assert server.log.text().count('management call 32 GetServerConfigXml') == 1
 
         # A provider that never answers: its pings time out and the liveness pass drops it.
         providers.append(Provider(server, 'Mute', 0.5, ['--silent']))

@@ -60,12 +60,13 @@ def test_three_providers_come_back_least_loaded_first_also_through_the_client_to
     seven, two, five = start_providers(server, running, ('Seven', 0.7, 'runtime'), ('Two', 0.2, 'runtime'),
                                        ('Five', 0.5, kind))
     assert endpoints_in_order(w.providers_for(server.port)) == [two.port, five.port, seven.port]
-    # The client tool prints them in the server's order; it exits 1 when the server refuses.
+    # The client tool prints them in the server's order, each with the load it asked the provider for.
     table = cli(server, 'providers-for', 'Images/Thumbs')
-    assert [line.split()[1] for line in table.stdout.splitlines()[1:]] == ['Two', 'Five', 'Seven'], table.stderr
+    rows = [line.split() for line in table.stdout.splitlines()[1:]]
+    assert [(row[1], row[-1]) for row in rows] == [('Two', '0.20'), ('Five', '0.50'), ('Seven', '0.70')], table.stderr
     unknown = cli(server, 'providers-for', 'No/Such')
     assert unknown.returncode == 0 and 'no provider runs this service' in unknown.stdout
-    detailed = cli(server, 'info', 'Detailed')
+    detailed = cli(server, '--output', 'xml', 'info', 'Detailed')
     assert detailed.returncode == 0 and '<Detailed><ServiceProviders>' in detailed.stdout
     with ServerProcess(extra_env={'PICTORA_MEMORY_LIMIT_MB': '1'}) as starved:  # refuses every session
         refused = cli(starved.start(), 'providers')

@@ -52,7 +52,7 @@ def test_named_channel_with_authentication_on():
         dce.disconnect()
         # The client tool finds it there as well.
         assert cli(server, 'version', pipe='KorvanePictora').returncode == 0
-        basic = cli(server, 'info', pipe='KorvanePictora')
+        basic = cli(server, '--output', 'xml', 'info', pipe='KorvanePictora')
         assert basic.returncode == 0 and '<Basic>' in basic.stdout
         server.send_keys('q')
         assert server.finish() == 0
@@ -69,6 +69,29 @@ def test_start_failure_prints_the_status_and_does_not_wait_on_a_pipe():
         assert server.finish() == 0
         assert server.stdout.endswith('\nPress any key\n')
         assert 'ServerCore.Server.Init' in server.stdout.splitlines()[0]  # the core's status text
+
+
+# What counts as a problem is proven by ConfigurationCheckTest; here: the installation's files are
+# found, the exit status, and start-up logging the same problems.
+def test_check_config_and_start_up_report_each_problem_with_its_file():
+    with ServerProcess() as server:
+        server.write_configuration('<RpcCallTimeoutMs>banana</RpcCallTimeoutMs>')
+        server.write_server_file('Pictora.Services', '<Pictora><Server><Services>')
+        check = lambda: subprocess.run([binary('pictora-server'), '--check-config'], env=server.env,
+                                       capture_output=True, timeout=15, text=True)
+        done = check()
+        assert done.returncode == 1
+        lines = done.stdout.splitlines()
+        assert lines[0] == os.path.join(server.server_folder, 'Pictora.PTSConfig') + \
+            ": Config/RpcCallTimeoutMs: 'banana' is not a whole number"
+        assert lines[1].startswith(os.path.join(server.server_folder, 'Pictora.Services') + ': the document does not')
+        server.start()
+        server.log.wait_for(r'Configuration problem: .*Pictora\.Services: the document does not parse')
+        server.stop()
+        server.write_configuration()
+        server.write_server_file('Pictora.Services', '<Pictora><Server><Services/></Server></Pictora>')
+        done = check()
+        assert (done.returncode, done.stdout) == (0, 'configuration checked: no problem found\n')
 
 
 # Which words start which mode is proven by CommandLineTest.

@@ -27,6 +27,7 @@ TEST(CommandLineTest, ModesAndTheirWords) {
       {{"server", "-console", "-x", "--help"}, RunMode::kConsole, "-x", "--help"},  // values, not options
       {{"server", "-UNINSTALL"}, RunMode::kUninstall, "", ""},
       {{"server", "--uninstall", "ignored"}, RunMode::kUninstall, "", ""},
+      {{"server", "--check-config"}, RunMode::kCheckConfig, "", ""},
       {{"server", ""}, RunMode::kService, "", ""},
       {{"server", "hostA", "4001", "extra"}, RunMode::kService, "hostA", "4001"},
       {{"server", "console"}, RunMode::kService, "console", ""},  // no dash: just a word

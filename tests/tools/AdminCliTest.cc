@@ -92,16 +92,17 @@ Outcome RunAdminLine(const StandInServer& server, const std::string& line, const
 
 TEST(AdminCliTest, EachCommandCallsItsProcedureInASessionOfItsOwn) {
   TestSupport::TempFolder folder;
-  const std::string file = folder.Write("new.xml", "<New/>");
+  const std::string file = folder.Write("new.xml", "<Config><MaxSessions>9</MaxSessions></Config>");
+  const std::string typed = "<P><Services/><Config/></P>";  // a services document and a provider's alike
   const struct {
     std::string line, call, printed;
   } cases[] = {
       {"info --xml", "27 sid", "<Doc/>"},
-      {"providers-info", "36 sid", "<Doc/>"},
-      {"config", "32 sid", "<Doc/>"},
-      {"config set " + file, "33 sid <New/>", "server configuration updated"},
-      {"services", "37 sid", "<Doc/>"},
-      {"services set -", "38 sid <Typed/>", "services updated"},
+      {"providers-info --output xml", "36 sid", "<Doc/>"},
+      {"config --output json", "32 sid", "{\n  \"Doc\": \"\"\n}"},
+      {"config set " + file, "33 sid <Config><MaxSessions>9</MaxSessions></Config>", "server configuration updated"},
+      {"services", "37 sid", "ELEMENT  VALUE\n(none)"},
+      {"services set -", "38 sid " + typed, "services updated"},
       {"service add S --source src --properties <P/> --providers A;B", "39 sid src S <P/> A;B", "service 'S' added"},
       {"service remove S --providers A", "40 sid S A", "service 'S' taken off A"},
       {"service start S", "41 sid S", "service 'S' started"},
@@ -114,12 +115,12 @@ TEST(AdminCliTest, EachCommandCallsItsProcedureInASessionOfItsOwn) {
       {"provider delete P", "29 sid P", "provider 'P' deleted"},
       {"provider start P", "30 sid P", "provider 'P' started"},
       {"provider stop P", "31 sid P", "provider 'P' stopped"},
-      {"provider config P", "34 sid P", "<Doc/>"},
-      {"provider config P set -", "35 sid P <Typed/>", "configuration of provider 'P' updated"},
+      {"provider config P --output xml", "34 sid P", "<Doc/>"},
+      {"provider config P set -", "35 sid P " + typed, "configuration of provider 'P' updated"},
   };
   for (const auto& c : cases) {
     StandInServer server;
-    const Outcome outcome = RunAdminLine(server, c.line, "<Typed/>");
+    const Outcome outcome = RunAdminLine(server, c.line, typed);
     EXPECT_EQ(outcome.exit, kExitOk) << c.line << ": " << outcome.err;
     EXPECT_EQ(outcome.out, c.printed + "\n") << c.line;
     const std::vector<std::string> calls = server.Calls();
@@ -160,13 +161,13 @@ TEST(AdminCliTest, MovesOnToTheNextServerUntilOneAnswers) {
     gone = stopped.Address();
   }
   StandInServer server;
-  std::istringstream in("<Typed/>");
+  std::istringstream in("<Services/>");
   std::ostringstream out, err;
   EXPECT_EQ(RunCli({"admin", "services", "set", "-", "--server", gone + "," + server.Address()}, in, out, err), kExitOk)
       << err.str();
   const std::vector<std::string> calls = server.Calls();
   ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[1], "38 sid <Typed/>");
+  EXPECT_EQ(calls[1], "38 sid <Services/>");
 }
 
 TEST(AdminCliTest, ServerReportAsTables) {

@@ -11,7 +11,10 @@
 
 #include "interfaces/ProviderProcedureShapes.h"
 #include "tools/cli/CliApp.h"
+#include "tests/support/TempFolder.h"
 #include "tools/cli/CliCommands.h"
+#include "tools/cli/ClusterStatus.h"
+#include "tools/cli/Output.h"
 #include "tools/provider/ProviderOptions.h"
 #include "tools/provider/StandInProvider.h"
 
@@ -57,6 +60,8 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
     close(probe);  // bound, never listening: connections are refused
   }
   const std::string unreachable = "127.0.0.1:" + std::to_string(closedPort);
+  TestSupport::TempFolder folder;
+  const std::string banana = folder.Write("c.xml", "<Config><RpcCallTimeoutMs>banana</RpcCallTimeoutMs></Config>");
   const std::pair<std::vector<std::string>, int> cases[] = {
       {{}, kExitUsage},
       {{"info", "bogus"}, kExitUsage},
@@ -71,12 +76,70 @@ TEST(CliTest, ExitStatusWithoutAnAnswer) {
       {{"--server", unreachable + "," + unreachable, "--server", unreachable, "version"}, kExitUnreachable},
       {{"providers-for", "S", "--xml", "--server", unreachable}, kExitUnreachable},
       {{"admin", "service", "start", "S", "--server", unreachable}, kExitUnreachable},
+      {{"admin", "config", "set", banana, "--server", unreachable}, kExitUsage},  // checked, never sent
   };
   for (const auto& [words, status] : cases) {
     std::istringstream in;
     std::ostringstream out, err;
     EXPECT_EQ(RunCli(words, in, out, err), status) << (words.empty() ? "(none)" : words[0]) << ": " << err.str();
   }
+  // PICTORA_SERVER stands in for --server only when the line names no server.
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"version"}, in, out, err, unreachable), kExitUnreachable);
+  EXPECT_NE(err.str().find(unreachable), std::string::npos) << err.str();
+  EXPECT_EQ(RunCli({"version"}, in, out, err, "h:1,nocolon"), kExitUsage);
+  EXPECT_EQ(RunCli({"version"}, in, out, err, " , "), kExitUsage);
+  EXPECT_EQ(RunCli({"--server", unreachable, "version"}, in, out, err, "nocolon"), kExitUnreachable);
+}
+
+TEST(CliOutputTest, AnswersAsJsonAndAsTables) {
+  const std::string xml = "<R a=\"1\"><P><N>x</N></P><P><N>\"y\"</N></P><Q>t</Q></R>";
+  EXPECT_EQ(XmlToJson(xml), R"({
+  "R": {
+    "@a": "1",
+    "P": [
+      {
+        "N": "x"
+      },
+      {
+        "N": "\"y\""
+      }
+    ],
+    "Q": "t"
+  }
+})");
+  EXPECT_EQ(XmlToTable(xml), "ELEMENT  VALUE\nP/N      x\nP/N      \"y\"\nQ        t\n");
+  EXPECT_EQ(XmlToJson("<R><Open></R>"), std::nullopt);
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "<a>";
+  for (int i = 0; i < 5000; ++i) deep += "</a>";
+  EXPECT_TRUE(XmlToJson(deep).has_value());  // deeper than 64 levels: text, not recursion
+  EXPECT_FALSE(XmlToTable(deep).empty());
+
+  const std::string providers =
+      "<Pictora><Server><ServiceProviders><ServiceProvider><Config><Name>Idle</Name><HostMachine>h</HostMachine>"
+      "<Endpoint>4001</Endpoint></Config></ServiceProvider></ServiceProviders></Server></Pictora>";
+  EXPECT_EQ(ProvidersTable(providers, [](const std::string& host, const std::string& endpoint) {
+              return host + endpoint == "h4001" ? "0.25" : "?";
+            }),
+            "#  NAME  HOST  ENDPOINT  LOAD\n1  Idle  h     4001      0.25\n");
+}
+
+TEST(ClusterStatusTest, EachServersViewAsARow) {
+  const ClusterView leader = ClusterViewOf(
+      "a:1", "<Pictora><Server><Info><Basic><Cluster>reachable; runs the liveness pass; revision 42</Cluster>"
+             "</Basic></Info></Server></Pictora>");
+  std::ostringstream out, err;
+  EXPECT_EQ(PrintClusterViews({leader, {"b:2", false, ""}, ClusterViewOf("c:3", "<Basic/>")}, OutputFormat::kTable,
+                              out, err),
+            kExitOk);
+  EXPECT_EQ(out.str(),
+            "SERVER  STORE                              LIVENESS PASS  REVISION\n"
+            "a:1     reachable                          this server    42\n"
+            "b:2     (no answer)                        -              -\n"
+            "c:3     (single server: no cluster store)  -              -\n");
+  EXPECT_EQ(PrintClusterViews({{"b:2", false, ""}}, OutputFormat::kJson, out, err), kExitUnreachable);
 }
 
 TEST(StandInProviderTest, InformationListsTheServicesAndTheFixedLoad) {

@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kAdminSynopsis =
     "Commands (each in a management session of its own, opened as ServerManager from this machine):\n"
     "  admin info [--xml]                      providers and services with their state\n"
+    "  admin cluster status                    each server's view of the cluster store\n"
     "  admin providers-info                    the providers' report\n"
     "  admin config [set FILE|-]               the server's configuration, or replace it\n"
     "  admin services [set FILE|-]             the services document, or replace it\n"
@@ -102,18 +103,22 @@ void AddReportCommands(CLI::App* admin, std::optional<AdminRequest>& request, co
   info->add_flag("--xml", words->xml, "print the server's document as it is");
   Choose(info, request, words, [](const AdminWords& w) { return AdminRequest{Op::kGetServerInfo, {}, "", w.xml, ""}; });
   Choose(admin->add_subcommand("providers-info", "the providers' report, as the server's document"), request, words,
-         [](const AdminWords&) { return AdminRequest{Op::kGetServiceProvidersInfo, {}, "", true, ""}; });
+         [](const AdminWords&) { return AdminRequest{Op::kGetServiceProvidersInfo, {}, "", false, ""}; });
 
   AddShowOrSet(
       admin->add_subcommand("config", "the server's configuration document; `config set FILE|-` replaces it"),
-      request, words, [](const AdminWords&) { return AdminRequest{Op::kGetServerConfigXml, {}, "", true, ""}; },
+      request, words, [](const AdminWords&) { return AdminRequest{Op::kGetServerConfigXml, {}, "", false, ""}; },
       [](const AdminWords& w) {
-        return AdminRequest{Op::kUpdateServerConfigXml, {}, w.file, false, "server configuration updated"};
+        return AdminRequest{Op::kUpdateServerConfigXml, {}, w.file, false, "server configuration updated",
+                            Global::DocumentKind::kServerConfiguration};
       });
   AddShowOrSet(
       admin->add_subcommand("services", "the services document; `services set FILE|-` replaces it"), request, words,
-      [](const AdminWords&) { return AdminRequest{Op::kGetServicesXml, {}, "", true, ""}; },
-      [](const AdminWords& w) { return AdminRequest{Op::kUpdateServicesXml, {}, w.file, false, "services updated"}; });
+      [](const AdminWords&) { return AdminRequest{Op::kGetServicesXml, {}, "", false, ""}; },
+      [](const AdminWords& w) {
+        return AdminRequest{Op::kUpdateServicesXml, {}, w.file, false, "services updated",
+                            Global::DocumentKind::kServices};
+      });
 }
 
 void AddServiceCommands(CLI::App* admin, std::optional<AdminRequest>& request, const Words& words) {
@@ -183,10 +188,11 @@ void AddProviderCommands(CLI::App* admin, std::optional<AdminRequest>& request, 
   AddName(config, words, "the provider");
   AddShowOrSet(
       config, request, words,
-      [](const AdminWords& w) { return AdminRequest{Op::kGetServiceProviderConfigXml, {w.name}, "", true, ""}; },
+      [](const AdminWords& w) { return AdminRequest{Op::kGetServiceProviderConfigXml, {w.name}, "", false, ""}; },
       [](const AdminWords& w) {
         return AdminRequest{Op::kUpdateServiceProviderConfigXml, {w.name}, w.file, false,
-                            "configuration of provider '" + w.name + "' updated"};
+                            "configuration of provider '" + w.name + "' updated",
+                            Global::DocumentKind::kProviderConfiguration};
       });
 }
 
@@ -206,16 +212,14 @@ std::optional<std::string> ReadDocument(const std::string& path, std::istream& i
   return text;
 }
 
-int PrintDocument(const BufferReply& reply, const AdminRequest& request, std::ostream& out, std::ostream& err) {
+int PrintAnswer(const BufferReply& reply, const AdminRequest& request, OutputFormat format, std::ostream& out,
+                std::ostream& err) {
   if (reply.result != 0) return Refused(err, reply.error);
-  if (request.xml) return PrintReply(reply, "", out, err);
-  std::string report = ServerReportText(reply.text);
-  if (report.empty()) return Refuse(err, "the server's report does not parse", reply.text);
-  out << report;
-  return kExitOk;
+  const TableMaker table = request.opnum == Op::kGetServerInfo ? TableMaker(ServerReportText) : TableMaker();
+  return PrintDocument(reply.text, request.xml ? OutputFormat::kXml : format, table, out, err);
 }
 
-int Ask(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err) {
+int Ask(ServerClient& client, const AdminRequest& request, OutputFormat format, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& texts = request.texts;
   std::string status;
   switch (request.opnum) {
@@ -223,18 +227,18 @@ int Ask(ServerClient& client, const AdminRequest& request, std::ostream& out, st
     case Op::kGetServerConfigXml:
     case Op::kGetServiceProvidersInfo:
     case Op::kGetServicesXml:
-      return PrintDocument(client.SessionBuffer(request.opnum), request, out, err);
+      return PrintAnswer(client.SessionBuffer(request.opnum), request, format, out, err);
     case Op::kGetServiceProviderConfigXml:
-      return PrintDocument(client.NameBuffer(request.opnum, client.SessionId(), texts.at(0)), request, out, err);
+      return PrintAnswer(client.NameBuffer(request.opnum, client.SessionId(), texts.at(0)), request, format, out, err);
     case Op::kGetServiceName: {
       std::string name;
       if (!client.GetServiceName(texts.at(0), name, status)) return Refused(err, status);
-      out << name << "\n";
+      PrintDone(name, format, out);
       return kExitOk;
     }
     default:
       if (!client.SessionTexts(request.opnum, texts, status)) return Refused(err, status);
-      out << request.done << "\n";
+      PrintDone(request.done, format, out);
       return kExitOk;
   }
 }
@@ -259,13 +263,23 @@ bool LoadAdminDocument(AdminRequest& request, std::istream& in, std::ostream& er
     err << "cannot read " << request.documentFile << "\n";
     return false;
   }
+  if (request.documentKind) {
+    const std::string name = request.documentFile == "-" ? "(standard input)" : request.documentFile;
+    const Global::ConfigurationProblems problems = Global::CheckDocument(*request.documentKind, *document, name);
+    for (const Global::ConfigurationProblem& problem : problems) err << problem.ToString() << "\n";
+    if (!problems.empty()) {
+      err << "not sent: the document has " << problems.size() << " problem(s)\n";
+      return false;
+    }
+  }
   request.texts.push_back(std::move(*document));
   request.documentFile.clear();
   return true;
 }
 
-int RunAdmin(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err) {
-  return WithSession(client, SessionKind::kManagement, err, [&] { return Ask(client, request, out, err); });
+int RunAdmin(ServerClient& client, const AdminRequest& request, OutputFormat format, std::ostream& out,
+             std::ostream& err) {
+  return WithSession(client, SessionKind::kManagement, err, [&] { return Ask(client, request, format, out, err); });
 }
 
 }  // namespace Korvane::Pictora::Tools

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "global/ConfigurationCheck.h"
+#include "tools/cli/Output.h"
 #include "tools/common/ServerClient.h"
 
 namespace CLI {
@@ -24,8 +26,10 @@ struct AdminRequest {
   uint16_t opnum = 0;
   std::vector<std::string> texts;  // the procedure's texts after the session, in wire order
   std::string documentFile;        // when set, its content ("-": standard input) is the last text
-  bool xml = false;                // an answer printed as the server's document, not as tables
+  bool xml = false;                // --xml: the answer printed as the server's document whatever --output says
   std::string done;                // printed when a procedure without an answer succeeds
+  // The kind of document the request sends, checked as the server's start-up checks its files.
+  std::optional<Global::DocumentKind> documentKind = std::nullopt;
 };
 
 // Adds `admin` and its commands to `app`; the chosen command's request lands in `request`.
@@ -33,11 +37,13 @@ void AddAdminCommands(CLI::App& app, std::optional<AdminRequest>& request);
 
 // Reads the document the request names into its last text, once, before any server is asked:
 // stdin cannot be read again when the command moves on to another server. False, and why on
-// `err`, when the document cannot be read.
+// `err`, when the document cannot be read or has problems (ConfigurationCheck.h): a document
+// the server would take but not use as meant is not sent.
 bool LoadAdminDocument(AdminRequest& request, std::istream& in, std::ostream& err);
 
 // Asks `request` (its document loaded) in a management session of its own; the exit status
 // (CliExit).
-int RunAdmin(ServerClient& client, const AdminRequest& request, std::ostream& out, std::ostream& err);
+int RunAdmin(ServerClient& client, const AdminRequest& request, OutputFormat format, std::ostream& out,
+             std::ostream& err);
 
 }  // namespace Korvane::Pictora::Tools

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/Output.h"
 #include "tools/common/ServerClient.h"
 
 namespace CLI {
@@ -20,13 +21,18 @@ class App;
 namespace Korvane::Pictora::Tools {
 
 // Runs pictora-cli with `words` (without the program name); the process exit status (CliExit).
-// `in` is read only by a command given "-" for a document.
-int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err);
+// `in` is read only by a command given "-" for a document. `defaultServers` stands for
+// --server when the line names neither --server nor --pipe (main passes $PICTORA_SERVER);
+// empty: localhost:3982.
+int RunCli(const std::vector<std::string>& words, std::istream& in, std::ostream& out, std::ostream& err,
+           const std::string& defaultServers = "");
 
 // The command chosen by parsing, run with a client of the server.
 using CliAction = std::function<int(ServerClient&)>;
 
 // Adds the commands that ask the server questions (and stop); the chosen one lands in `action`.
-void AddQueryCommands(CLI::App& app, CliAction& action, std::ostream& out, std::ostream& err);
+// `format` is read when the action runs, after parsing.
+void AddQueryCommands(CLI::App& app, CliAction& action, const OutputFormat& format, std::ostream& out,
+                      std::ostream& err);
 
 }  // namespace Korvane::Pictora::Tools

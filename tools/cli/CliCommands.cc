@@ -1,11 +1,13 @@
 #include "tools/cli/CliCommands.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iomanip>
 #include <map>
 #include <sstream>
 
 #include "dcerpc/Status.h"
+#include "interfaces/ProviderProcedureShapes.h"
 #include "interfaces/ServerProcedureShapes.h"
 #include "util/Status.h"
 #include "util/TextUtil.h"
@@ -20,6 +22,24 @@ namespace {
 
 constexpr const char* kApplication = "PictoraCli";
 constexpr const char* kManagerApplication = "ServerManager";  // the one application the server manages with
+// A provider that does not answer its load within this long shows none: the table must not wait
+// on it as long as the server would.
+constexpr std::chrono::milliseconds kLoadTimeout{1000};
+constexpr std::chrono::seconds kLoadBudget{5};
+
+std::string AskLoad(const std::string& host, const std::string& endpoint) {
+  try {
+    DceRpc::Binding binding("ncacn_ip_tcp", host, endpoint);
+    if (binding.Validate() != DceRpc::StatusCode::kOk) return "-";
+    binding.SetTimeouts({kLoadTimeout, kLoadTimeout});
+    DceRpc::Arguments args(1);
+    args.SetDouble(0, 0.0);
+    binding.Call(Rpc::ProviderInterfaceId(), Rpc::ProviderOp::kGetLoad, Rpc::ProviderSpecs::GetLoad(), args);
+    return GU::Format("%.2f", args.Double(0));
+  } catch (const std::exception&) {
+    return "-";
+  }
+}
 
 }  // namespace
 
@@ -58,47 +78,64 @@ int PrintReply(const BufferReply& reply, const std::string& what, std::ostream& 
   return 0;
 }
 
-int Version(ServerClient& client, std::ostream& out, std::ostream& err) {
+int Version(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err) {
   std::string version;
   if (!client.GetVersion(version)) return Refuse(err, "the server did not give its version", "");
-  out << version << "\n";
-  return 0;
+  if (format == OutputFormat::kTable) {
+    out << version << "\n";
+    return kExitOk;
+  }
+  return PrintDocument("<Version>" + XmlEscape(version) + "</Version>", format, nullptr, out, err);
 }
 
-int Info(ServerClient& client, const std::string& kind, std::ostream& out, std::ostream& err) {
+int Info(ServerClient& client, const std::string& kind, OutputFormat format, std::ostream& out, std::ostream& err) {
   return WithSession(client, SessionKind::kClient, err, [&] {
-    return PrintReply(client.NameBuffer(Op::kGetInfo, client.SessionId(), kind), "information report", out, err);
+    const BufferReply reply = client.NameBuffer(Op::kGetInfo, client.SessionId(), kind);
+    if (reply.result != 0) return Refuse(err, "information report failed", reply.error);
+    return PrintDocument(reply.text, format, nullptr, out, err);
   });
 }
 
-int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std::ostream& out,
+int ProvidersFor(ServerClient& client, const std::string& service, OutputFormat format, std::ostream& out,
                  std::ostream& err) {
   return WithSession(client, SessionKind::kClient, err, [&] {
-    BufferReply reply = client.NameBuffer(Op::kGetServiceProvidersFor, client.SessionId(), service);
-    if (reply.result != 0 || xml) return PrintReply(reply, "providers-for", out, err);
-    std::string table = ProvidersTable(reply.text);
-    if (table.empty()) return Refuse(err, "the server's answer does not parse", reply.text);
-    out << table;
-    return 0;
+    const BufferReply reply = client.NameBuffer(Op::kGetServiceProvidersFor, client.SessionId(), service);
+    if (reply.result != 0) return Refuse(err, "providers-for failed", reply.error);
+    // However many providers the answer lists, the loads take kLoadBudget at most.
+    const auto deadline = std::chrono::steady_clock::now() + kLoadBudget;
+    const LoadOf loadOf = [deadline](const std::string& host, const std::string& endpoint) {
+      return std::chrono::steady_clock::now() < deadline ? AskLoad(host, endpoint) : std::string("-");
+    };
+    return PrintDocument(reply.text, format, [&](const std::string& xml) { return ProvidersTable(xml, loadOf); }, out,
+                         err);
   });
 }
 
-int Providers(ServerClient& client, std::ostream& out, std::ostream& err) {
+int Providers(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err) {
   return WithSession(client, SessionKind::kClient, err, [&] {
-    return PrintReply(client.SessionBuffer(Op::kGetServiceProviders), "providers", out, err);
+    const BufferReply reply = client.SessionBuffer(Op::kGetServiceProviders);
+    if (reply.result != 0) return Refuse(err, "providers failed", reply.error);
+    return PrintDocument(
+        reply.text, format, [](const std::string& xml) { return ListTable(xml, "ServiceProvider", "PROVIDER"); }, out,
+        err);
   });
 }
 
-int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err) {
+int Services(ServerClient& client, const std::string& provider, OutputFormat format, std::ostream& out,
+             std::ostream& err) {
   return WithSession(client, SessionKind::kClient, err, [&] {
-    return PrintReply(client.NameBuffer(Op::kGetServices, client.SessionId(), provider), "services", out, err);
+    const BufferReply reply = client.NameBuffer(Op::kGetServices, client.SessionId(), provider);
+    if (reply.result != 0) return Refuse(err, "services failed", reply.error);
+    return PrintDocument(
+        reply.text, format, [](const std::string& xml) { return ListTable(xml, "ImageService", "SERVICE"); }, out,
+        err);
   });
 }
 
-int Stop(ServerClient& client, std::ostream& out, std::ostream& err) {
+int Stop(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err) {
   if (!client.SetStopFlag()) return Refuse(err, "the server refused to stop", "");
-  out << "stop requested\n";
-  return 0;
+  PrintDone("stop requested", format, out);
+  return kExitOk;
 }
 
 std::string ReadableFailure(const std::string& errorText) {
@@ -109,21 +146,25 @@ std::string ReadableFailure(const std::string& errorText) {
   return text;
 }
 
-std::string ProvidersTable(const std::string& answerXml) {
+std::string ProvidersTable(const std::string& answerXml, const LoadOf& loadOf) {
   GU::XmlDocument document;
   if (!document.LoadXml(answerXml)) return {};
-  long count = document.CountNodes("//ServiceProviders/ServiceProvider");
+  const long count = document.CountNodes("//ServiceProviders/ServiceProvider");
   if (count < 0) return {};
-  std::ostringstream table;
-  table << std::left << std::setw(4) << "#" << std::setw(24) << "NAME" << std::setw(32) << "HOST" << "ENDPOINT\n";
+  std::vector<std::string> heading{"#", "NAME", "HOST", "ENDPOINT"};
+  if (loadOf) heading.push_back("LOAD");
+  std::vector<TableRow> rows;
   for (long i = 0; i < count; ++i) {
-    std::string prefix = "//ServiceProviders/ServiceProvider[" + std::to_string(i) + "]/Config/";
-    table << std::setw(4) << (i + 1) << std::setw(24) << GU::DefaultIfEmpty(document.GetText(prefix + "Name", ""), "-")
-          << std::setw(32) << document.GetText(prefix + "HostMachine", "") << document.GetText(prefix + "Endpoint", "")
-          << "\n";
+    const std::string prefix = "//ServiceProviders/ServiceProvider[" + std::to_string(i) + "]/Config/";
+    const std::string host = document.GetText(prefix + "HostMachine", "");
+    const std::string endpoint = document.GetText(prefix + "Endpoint", "");
+    TableRow row{{std::to_string(i + 1), GU::DefaultIfEmpty(document.GetText(prefix + "Name", ""), "-"),
+                  GU::DefaultIfEmpty(host, "-"), GU::DefaultIfEmpty(endpoint, "-")},
+                 ""};
+    if (loadOf) row.cells.push_back(loadOf(host, endpoint));
+    rows.push_back(std::move(row));
   }
-  if (count == 0) table << "(no provider runs this service)\n";
-  return table.str();
+  return count == 0 ? Table(heading, {{{"(no provider runs this service)"}, ""}}) : Table(heading, rows);
 }
 
 }  // namespace Korvane::Pictora::Tools

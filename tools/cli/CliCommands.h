@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "tools/cli/Output.h"
 #include "tools/common/ServerClient.h"
 
 namespace Korvane::Pictora::Tools {
@@ -19,13 +20,19 @@ enum CliExit : int {
   kExitUnreachable = 3,  // no connection, or the call failed on the way (status 1722, 1818, ...)
 };
 
-int Version(ServerClient& client, std::ostream& out, std::ostream& err);
+// Each prints its answer in `format` (Output.h).
+int Version(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err);
 // `kind` is the server's report name: Basic, Detailed or ServerInfoForClient.
-int Info(ServerClient& client, const std::string& kind, std::ostream& out, std::ostream& err);
-int ProvidersFor(ServerClient& client, const std::string& service, bool xml, std::ostream& out, std::ostream& err);
-int Providers(ServerClient& client, std::ostream& out, std::ostream& err);
-int Services(ServerClient& client, const std::string& provider, std::ostream& out, std::ostream& err);
-int Stop(ServerClient& client, std::ostream& out, std::ostream& err);
+int Info(ServerClient& client, const std::string& kind, OutputFormat format, std::ostream& out, std::ostream& err);
+// The table shows each provider's load as the provider gives it when asked (procedure 19 of the
+// provider's interface, a second at most each and five for all); the server's answer does not
+// carry it.
+int ProvidersFor(ServerClient& client, const std::string& service, OutputFormat format, std::ostream& out,
+                 std::ostream& err);
+int Providers(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err);
+int Services(ServerClient& client, const std::string& provider, OutputFormat format, std::ostream& out,
+             std::ostream& err);
+int Stop(ServerClient& client, OutputFormat format, std::ostream& out, std::ostream& err);
 
 // Shared by the commands. Writes `what` and the readable failure to `err`; kExitRefused.
 int Refuse(std::ostream& err, const std::string& what, const std::string& errorText);
@@ -39,8 +46,10 @@ int WithSession(ServerClient& client, SessionKind kind, std::ostream& err, const
 // A failure text for people: status XML becomes its readable lines, other text stays as it is.
 std::string ReadableFailure(const std::string& errorText);
 
-// The providers-for answer as a table, least loaded first (the server's order); empty text when
-// the answer does not parse.
-std::string ProvidersTable(const std::string& answerXml);
+// The load a provider gives when asked, as text ("-" when it does not answer).
+using LoadOf = std::function<std::string(const std::string& host, const std::string& endpoint)>;
+// The providers-for answer as a table in the server's order (least loaded first), with a LOAD
+// column when `loadOf` is given; empty text when the answer does not parse.
+std::string ProvidersTable(const std::string& answerXml, const LoadOf& loadOf);
 
 }  // namespace Korvane::Pictora::Tools
