@@ -2,6 +2,9 @@
 // reports.
 #include "servercore/CoreState.h"
 
+#include <cstdlib>
+#include <thread>
+
 #include "global/IReporter.h"
 #include "util/TextUtil.h"
 
@@ -11,6 +14,47 @@ using GU::CriticalSectionLock;
 namespace {
 
 constexpr std::size_t kMaxReportLength = 5000;
+// How long a snapshot waits, at most, for the registry lock a lookup holds.
+constexpr int kSnapshotAttempts = 10;
+constexpr std::chrono::milliseconds kSnapshotPause{5};
+
+// The load a provider last reported in its own updates; else the answer to the last load query.
+double LastLoad(const ServiceProviderRecord& record) {
+  const std::string reported = record.dynamic.GetValue("Load");
+  char* end = nullptr;
+  const double load = std::strtod(reported.c_str(), &end);
+  return !reported.empty() && *end == '\0' && load >= 0 && load <= 1e9 ? load : record.load;
+}
+
+RegistrySnapshot CopyOf(const Registry& registry) {
+  RegistrySnapshot snapshot;
+  snapshot.taken = std::chrono::system_clock::now();
+  snapshot.providers.reserve(registry.Providers().size());
+  for (const auto& [name, record] : registry.Providers()) {
+    RegistrySnapshot::Provider& provider = snapshot.providers.emplace_back();
+    provider.name = name;
+    provider.endpoint = record.config.GetValue("Endpoint");
+    provider.host = record.config.GetValue("HostMachine");
+    provider.load = LastLoad(record);
+    provider.lastPing = record.lastPing;
+    for (const auto& service : record.services) provider.services.push_back(service.first);
+  }
+  for (const auto& [name, definition] : registry.Services()) {
+    RegistrySnapshot::Service& service = snapshot.services.emplace_back();
+    service.name = name;
+    service.defined = true;
+    service.state = definition.state;
+    const auto registered = registry.Allocations().find(name);
+    if (registered != registry.Allocations().end())
+      service.providers.assign(registered->second.begin(), registered->second.end());
+  }
+  for (const auto& [name, providers] : registry.Allocations()) {
+    if (registry.Services().count(name) != 0) continue;
+    snapshot.services.push_back({name, false, {}, {providers.begin(), providers.end()}});
+  }
+  return snapshot;
+}
+
 
 }  // namespace
 
@@ -28,9 +72,31 @@ CoreState::CoreState(Seams seams)
 }
 
 ServerCounts CoreState::GetCounts() {
-  return ServerCounts{sessions_.OpenCount(), providersCount_.load(),
-                      static_cast<std::uint64_t>(allocationsCount_.load()),
-                      droppedCount_.load(std::memory_order_relaxed)};
+  ServerCounts counts;
+  counts.openSessions = sessions_.OpenCount();
+  counts.providers = providersCount_.load();
+  counts.services = static_cast<std::uint64_t>(allocationsCount_.load());
+  counts.providersDropped = droppedCount_.load(std::memory_order_relaxed);
+  return counts;
+}
+
+std::shared_ptr<const RegistrySnapshot> CoreState::GetRegistrySnapshot() {
+  for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(kSnapshotPause);
+    if (!registryLock_.TryEnter()) continue;
+    std::shared_ptr<const RegistrySnapshot> copy;
+    try {
+      copy = std::make_shared<const RegistrySnapshot>(CopyOf(registry_));
+    } catch (...) {
+    }
+    registryLock_.Leave();
+    if (!copy) break;
+    CriticalSectionLock lock(&snapshotLock_);
+    lastSnapshot_ = copy;
+    return copy;
+  }
+  CriticalSectionLock lock(&snapshotLock_);
+  return lastSnapshot_;
 }
 
 GU::ElementList CoreState::GetConfiguration() {
