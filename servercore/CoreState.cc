@@ -2,7 +2,11 @@
 // reports.
 #include "servercore/CoreState.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <map>
+#include <string_view>
 #include <thread>
 
 #include "global/IReporter.h"
@@ -14,9 +18,11 @@ using GU::CriticalSectionLock;
 namespace {
 
 constexpr std::size_t kMaxReportLength = 5000;
-// How long a snapshot waits, at most, for the registry lock a lookup holds.
+// How long a snapshot's slice waits, at most, for the registry lock a lookup holds; and how many
+// names a slice copies (about half a millisecond of work), so that a lookup waits no longer.
 constexpr int kSnapshotAttempts = 10;
 constexpr std::chrono::milliseconds kSnapshotPause{5};
+constexpr std::size_t kSnapshotSliceNames = 2048;
 
 // The load a provider last reported in its own updates; else the answer to the last load query.
 double LastLoad(const ServiceProviderRecord& record) {
@@ -26,35 +32,69 @@ double LastLoad(const ServiceProviderRecord& record) {
   return !reported.empty() && *end == '\0' && load >= 0 && load <= 1e9 ? load : record.load;
 }
 
-RegistrySnapshot CopyOf(const Registry& registry) {
-  RegistrySnapshot snapshot;
-  snapshot.taken = std::chrono::system_clock::now();
-  snapshot.providers.reserve(registry.Providers().size());
-  for (const auto& [name, record] : registry.Providers()) {
-    RegistrySnapshot::Provider& provider = snapshot.providers.emplace_back();
-    provider.name = name;
-    provider.endpoint = record.config.GetValue("Endpoint");
-    provider.host = record.config.GetValue("HostMachine");
-    provider.load = LastLoad(record);
-    provider.lastPing = record.lastPing;
-    for (const auto& service : record.services) provider.services.push_back(service.first);
+// Where a registry copy taken in slices goes on: the part (providers, the file's services, the
+// services only registered) and the last key copied there.
+struct SnapshotCursor {
+  int part = 0;
+  std::optional<std::string> after;
+};
+
+// Copies the entries of `map` after the cursor's key while the budget lasts; copy gives what an
+// entry cost. True when it reached the end.
+template <typename Map, typename Copy>
+bool CopySlice(const Map& map, std::optional<std::string>& after, std::size_t& budget, Copy copy) {
+  for (auto entry = after ? map.upper_bound(*after) : map.begin(); entry != map.end(); ++entry) {
+    if (budget == 0) return false;
+    budget -= std::min(budget, copy(entry->first, entry->second));
+    after = entry->first;
   }
-  for (const auto& [name, definition] : registry.Services()) {
-    RegistrySnapshot::Service& service = snapshot.services.emplace_back();
-    service.name = name;
-    service.defined = true;
-    service.state = definition.state;
-    const auto registered = registry.Allocations().find(name);
-    if (registered != registry.Allocations().end())
-      service.providers.assign(registered->second.begin(), registered->second.end());
-  }
-  for (const auto& [name, providers] : registry.Allocations()) {
-    if (registry.Services().count(name) != 0) continue;
-    snapshot.services.push_back({name, false, {}, {providers.begin(), providers.end()}});
-  }
-  return snapshot;
+  return true;
 }
 
+// One slice, under the registry lock: the providers without their services (ListProvidersServices
+// finds them afterwards from the services' lists). True when the copy is whole.
+bool CopySliceOf(const Registry& registry, RegistrySnapshot& snapshot, SnapshotCursor& cursor) {
+  std::size_t budget = kSnapshotSliceNames;
+  const AllocationMap& registered = registry.Allocations();
+  const auto service = [&](const std::string& name, bool defined, const std::string& state) -> std::size_t {
+    const auto providers = registered.find(name);
+    snapshot.services.push_back({name, defined, state, {}});
+    if (providers == registered.end()) return 1;
+    snapshot.services.back().providers.assign(providers->second.begin(), providers->second.end());
+    return 1 + providers->second.size();
+  };
+  for (; cursor.part < 3; ++cursor.part, cursor.after.reset()) {
+    bool whole = false;
+    if (cursor.part == 0) {
+      whole = CopySlice(registry.Providers(), cursor.after, budget, [&](const std::string& name, const auto& record) {
+        snapshot.providers.push_back({name, record.config.GetValue("Endpoint"), record.config.GetValue("HostMachine"),
+                                      LastLoad(record), record.lastPing, {}});
+        return std::size_t{1};
+      });
+    } else if (cursor.part == 1) {
+      whole = CopySlice(registry.Services(), cursor.after, budget, [&](const std::string& name, const auto& definition) {
+        return service(name, true, definition.state);
+      });
+    } else {
+      whole = CopySlice(registered, cursor.after, budget, [&](const std::string& name, const auto&) {
+        return registry.Services().count(name) != 0 ? std::size_t{1} : service(name, false, {});
+      });
+    }
+    if (!whole) return false;
+  }
+  return true;
+}
+
+void ListProvidersServices(RegistrySnapshot& snapshot) {
+  std::map<std::string_view, RegistrySnapshot::Provider*, RegistryKeyLess> byName;
+  for (RegistrySnapshot::Provider& provider : snapshot.providers) byName.emplace(provider.name, &provider);
+  for (const RegistrySnapshot::Service& service : snapshot.services) {
+    for (const std::string& name : service.providers) {
+      const auto provider = byName.find(name);
+      if (provider != byName.end()) provider->second->services.push_back(service.name);
+    }
+  }
+}
 
 }  // namespace
 
@@ -80,21 +120,39 @@ ServerCounts CoreState::GetCounts() {
   return counts;
 }
 
-std::shared_ptr<const RegistrySnapshot> CoreState::GetRegistrySnapshot() {
+bool CoreState::EnterRegistrySoon() {
   for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(kSnapshotPause);
-    if (!registryLock_.TryEnter()) continue;
-    std::shared_ptr<const RegistrySnapshot> copy;
-    try {
-      copy = std::make_shared<const RegistrySnapshot>(CopyOf(registry_));
-    } catch (...) {
+    if (registryLock_.TryEnter()) return true;
+  }
+  return false;
+}
+
+std::shared_ptr<const RegistrySnapshot> CoreState::GetRegistrySnapshot() {
+  try {
+    auto copy = std::make_shared<RegistrySnapshot>();
+    copy->taken = std::chrono::system_clock::now();
+    SnapshotCursor cursor;
+    for (bool whole = false; !whole;) {
+      if (!EnterRegistrySoon()) return LastSnapshot();
+      try {
+        whole = CopySliceOf(registry_, *copy, cursor);
+      } catch (...) {
+        registryLock_.Leave();
+        throw;
+      }
+      registryLock_.Leave();
     }
-    registryLock_.Leave();
-    if (!copy) break;
+    ListProvidersServices(*copy);
     CriticalSectionLock lock(&snapshotLock_);
     lastSnapshot_ = copy;
     return copy;
+  } catch (...) {
+    return LastSnapshot();
   }
+}
+
+std::shared_ptr<const RegistrySnapshot> CoreState::LastSnapshot() {
   CriticalSectionLock lock(&snapshotLock_);
   return lastSnapshot_;
 }

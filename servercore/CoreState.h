@@ -121,6 +121,9 @@ class CoreState : public Global::Object, public IServer {
   GeneralUtilityLib::ActiveCriticalSection configurationLock_ ACQUIRED_AFTER(registryLock_);
   GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationLock_);
 
+  // The registry lock if it comes free within a moment (see GetRegistrySnapshot).
+  bool EnterRegistrySoon() TRY_ACQUIRE(true, registryLock_);
+  std::shared_ptr<const RegistrySnapshot> LastSnapshot() EXCLUDES(snapshotLock_);
   // The last registry copy GetRegistrySnapshot took; never held with another lock.
   GeneralUtilityLib::ActiveCriticalSection snapshotLock_;
   std::shared_ptr<const RegistrySnapshot> lastSnapshot_ GUARDED_BY(snapshotLock_);

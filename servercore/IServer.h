@@ -100,9 +100,10 @@ class IServer : public virtual Global::IObject, public IServerRegistry {
 
   // Reads counters only: never waits for a lock, so a scrape never stalls behind a lookup.
   virtual ServerCounts GetCounts() = 0;
-  // A copy of the registry taken under the registry lock when it comes free within a moment,
-  // else the last copy taken (null before the first): a reader never waits behind a lookup's
-  // load queries.
+  // A copy of the registry, taken in slices of about half a millisecond under the registry lock
+  // (so a change during the copy may show in part); when the lock does not come free within a
+  // moment, the last copy taken (null before the first): a reader never waits behind a lookup's
+  // load queries, nor a lookup long behind a reader.
   virtual std::shared_ptr<const RegistrySnapshot> GetRegistrySnapshot() = 0;
   virtual GeneralUtilityLib::ElementList GetConfiguration() = 0;
   // Re-reads the log folder from the configuration file and reopens the log there.
