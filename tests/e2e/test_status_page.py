@@ -45,7 +45,7 @@ def test_probes_api_and_the_page_follow_a_provider_in_a_browser():
             browser.get('http://127.0.0.1:%d/' % port)
             WebDriverWait(browser, 10).until(lambda b: 'A single server' in b.find_element(By.ID, 'cluster').text)
             provider = Provider(server, 'Fast', 0.25).wait_registered()
-            row = lambda b: b.find_element(By.ID, 'providers').find_element(By.TAG_NAME, 'tbody').text
+            row = lambda b: b.execute_script("return document.querySelector('#providers tbody').textContent")
             WebDriverWait(browser, 10).until(lambda b: 'Fast' in row(b) and '0.25' in row(b))
             listed = get(port, '/api/v1/providers')[1]['providers']
             assert [(p['name'], p['endpoint'], p['services']) for p in listed] == [
