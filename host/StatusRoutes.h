@@ -1,6 +1,7 @@
 // What the metrics server answers, path by path: /metrics, the probes (/healthz: the process
 // serves; /readyz: 200 once the server takes calls, else 503), the JSON API under /api/v1/ and the
-// status page at "/". Every handler reads the core without waiting on its registry lock for long.
+// status page at "/". Every handler reads the core without waiting on its registry lock for long;
+// the providers' and services' documents are at most a second old.
 #pragma once
 
 #include <functional>
