@@ -129,4 +129,5 @@ def test_servers_under_partitions(running):
     for server in (first, alone, other):
         assert wait_until(lambda: knows(server, *names), scaled(15)), server.log.text()
     pids = {str(server.process.pid) for server in (first, alone, other)}
-    assert wait_until(lambda: (get(metrics, '/api/v1/cluster')[1]['leader'] or ':').rsplit(':', 1)[1] in pids, scaled(5))
+    leader_pid = lambda: (get(metrics, '/api/v1/cluster')[1]['leader'] or ':').rsplit(':', 1)[1]
+    assert wait_until(lambda: leader_pid() in pids, scaled(5))
