@@ -35,20 +35,31 @@ bool HeadIsWhole(const std::string& head) {
   return head.find("\r\n\r\n") != std::string::npos || head.find("\n\n") != std::string::npos;
 }
 
-std::string Answer(std::string_view head, const MetricsServer::Render& render) {
+const char* Reason(int status) {
+  switch (status) {
+    case 200: return "200 OK";
+    case 503: return "503 Service Unavailable";
+    default: return "500 Internal Server Error";
+  }
+}
+
+std::string Answer(std::string_view head, const HttpRouter& router) {
   const std::string_view line = head.substr(0, head.find_first_of("\r\n"));
   const std::size_t methodEnd = line.find(' ');
   const std::size_t targetEnd = methodEnd == std::string_view::npos ? methodEnd : line.find(' ', methodEnd + 1);
   if (targetEnd == std::string_view::npos || line.substr(targetEnd + 1).substr(0, 5) != "HTTP/")
     return Response("400 Bad Request", "", "");
   const std::string_view target = line.substr(methodEnd + 1, targetEnd - methodEnd - 1);
-  if (target.substr(0, target.find('?')) != "/metrics")
-    return Response("404 Not Found", "Content-Type: text/plain\r\n", "Not found: the metrics page is /metrics");
+  const HttpRouter::Handler* handler = router.Find(target.substr(0, target.find('?')));
+  if (handler == nullptr)
+    return Response("404 Not Found", "Content-Type: text/plain\r\n",
+                    "Not found: this server answers /, /metrics, /healthz, /readyz and /api/v1/...");
   if (line.substr(0, methodEnd) != "GET") return Response("405 Method Not Allowed", "Allow: GET\r\n", "");
   try {
-    return Response("200 OK", "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n", render());
+    const HttpReply reply = (*handler)();
+    return Response(Reason(reply.status), "Content-Type: " + reply.contentType + "\r\n" + reply.headers, reply.body);
   } catch (...) {
-    return Response("500 Internal Server Error", "Content-Type: text/plain\r\n", "The metrics page could not be built");
+    return Response("500 Internal Server Error", "Content-Type: text/plain\r\n", "The answer could not be built");
   }
 }
 
@@ -93,13 +104,12 @@ std::string ConfiguredMetricsEndpoint() {
   return Global::FindInstallationValue("MetricsEndpoint").value_or("127.0.0.1:9382");
 }
 
-MetricsServer::MetricsServer(Render render, MetricsLimits limits)
-    : render_(std::move(render)), limits_(limits) {}
+MetricsServer::MetricsServer(HttpRouter router, MetricsLimits limits) : router_(std::move(router)), limits_(limits) {}
 
-std::unique_ptr<MetricsServer> MetricsServer::Start(const std::string& endpoint, Render render, std::string& error,
+std::unique_ptr<MetricsServer> MetricsServer::Start(const std::string& endpoint, HttpRouter router, std::string& error,
                                                     MetricsLimits limits) {
   limits.maxConnections = std::max<std::size_t>(limits.maxConnections, 1);
-  std::unique_ptr<MetricsServer> server(new MetricsServer(std::move(render), limits));
+  std::unique_ptr<MetricsServer> server(new MetricsServer(std::move(router), limits));
   server->listener_ = Listen(endpoint, error);
   server->wake_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (!server->listener_.Valid()) return nullptr;
@@ -173,7 +183,7 @@ bool MetricsServer::Advance(Exchange& exchange) {
     if (got == 0) return false;  // gone before asking
     exchange.request.append(buffer, static_cast<std::size_t>(got));
     if (HeadIsWhole(exchange.request)) {
-      exchange.answer = Answer(exchange.request, render_);
+      exchange.answer = Answer(exchange.request, router_);
     } else if (exchange.request.size() == kMaxRequestHead) {
       exchange.answer = Response("431 Request Header Fields Too Large", "", "");
     } else {

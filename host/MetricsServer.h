@@ -1,6 +1,7 @@
-// The metrics page over HTTP on the operator's MetricsEndpoint: GET /metrics answers the text
-// `render` gives; any other path is 404, any other method 405. One thread of its own serves every
-// connection from a poll loop and builds the page there, so `render` must be safe on any thread.
+// The metrics server over HTTP on the operator's MetricsEndpoint: a GET of a path the router knows
+// answers what its handler gives (the metrics page, the probes, the JSON API, the status page);
+// any other path is 404, any other method 405. One thread of its own serves every connection from
+// a poll loop and runs the handlers there, so they must be safe on any thread and quick.
 //
 // Slow or idle peers cannot hold it up: a request's head (at most 8 KiB) must arrive whole within
 // the request time-out of the connection being accepted, and its answer be taken within as long
@@ -13,12 +14,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "dcerpc/Socket.h"
+#include "host/HttpRouter.h"
 
 namespace Korvane::Pictora::Host {
 
@@ -33,13 +34,11 @@ struct MetricsLimits {
 
 class MetricsServer {
  public:
-  using Render = std::function<std::string()>;
-
   // Nothing when the endpoint ("address:port", "[v6 address]:port" or a port for every IPv4
   // address) cannot be served; error says why.
-  static std::unique_ptr<MetricsServer> Start(const std::string& endpoint, Render render, std::string& error,
+  static std::unique_ptr<MetricsServer> Start(const std::string& endpoint, HttpRouter router, std::string& error,
                                               MetricsLimits limits = {});
-  ~MetricsServer();  // stops serving; waits for a page being built
+  ~MetricsServer();  // stops serving; waits for an answer being built
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
@@ -56,12 +55,12 @@ class MetricsServer {
     std::size_t sent = 0;
   };
 
-  MetricsServer(Render render, MetricsLimits limits);
+  MetricsServer(HttpRouter router, MetricsLimits limits);
   void Serve();
   void AcceptNew();
   bool Advance(Exchange& exchange);  // false: done with it
 
-  const Render render_;
+  const HttpRouter router_;
   const MetricsLimits limits_;
   DceRpc::UniqueFd listener_;
   DceRpc::UniqueFd wake_;  // an eventfd; written once to stop

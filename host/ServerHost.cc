@@ -6,7 +6,7 @@
 #include "global/Installation.h"
 #include "global/IReporter.h"
 #include "host/LivenessClock.h"
-#include "rpc/MetricsPage.h"
+#include "host/StatusRoutes.h"
 #include "rpc/PublishedObjects.h"
 #include "util/TextUtil.h"
 
@@ -23,8 +23,8 @@ std::chrono::milliseconds TimeoutValue(const GeneralUtilityLib::ElementList& con
 }
 
 // The cluster store's members from the installation key's ClusterEndpoints ("host:port" or
-// URLs, separated by commas); null when it names none.
-std::unique_ptr<Rpc::EtcdClusterStore> ConfiguredClusterStore() {
+// URLs, separated by commas), as URLs.
+std::vector<std::string> ConfiguredClusterMembers() {
   std::vector<std::string> members;
   for (std::string member : GeneralUtilityLib::Tokenize(Global::ReadInstallationValue("ClusterEndpoints"), ",")) {
     member = GeneralUtilityLib::Trim(member);
@@ -32,8 +32,13 @@ std::unique_ptr<Rpc::EtcdClusterStore> ConfiguredClusterStore() {
     if (member.find("://") == std::string::npos) member = "http://" + member;
     members.push_back(member);
   }
+  return members;
+}
+
+// Null when the installation names no member: a single server.
+std::unique_ptr<Rpc::EtcdClusterStore> ClusterStoreOn(const std::vector<std::string>& members) {
   if (members.empty()) return nullptr;
-  return std::make_unique<Rpc::EtcdClusterStore>(std::move(members), std::chrono::seconds(2));
+  return std::make_unique<Rpc::EtcdClusterStore>(members, std::chrono::seconds(2));
 }
 
 // Several installations may share one cluster store, each under a prefix of its own.
@@ -61,7 +66,8 @@ ServerHost::ServerHost()
     : metricsEndpoint_(ConfiguredMetricsEndpoint()),
       callMetrics_(metricsEndpoint_.empty() ? nullptr : std::make_unique<Rpc::CallMetrics>()),
       listener_({}, callMetrics_ ? callMetrics_->Observer() : DceRpc::CallObserver()),
-      clusterStore_(ConfiguredClusterStore()),
+      clusterMembers_(ConfiguredClusterMembers()),
+      clusterStore_(ClusterStoreOn(clusterMembers_)),
       core_(std::make_unique<ServerCore::ServerImpl>(CoreSeams(listener_, providerCalls_, clusterStore_.get()))) {
   Rpc::PublishServer(core_.get());
 }
@@ -78,6 +84,7 @@ ServerHost::~ServerHost() {
 long ServerHost::Start(const std::string& endpoint) {
   const long code = core_->Init(endpoint);
   if (code == 0) {
+    started_ = true;
     ApplyClientTimeouts();
     StartMetrics();
   }
@@ -88,9 +95,21 @@ void ServerHost::StartMetrics() {
   if (!callMetrics_ || metrics_) return;
   constexpr const char* kSource = "Korvane::Pictora::Host::ServerHost::StartMetrics";
   std::string error;
-  metrics_ = MetricsServer::Start(
-      metricsEndpoint_,
-      [this] { return Rpc::MetricsPage(*callMetrics_, providerCalls_, core_->GetCounts()); }, error);
+  StatusSources sources;
+  sources.core = core_.get();
+  sources.calls = callMetrics_.get();
+  sources.providerCalls = &providerCalls_;
+  sources.readiness = [this] {
+    Rpc::Readiness readiness;
+    readiness.coreStarted = started_.load();
+    readiness.listening = listener_.Listening();
+    readiness.managementReady = facadeReady_.load();
+    return readiness;
+  };
+  sources.clusterMembers = clusterMembers_;
+  sources.version = PICTORA_VERSION;
+  sources.interfaceVersion = core_->GetVersion();
+  metrics_ = MetricsServer::Start(metricsEndpoint_, StatusRoutes(std::move(sources)), error);
   Global::ReportToGlobal(kSource, metrics_ ? "Metrics page at http://" + metricsEndpoint_ + "/metrics"
                                            : "The metrics page at '" + metricsEndpoint_ +
                                                  "' could not be served: " + error);
@@ -103,12 +122,13 @@ void ServerHost::StartFacade(const std::string& extraAllowList) {
   facade_->Init(core_.get(), extraAllowList);
   core_->SetManagementInfo(facade_.get());
   Rpc::PublishFacade(facade_.get());
+  facadeReady_ = true;
 }
 
 void ServerHost::Close() {
   if (closed_) return;
   closed_ = true;
-  metrics_.reset();  // its page reads the core
+  metrics_.reset();  // its pages read the core and the listener
   // The endpoint stops first, outside the core's registry lock: the runtime waits for its
   // worker threads to end, and calls that wait for that lock could never end while the core's
   // Close holds it. The core's own stop of the endpoint then finds nothing left to stop.

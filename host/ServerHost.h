@@ -1,16 +1,18 @@
 // The objects of one server run and their order, shared by console and service mode:
 // core constructed (with its endpoint listener and provider calls) -> core published -> Init
-// (ends by listening) -> client time-outs from the configuration -> metrics page -> facade ->
+// (ends by listening) -> client time-outs from the configuration -> metrics server -> facade ->
 // (the caller's loop) -> Close (metrics page first) -> facade and core unpublished and destroyed.
-// The metrics page runs where the installation key's MetricsEndpoint says (unless it is written
+// The metrics server runs where the installation key's MetricsEndpoint says (unless it is written
 // empty); only then does the endpoint count calls.
 //
 // Not thread-safe: owned and driven by the host's loop thread. The remote procedures reach the
 // published core on the runtime's threads meanwhile.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "admin/ServerManagerProxy.h"
 #include "host/CommandProviderLauncher.h"
@@ -55,11 +57,15 @@ class ServerHost {
   Rpc::ProviderCalls providerCalls_;
   CommandProviderLauncher launcher_;
   // Cluster mode only: the installation key names the cluster store's members.
+  const std::vector<std::string> clusterMembers_;
   std::unique_ptr<Rpc::EtcdClusterStore> clusterStore_;
   std::unique_ptr<ServerCore::ServerImpl> core_;
   std::unique_ptr<ServerCore::ServerManagerProxy> facade_;
   std::unique_ptr<MetricsServer> metrics_;
   bool closed_ = false;
+  // For the readiness probe, read on the metrics server's thread.
+  std::atomic<bool> started_{false};
+  std::atomic<bool> facadeReady_{false};
 };
 
 }  // namespace Korvane::Pictora::Host

@@ -13,19 +13,7 @@ void CallMetrics::Observe(const DceRpc::CallRecord& call) {
   std::size_t bucket = 0;
   while (bucket < kBucketBounds.size() && call.elapsed > kBucketBounds[bucket]) ++bucket;
   slot.buckets[bucket].fetch_add(1, kRelaxed);
-  if (call.faultStatus != 0) CountFault(call.faultStatus);
-}
-
-void CallMetrics::CountFault(uint32_t status) {
-  for (std::size_t row = 0; row + 1 < kFaultStatuses; ++row) {
-    uint32_t held = faultStatus_[row].load(kRelaxed);
-    if (held == 0 && faultStatus_[row].compare_exchange_strong(held, status, kRelaxed)) held = status;
-    if (held == status) {
-      faultCount_[row].fetch_add(1, kRelaxed);
-      return;
-    }
-  }
-  faultCount_[kFaultStatuses - 1].fetch_add(1, kRelaxed);
+  if (call.faultStatus != 0) faults_.Count(call.faultStatus);
 }
 
 std::vector<CallMetrics::Procedure> CallMetrics::Procedures() const {
@@ -45,14 +33,6 @@ std::vector<CallMetrics::Procedure> CallMetrics::Procedures() const {
   return procedures;
 }
 
-std::vector<CallMetrics::Fault> CallMetrics::Faults() const {
-  std::vector<Fault> faults;
-  for (std::size_t row = 0; row < kFaultStatuses; ++row) {
-    const uint64_t count = faultCount_[row].load(kRelaxed);
-    if (count == 0) continue;
-    faults.push_back(Fault{row + 1 < kFaultStatuses ? faultStatus_[row].load(kRelaxed) : 0, count});
-  }
-  return faults;
-}
+std::vector<CallMetrics::Fault> CallMetrics::Faults() const { return faults_.Rows(); }
 
 }  // namespace Korvane::Pictora::Rpc

@@ -15,6 +15,7 @@
 
 #include "dcerpc/Server.h"
 #include "interfaces/ServerProcedureShapes.h"
+#include "rpc/StatusCounts.h"
 
 namespace Korvane::Pictora::Rpc {
 
@@ -44,10 +45,7 @@ class CallMetrics {
     std::chrono::nanoseconds total{0};
     std::array<uint64_t, kBuckets> buckets{};  // each bucket on its own, not cumulative
   };
-  struct Fault {
-    uint32_t status = 0;  // 0: any status beyond the table
-    uint64_t count = 0;
-  };
+  using Fault = StatusCounts<kFaultStatuses>::Row;
   // The procedures and faults seen so far, in number order.
   std::vector<Procedure> Procedures() const;
   std::vector<Fault> Faults() const;
@@ -59,12 +57,10 @@ class CallMetrics {
     std::atomic<uint64_t> nanoseconds{0};
     std::array<std::atomic<uint64_t>, kBuckets> buckets{};
   };
-  void CountFault(uint32_t status);
 
   const DceRpc::SyntaxId interface_ = ServerInterfaceId();
   std::array<Slot, kProcedures + 1> slots_{};  // the last: other
-  std::array<std::atomic<uint32_t>, kFaultStatuses> faultStatus_{};
-  std::array<std::atomic<uint64_t>, kFaultStatuses> faultCount_{};
+  StatusCounts<kFaultStatuses> faults_;
 };
 
 }  // namespace Korvane::Pictora::Rpc

@@ -63,6 +63,11 @@ uint16_t Listener::TcpPort() const {
   return server_ ? server_->TcpPort() : 0;
 }
 
+bool Listener::Listening() const {
+  CriticalSectionLock lock(&section_);
+  return server_ != nullptr;
+}
+
 std::optional<DceRpc::Binding> BindToEndpoint(const std::string& networkAddress,
                                               const std::string& endpoint,
                                               const std::string& protocolSequence) {

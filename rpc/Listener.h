@@ -41,6 +41,8 @@ class Listener : public ServerCore::IListener {
 
   // The TCP port being served (0 when none), for callers that asked for port "0".
   uint16_t TcpPort() const EXCLUDES(section_);
+  // Whether it accepts calls (on TCP or the local channel): the readiness probe asks.
+  bool Listening() const EXCLUDES(section_);
 
  private:
   CoreSource core_;

@@ -45,7 +45,19 @@ std::string Outcome(const ManagementCall& call) {
   return id.empty() ? "refused" : "refused " + id;
 }
 
+RefusalCounts& Refusals() {
+  static RefusalCounts counts;
+  return counts;
+}
+
 }  // namespace
+
+void CountRefusal(std::string_view statusXml) noexcept {
+  const std::string id = FirstId(statusXml);
+  Refusals().Count(static_cast<uint32_t>(id.empty() ? 0 : std::stoul(id, nullptr, 16)));
+}
+
+std::vector<RefusalCounts::Row> RefusedManagementCalls() { return Refusals().Rows(); }
 
 std::string AuditLine(const ManagementCall& call) {
   std::string line = GU::Format("management call %u %s", call.opnum, ServerProcedureName(call.opnum));

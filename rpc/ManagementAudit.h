@@ -11,7 +11,11 @@
 #include <cstdint>
 #include <string>
 
+#include <string_view>
+#include <vector>
+
 #include "admin/ManagementSessions.h"
+#include "rpc/StatusCounts.h"
 
 namespace Korvane::Pictora::Rpc {
 
@@ -26,5 +30,11 @@ struct ManagementCall {
 
 std::string AuditLine(const ManagementCall& call);
 void Audit(const ManagementCall& call) noexcept;
+
+// The management calls refused in this process, by the first status ID of their answer (0: none
+// readable, or beyond the table), for the metrics page.
+using RefusalCounts = StatusCounts<16>;
+void CountRefusal(std::string_view statusXml) noexcept;
+std::vector<RefusalCounts::Row> RefusedManagementCalls();
 
 }  // namespace Korvane::Pictora::Rpc

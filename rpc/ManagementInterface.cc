@@ -81,6 +81,7 @@ ManagementCall BeginAudit(const AuditPlace& place, const ManagementSession& sess
 void EndAudit(ManagementCall& call, bool ok, const std::string& status) {
   call.ok = ok;
   if (!ok) call.statusXml = status;
+  if (!ok) CountRefusal(status);
   Audit(call);
 }
 

@@ -21,6 +21,8 @@ bool ClusterReplica::ReadInitial(std::vector<IClusterStore::Entry>& entries, std
   }
   CriticalSectionLock lock(&section_);
   applied_ = revision;
+  leader_.clear();
+  for (const IClusterStore::Entry& entry : entries) NoteLeaderLocked({false, entry});
   return true;
 }
 
@@ -120,11 +122,22 @@ std::string ClusterReplica::Describe() const {
          std::to_string(applied_);
 }
 
+ClusterReplica::State ClusterReplica::Snapshot() const {
+  CriticalSectionLock lock(&section_);
+  return State{reachable_, applied_ > 0 && !readWhole_, leading_, applied_, serverId_, leader_};
+}
+
+void ClusterReplica::NoteLeaderLocked(const IClusterStore::Change& change) {
+  if (change.entry.key != keys_.Leader()) return;
+  leader_ = change.deleted ? std::string() : change.entry.value.substr(0, 512);
+}
+
 void ClusterReplica::ApplyBatch(const std::vector<IClusterStore::Change>& changes, std::int64_t revision) {
   if (!changes.empty()) handlers_.apply(changes);
   {
     CriticalSectionLock lock(&section_);
     if (revision > applied_) applied_ = revision;
+    for (const IClusterStore::Change& change : changes) NoteLeaderLocked(change);
   }
   changed_.NotifyAll();
 }
@@ -141,6 +154,8 @@ bool ClusterReplica::Resynchronise() {
   {
     CriticalSectionLock lock(&section_);
     applied_ = revision;
+    leader_.clear();
+    for (const IClusterStore::Entry& entry : entries) NoteLeaderLocked({false, entry});
   }
   changed_.NotifyAll();
   return true;

@@ -72,6 +72,18 @@ class ClusterReplica {
   // One line for the reports: members reachable or not, leader or not, revision applied.
   std::string Describe() const;
 
+  // What the status page and the readiness probe show; caughtUp: the registry has been read and
+  // no full read is pending.
+  struct State {
+    bool reachable = false;
+    bool caughtUp = false;
+    bool leading = false;
+    std::int64_t applied = 0;
+    std::string self;
+    std::string leader;  // the server the leader key names, as last read; empty: none
+  };
+  State Snapshot() const;
+
   IClusterStore& Store() { return store_; }
 
  private:
@@ -80,6 +92,8 @@ class ClusterReplica {
   void ApplyBatch(const std::vector<IClusterStore::Change>& changes, std::int64_t revision);
   bool Resynchronise();
   void SetReachable(bool reachable, const std::string& error);
+  // Follows the leader key through what the stream and the full reads bring.
+  void NoteLeaderLocked(const IClusterStore::Change& change) REQUIRES(section_);
   // Sleeps up to `period`; false when stopping.
   bool Pause(std::chrono::milliseconds period);
 
@@ -99,6 +113,7 @@ class ClusterReplica {
   bool leading_ GUARDED_BY(section_) = false;
   std::int64_t leaderCreated_ GUARDED_BY(section_) = 0;
   std::int64_t lease_ GUARDED_BY(section_) = 0;
+  std::string leader_ GUARDED_BY(section_);
 
   std::atomic<std::uint64_t> streamBreaks_{0};
   std::thread follower_;

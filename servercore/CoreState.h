@@ -68,6 +68,7 @@ class CoreState : public Global::Object, public IServer {
   int GetServicesCount() override { return allocationsCount_.load(); }
   // Reads the session table's atomic count without the registry lock, hence no analysis.
   ServerCounts GetCounts() override NO_THREAD_SAFETY_ANALYSIS;
+  std::shared_ptr<const RegistrySnapshot> GetRegistrySnapshot() override EXCLUDES(registryLock_, snapshotLock_);
   GeneralUtilityLib::ElementList GetConfiguration() override EXCLUDES(configurationLock_);
 
   // Reports go to the status reporter (the global reporter) as one-entry status records,
@@ -119,6 +120,13 @@ class CoreState : public Global::Object, public IServer {
 
   GeneralUtilityLib::ActiveCriticalSection configurationLock_ ACQUIRED_AFTER(registryLock_);
   GeneralUtilityLib::ElementList configuration_ GUARDED_BY(configurationLock_);
+
+  // The registry lock if it comes free within a moment (see GetRegistrySnapshot).
+  bool EnterRegistrySoon() TRY_ACQUIRE(true, registryLock_);
+  std::shared_ptr<const RegistrySnapshot> LastSnapshot() EXCLUDES(snapshotLock_);
+  // The last registry copy GetRegistrySnapshot took; never held with another lock.
+  GeneralUtilityLib::ActiveCriticalSection snapshotLock_;
+  std::shared_ptr<const RegistrySnapshot> lastSnapshot_ GUARDED_BY(snapshotLock_);
 
   // Cluster mode only.
   IClusterStore* const clusterStore_;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "global/IObject.h"
 #include "servercore/CallerIdentity.h"
@@ -24,7 +25,7 @@ namespace Korvane::Pictora::ServerCore {
 // the installed version of the installation key.
 inline constexpr const char* kServerInterfaceVersion = "1.0.0.2";
 
-// What the core holds at one moment, for the metrics page.
+// What the core holds at one moment, for the metrics page and the status API.
 struct ServerCounts {
   std::uint64_t openSessions = 0;
   std::uint64_t providers = 0;
@@ -36,6 +37,33 @@ struct ServerCounts {
   bool clusterReachable = false;
   std::int64_t clusterRevision = 0;
   std::uint64_t clusterStreamBreaks = 0;
+  // Whether the registry has been read from the store with no full read pending, whether this
+  // server runs the liveness pass, its name in the cluster and the one the leader key names.
+  bool clusterCaughtUp = false;
+  bool clusterLeading = false;
+  std::string clusterServerId;
+  std::string clusterLeader;
+};
+
+// The registry as the status API shows it, copied out of the core.
+struct RegistrySnapshot {
+  struct Provider {
+    std::string name;
+    std::string endpoint;
+    std::string host;
+    double load = 1.0;  // as it last reported it, or answered the last load query
+    std::chrono::system_clock::time_point lastPing;  // the epoch: never answered a ping here
+    std::vector<std::string> services;
+  };
+  struct Service {
+    std::string name;
+    bool defined = false;  // in the services file
+    std::string state;     // the file's state, when defined
+    std::vector<std::string> providers;  // those that registered it
+  };
+  std::vector<Provider> providers;
+  std::vector<Service> services;
+  std::chrono::system_clock::time_point taken;
 };
 
 class IServer : public virtual Global::IObject, public IServerRegistry {
@@ -77,6 +105,11 @@ class IServer : public virtual Global::IObject, public IServerRegistry {
 
   // Reads counters only: never waits for a lock, so a scrape never stalls behind a lookup.
   virtual ServerCounts GetCounts() = 0;
+  // A copy of the registry, taken in slices of about half a millisecond under the registry lock
+  // (so a change during the copy may show in part); when the lock does not come free within a
+  // moment, the last copy taken (null before the first): a reader never waits behind a lookup's
+  // load queries, nor a lookup long behind a reader.
+  virtual std::shared_ptr<const RegistrySnapshot> GetRegistrySnapshot() = 0;
   virtual GeneralUtilityLib::ElementList GetConfiguration() = 0;
   // Re-reads the log folder from the configuration file and reopens the log there.
   virtual bool Synchronize(const std::string& configuration) = 0;

@@ -177,9 +177,11 @@ int Registry::CountFailedPass(std::string_view providerName) {
   return provider == providers_.end() ? 0 : ++provider->second.failedPasses;
 }
 
-void Registry::ClearFailedPasses(std::string_view providerName) {
+void Registry::NoteAnsweredPing(std::string_view providerName, std::chrono::system_clock::time_point when) {
   auto provider = providers_.find(providerName);
-  if (provider != providers_.end()) provider->second.failedPasses = 0;
+  if (provider == providers_.end()) return;
+  provider->second.failedPasses = 0;
+  provider->second.lastPing = when;
 }
 
 bool Registry::Address(std::string_view providerName, std::string& host, std::string& endpoint) {

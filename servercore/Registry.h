@@ -6,6 +6,7 @@
 // change says it did.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -98,7 +99,8 @@ class Registry {
   void SetLoad(std::string_view providerName, double load);
   // The provider failed one more liveness pass in a row: how many now (0 when not registered).
   int CountFailedPass(std::string_view providerName);
-  void ClearFailedPasses(std::string_view providerName);
+  // A ping it answered: its failures forgotten, the time kept for the status page.
+  void NoteAnsweredPing(std::string_view providerName, std::chrono::system_clock::time_point when);
   // Where to call the provider (adding the two values as empty when missing); false when it
   // is not registered.
   bool Address(std::string_view providerName, std::string& host, std::string& endpoint);

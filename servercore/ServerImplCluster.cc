@@ -51,10 +51,15 @@ ServerCounts ServerImpl::GetCounts() {
   ServerCounts counts = RegistryOperations::GetCounts();
   if (cluster_ == nullptr) return counts;
   ClusterReplica& replica = cluster_->Replica();
+  ClusterReplica::State state = replica.Snapshot();
   counts.clustered = true;
-  counts.clusterReachable = replica.Reachable();
-  counts.clusterRevision = replica.AppliedRevision();
+  counts.clusterReachable = state.reachable;
+  counts.clusterRevision = state.applied;
   counts.clusterStreamBreaks = replica.StreamBreaks();
+  counts.clusterCaughtUp = state.caughtUp;
+  counts.clusterLeading = state.leading;
+  counts.clusterServerId = std::move(state.self);
+  counts.clusterLeader = std::move(state.leader);
   return counts;
 }
 

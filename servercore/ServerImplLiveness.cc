@@ -65,7 +65,7 @@ void ServerImpl::Manage() {
     if (result == PingResult::Alive) {
       Guarded("Manage", false, [&] {
         CriticalSectionLock lock(&registryLock_);
-        registry_.ClearFailedPasses(target.name);
+        registry_.NoteAnsweredPing(target.name, std::chrono::system_clock::now());
         return true;
       });
       continue;

@@ -11,6 +11,7 @@ packages=(
   dbus-daemon python3-dbus python3-gi
   libcurl4-openssl-dev nlohmann-json3-dev etcd-server etcd-client iptables
   wine64 libwine-dev wine64-tools tshark lintian
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

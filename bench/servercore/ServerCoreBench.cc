@@ -1,6 +1,6 @@
 // Cost of the registry at scale: 1,000 providers with 100 services each, a lookup of a
-// service every provider runs, and the reports, with provider calls answered by a fake; and the
-// service store changing a service of the 100 in the services file.
+// service every provider runs, the reports and the status API's documents, with provider calls
+// answered by a fake; and the service store changing a service of the 100 in the services file.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "admin/ServerManagerProxy.h"
+#include "rpc/StatusApi.h"
 #include "servercore/ServerImpl.h"
 #include "tests/support/ServerStubs.h"
 #include "util/TextUtil.h"
@@ -138,6 +139,26 @@ void BM_ServerManagerReport(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ServerManagerReport)->Unit(benchmark::kMillisecond);
+
+// The registry copied for the status API, then the two documents the status page reads that
+// grow with the registry (the other two are counts).
+void BM_RegistrySnapshot(benchmark::State& state) {
+  Registry& registry = Populated();
+  for (auto _ : state) benchmark::DoNotOptimize(registry.server->GetRegistrySnapshot());
+}
+BENCHMARK(BM_RegistrySnapshot)->Unit(benchmark::kMillisecond);
+
+void BM_StatusApiProvidersAndServices(benchmark::State& state) {
+  Registry& registry = Populated();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const auto snapshot = registry.server->GetRegistrySnapshot();
+    bytes = Korvane::Pictora::Rpc::ProvidersJson(snapshot.get()).size() +
+            Korvane::Pictora::Rpc::ServicesJson(snapshot.get()).size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_StatusApiProvidersAndServices)->Unit(benchmark::kMillisecond);
 
 // LoadServices with an unchanged services file and Server folder: two stats.
 void BM_ServiceNameWithUnchangedFile(benchmark::State& state) {

@@ -13,6 +13,9 @@
 # ParallelLoadQueries off and on and its metrics page on (a free port); the rows ending in
 # _nometrics are the same against servers whose installation key turns the page off
 # (MetricsEndpoint=), so the calls are not counted. LOOKUPS=0 leaves them out.
+# The row lookup_serial_polled is lookup_serial against a server whose status API a client polls
+# meanwhile (all four documents every API_POLL_MS, 250 by default: eight times the status page's
+# rate). API=0 leaves it out.
 # PROVIDER_DELAY_US makes each provider wait that long before every answer, as providers across
 # a network would.
 # Below the table, each "with" row's rate over its "without" row's in the same round (medians).
@@ -46,11 +49,13 @@ port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # A pictora-server in a home of its own under $work with three stand-in providers; its port in
-# $lookup_port_<name>. $2: the ParallelLoadQueries value; $3: "metrics" serves the metrics page.
+# $lookup_port_<name>, its metrics endpoint in $metrics_<name>. $2: the ParallelLoadQueries
+# value; $3: "metrics" serves the metrics page.
 start_lookup_server() {
   local home="$work/$1" port metrics=""
   port="$(free_port)"
   [ "$3" = metrics ] && metrics="127.0.0.1:$(free_port)"
+  printf -v "metrics_$1" '%s' "$metrics"
   mkdir -p "$home/appdata/Korvane/Pictora/Server" "$home/pipe" "$home/docs"
   printf 'Version=1.0.0.0\nMetricsEndpoint=%s\n' "$metrics" >"$home/pictora.conf"
   printf '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n<Service><Name>Images/Thumbs</Name><Source>s</Source><State>On</State><ServiceProviders></ServiceProviders></Service>\n</Services></Server></Pictora>\n' \
@@ -89,7 +94,23 @@ start_servers() {
     start_lookup_server serial_nometrics false off
     start_lookup_server parallel_nometrics true off
     rows+=(lookup_serial lookup_serial_nometrics lookup_parallel lookup_parallel_nometrics)
+    if [ "${API:-1}" != 0 ]; then
+      start_lookup_server serial_polled false metrics
+      poll_status_api "$metrics_serial_polled" &
+      pids+=($!)
+      rows+=(lookup_serial_polled)
+    fi
   fi
+}
+
+# What the status page asks for, over and over, until this script ends.
+poll_status_api() {
+  local pause
+  pause="$(awk -v ms="${API_POLL_MS:-250}" 'BEGIN {print ms / 1000}')"
+  while :; do
+    for document in providers services sessions cluster; do curl -fsS "http://$1/api/v1/$document" >/dev/null || true; done
+    sleep "$pause"
+  done
 }
 
 row_echo() { "$bin/dcerpc_speed_client" echo "$echo_port" "$1" "$seconds"; }
@@ -103,6 +124,7 @@ row_lookup_serial() { lookup_row "$lookup_port_serial" "$1"; }
 row_lookup_parallel() { lookup_row "$lookup_port_parallel" "$1"; }
 row_lookup_serial_nometrics() { lookup_row "$lookup_port_serial_nometrics" "$1"; }
 row_lookup_parallel_nometrics() { lookup_row "$lookup_port_parallel_nometrics" "$1"; }
+row_lookup_serial_polled() { lookup_row "$lookup_port_serial_polled" "$1"; }
 
 rows=(echo null null_observed)
 
@@ -138,7 +160,7 @@ for connections in sorted({c for c, _ in data}):
         print('%-11d %-25s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
                                                          sum(v[3] for v in rounds.values())))
 pairs = [('null_observed', 'null'), ('lookup_serial', 'lookup_serial_nometrics'),
-         ('lookup_parallel', 'lookup_parallel_nometrics')]
+         ('lookup_parallel', 'lookup_parallel_nometrics'), ('lookup_serial_polled', 'lookup_serial')]
 for connections in sorted({c for c, _ in data}):
     for with_, without in pairs:
         a, b = data.get((connections, with_)), data.get((connections, without))

@@ -14,6 +14,7 @@ from pictora_wire import PyProvider
 from cluster_store import CUT_GROUP, StoreCluster, cut_unusable
 from server_process import LogFile, Provider, ServerProcess, cli, free_port, wait_until, scaled
 from test_metrics_audit import scrape
+from test_status_page import get
 
 UNREACHABLE = '<ID>003D0C</ID>'  # 15628
 
@@ -113,8 +114,9 @@ def test_servers_under_partitions(running):
         assert add(first, 'During', alive) is None and knows(other, 'Before')
         other.log.wait_for('The cluster store is unreachable', scaled(10))
         assert '"Store": "unreachable"' in cli(other, '--output', 'json', 'admin', 'cluster', 'status').stdout
-        assert scrape(metrics)['pictora_cluster_reachable'] == 0
+        assert scrape(metrics)['pictora_cluster_reachable'] == 0 and get(metrics, '/readyz')[0] == 503
     assert wait_until(lambda: add(other, 'After', alive) is None, scaled(15)), other.log.text()
+    assert wait_until(lambda: get(metrics, '/readyz')[0] == 200, scaled(5))
     names = ['Before', 'First', 'Other', 'Alone', 'During', 'After']
     for i in range(5):  # flapping: whatever is acknowledged meanwhile is answered at once
         with store.cut_member(0):
@@ -126,3 +128,6 @@ def test_servers_under_partitions(running):
     # Nothing acknowledged is lost, and every server has caught up within a bound.
     for server in (first, alone, other):
         assert wait_until(lambda: knows(server, *names), scaled(15)), server.log.text()
+    pids = {str(server.process.pid) for server in (first, alone, other)}
+    leader_pid = lambda: (get(metrics, '/api/v1/cluster')[1]['leader'] or ':').rsplit(':', 1)[1]
+    assert wait_until(lambda: leader_pid() in pids, scaled(5))

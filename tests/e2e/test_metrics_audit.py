@@ -50,15 +50,17 @@ def test_the_page_counts_calls_and_provider_calls_and_management_calls_are_audit
         assert procedure(before, 'pictora_calls_total', 13) == 0 and procedure(page, 'pictora_calls_total', 13) == 6
         assert procedure(page, 'pictora_call_duration_seconds_count', 13) == 6
         assert [key for key in page if 'opnum="13"' in key and 'le="+Inf"' in key] == [
-            'pictora_call_duration_seconds_bucket{interface="8a60fd6c-7ebf-4aee-839c-1df4243d03d2",opnum="13",'
-            'procedure="GetServiceProvidersFor",le="+Inf"}']
+            'pictora_call_duration_seconds_bucket{interface="8a60fd6c-7ebf-4aee-839c-1df4243d03d2",'
+            'interface_name="PictoraServer",opnum="13",procedure="GetServiceProvidersFor",le="+Inf"}']
         assert page['pictora_provider_load_queries_total{outcome="ok"}'] == 6
         assert page['pictora_provider_load_queries_total{outcome="timed_out"}'] == 0
         assert page['pictora_registered_providers'] == 1 and page['pictora_registered_services'] == 1
         assert page['pictora_open_sessions'] >= 1  # the provider's
 
         # One line per management call: who, from where, which procedure, on what, how it ended.
-        assert refused.returncode == 1
+        assert refused.returncode == 1 and page['pictora_management_refusals_total{status="0x0000dc05"}'] == 1
+        assert page['process_open_fds'] > 0 and page['process_resident_memory_bytes'] > 0
+        assert page['pictora_build_info{version="1.0.0",interface_version="1.0.0.2"}'] == 1
         user = pwd.getpwuid(os.getuid()).pw_name
         server.log.wait_for(r"management call 34 GetServiceProviderConfigXml on 'Nope' by user '%s' on machine "
                             r"'%s' from 127\.0\.0\.1: refused 00DC05" % (user, socket.gethostname()))

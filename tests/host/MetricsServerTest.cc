@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -20,7 +21,11 @@ class MetricsServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    server_ = MetricsServer::Start("127.0.0.1:0", [] { return std::string("pictora_up 1\n"); }, error, {500ms, 16});
+    HttpRouter router;
+    router.Get("/metrics", [] { return HttpReply{200, "text/plain; version=0.0.4; charset=utf-8", "pictora_up 1\n", {}}; });
+    router.Get("/down", [] { return HttpReply{503, "application/json", "{}", {}}; });
+    router.Get("/broken", []() -> HttpReply { throw std::runtime_error("no page"); });
+    server_ = MetricsServer::Start("127.0.0.1:0", std::move(router), error, {500ms, 16});
     ASSERT_TRUE(server_) << error;
   }
 
@@ -46,8 +51,10 @@ class MetricsServerTest : public ::testing::Test {
   std::unique_ptr<MetricsServer> server_;
 };
 
-TEST_F(MetricsServerTest, RefusesAllButGetMetrics) {
+TEST_F(MetricsServerTest, AnswersItsRoutesToGetOnly) {
   const std::pair<std::string, std::string> refused[] = {
+      {"GET /down HTTP/1.1\r\n\r\n", "HTTP/1.1 503 "},
+      {"GET /broken HTTP/1.1\r\n\r\n", "HTTP/1.1 500 "},
       {"GET /other HTTP/1.1\r\n\r\n", "HTTP/1.1 404 "},
       {"POST /metrics HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi", "HTTP/1.1 405 "},
       {"GET /metrics\r\n\r\n", "HTTP/1.1 400 "},

@@ -57,6 +57,7 @@ class ConcurrencyTest : public ServerCoreTest {
       server_->GetInfo(CallerIdentity{}, "ServerManager", out);
       server_->GetServerInfoForClient("", "");
       server_->GetServiceProviders();
+      server_->GetRegistrySnapshot();
       server_->GetServicesCount();
       server_->GetServiceProvidersCount();
       server_->GetServicesForServiceProvider("P0-0");

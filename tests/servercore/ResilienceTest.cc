@@ -49,6 +49,26 @@ TEST_F(ResilienceTest, ParallelLoadQueriesRankAlikeWithoutHoldingTheRegistry) {
   EXPECT_LT(xml.find("<Endpoint>e1</Endpoint>"), xml.find("<Endpoint>e3</Endpoint>"));
 }
 
+TEST_F(ResilienceTest, TheRegistrySnapshotIsTheLastCopyWhileALookupHoldsTheRegistry) {
+  Start("");
+  Provide("A", "e1");
+  calls_.SetSilent("e1", 1000ms);
+  const auto first = server_->GetRegistrySnapshot();
+  ASSERT_EQ(first->providers.size(), 1u);
+  EXPECT_EQ(first->providers[0].host + " " + first->providers[0].endpoint, "host-A e1");
+  EXPECT_EQ(first->providers[0].services, std::vector<std::string>{"Render"});
+  auto lookup = std::async(std::launch::async, [this] {
+    std::string xml;
+    return Lookup("Render", xml);
+  });
+  std::this_thread::sleep_for(100ms);  // the lookup now waits for A's load, holding the registry
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(server_->GetRegistrySnapshot(), first);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 200ms);
+  lookup.get();
+  EXPECT_NE(server_->GetRegistrySnapshot(), first);  // a fresh copy once it is free
+}
+
 TEST_F(ResilienceTest, TimedOutPingsCountAsFailures) {
   Start("<LivenessFailuresBeforeRemoval>2</LivenessFailuresBeforeRemoval>");
   Provide("Silent", "e1");
