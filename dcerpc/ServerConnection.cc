@@ -64,7 +64,9 @@ ServerConnection::Event ServerConnection::Next(std::vector<uint8_t>& out) {
     if (header.fragLength > available) return Event::kNeedMore;
     std::span<const uint8_t> pdu(input_.data() + consumed_, header.fragLength);
     consumed_ += header.fragLength;
-    switch (HandlePdu(header, pdu, out)) {
+    const Step step = HandlePdu(header, pdu, out);
+    if (!inCall_ || step == Step::kCall) ++completed_;
+    switch (step) {
       case Step::kContinue:
         break;
       case Step::kCall:

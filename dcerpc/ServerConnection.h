@@ -68,6 +68,9 @@ class ServerConnection {
 
   // True while a PDU or a fragmented call is only partly received.
   bool HasPartialInput() const { return consumed_ < input_.size() || inCall_; }
+  // How many PDUs have been taken whole outside a call's fragments (binds, whole calls): a
+  // half-received PDU's time starts after the last of them.
+  std::uint64_t Completed() const { return completed_; }
   bool Closed() const { return state_ == State::kClosed; }
 
  private:
@@ -96,6 +99,7 @@ class ServerConnection {
   std::map<uint16_t, const InterfaceDefinition*> contexts_;
 
   bool inCall_ = false;
+  std::uint64_t completed_ = 0;
   std::array<uint8_t, 4> callDrep_{};
   uint32_t earlyFault_ = 0;  // fault decided at the first fragment, sent after the last
   size_t receivedStubBytes_ = 0;

@@ -370,6 +370,7 @@ void ServerRuntime::ServeConnection(Connection& connection) {
   // threads explicit (it is never contended for long: only while the previous owner re-arms).
   MutexLock serving(connection.serveMutex);
   connection.busy = true;
+  const std::uint64_t completedBefore = connection.machine.Completed();
   Progress progress = ReadAndDrive(connection, MSG_DONTWAIT);
   // A caller making calls back to back sends its next request within microseconds: keep reading
   // this socket (blocking, up to the linger time) rather than going round through epoll and
@@ -395,7 +396,9 @@ void ServerRuntime::ServeConnection(Connection& connection) {
   }
   if (!connection.machine.HasPartialInput()) {
     connection.partialSinceMs = 0;
-  } else if (connection.partialSinceMs.load() == 0) {
+  } else if (connection.partialSinceMs.load() == 0 || connection.machine.Completed() != completedBefore) {
+    // What is half-received now began after the last whole PDU this wake-up took: a peer
+    // whose every read ends inside its next request is busy, not slow.
     connection.partialSinceMs = NowMs();
   }
   connection.idleSinceMs = NowMs();

@@ -28,12 +28,9 @@ def main(providers=1000, services=100, rounds=5):
         server.write_configuration()
         server.start()
         began = time.monotonic()
+        dce = w.connect(server.port, timeout=60)
+        sid = w.session(dce, info='<SessionInfo><Application>PictoraProvider</Application></SessionInfo>')
         for p in range(providers):
-            if p % 100 == 0:  # a single connection stalled after 342 providers (some 690 calls): not yet understood
-                if p:
-                    dce.disconnect()
-                dce = w.connect(server.port, timeout=60)
-                sid = w.session(dce, info='<SessionInfo><Application>PictoraProvider</Application></SessionInfo>')
             name = 'Provider%04d' % p
             assert w.name_data(dce, w.AddServiceProvider, sid, name, w.provider_xml(alive.port, p / providers, name))[
                 'Result'] == 1

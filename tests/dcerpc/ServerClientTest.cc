@@ -2,6 +2,7 @@
 // a temporary folder), including calls side by side and peers that try to exhaust the server.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -332,6 +333,20 @@ TEST_F(ServerClientTest, HalfReceivedPdusTimeOut) {
   }
   EXPECT_TRUE(closed);
   EXPECT_LT(Clock::now() - started, 3s);
+  // A busy peer whose every send ends inside its next request is not taken for a slow one.
+  UniqueFd busy = Raw(Tcp());
+  std::vector<uint8_t> stream;
+  EncodeBind(PduType::kBind, 1, BindPdu{5840, 5840, 0, {{0, Testing::TestInterfaceId(), {Ndr20Syntax()}}}}, stream);
+  for (uint32_t call = 2; call < 60; ++call) EncodeRequestFragments(call, 0, Op::kPing, {}, 5840, stream);
+  uint8_t answer[256];
+  // Each send ends 12 bytes into the next 24-byte request; the whole run outlasts the time-out.
+  for (size_t at = 0, end = stream.size() - 24 * 58 + 12; end <= stream.size(); at = end, end += 24) {
+    ASSERT_EQ(WriteAll(busy.Get(), {stream.data() + at, end - at}, Clock::now() + 1s), IoResult::kOk);
+    std::this_thread::sleep_for(10ms);
+    pollfd polled{busy.Get(), POLLIN, 0};
+    ASSERT_EQ(poll(&polled, 1, 2000), 1);
+    ASSERT_GT(recv(busy.Get(), answer, sizeof answer, 0), 0) << "closed after " << at << " bytes";
+  }
   // An idle, fully bound connection is not timed out.
   EXPECT_EQ(Echo(Tcp(), "x"), "echo:x");
   std::this_thread::sleep_for(700ms);
