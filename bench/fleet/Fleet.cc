@@ -9,7 +9,7 @@
 // Optional lookup clients ask the server for one service over and over. One line per second on
 // standard output: registered providers, pings and load queries answered in that second,
 // lookups and their p99 (seconds on the wall clock, so that the lines of two fleets line up); a
-// "pass" line per liveness pass seen (pings after a gap of 5 s start the next); at the end the
+// "pass" line per liveness pass seen (pings after a gap of 15 s start the next); at the end the
 // lookups' totals, and with --lookup-log every lookup's end (wall-clock ms) and time.
 //
 //   pictora_fleet --server HOST:PORT [--providers N] [--services-per-provider S]
@@ -220,7 +220,7 @@ class Fleet {
   size_t Second() const { return static_cast<size_t>(EpochMs() / 1000 - startEpochSecond_); }
 
   // Pings come in passes; one that follows the last by more than this starts the next pass.
-  static constexpr long kPassGapMs = 5000;
+  static constexpr long kPassGapMs = 15000;
 
   void NotePing() {
     const long now = EpochMs();
