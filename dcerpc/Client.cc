@@ -15,8 +15,8 @@ std::atomic<int64_t> defaultCallMs{10000};
 
 std::string PoolKey(const Binding& binding, const SyntaxId& interface) {
   return binding.ProtocolSequence() + '|' + binding.SourceAddress() + '|' + binding.NetworkAddress() + '|' +
-         binding.Endpoint() + '|' +
-         interface.uuid.ToString() + '|' + std::to_string(interface.major) + '.' + std::to_string(interface.minor);
+         binding.Endpoint() + '|' + interface.uuid.ToString() + '|' + std::to_string(interface.major) + '.' +
+         std::to_string(interface.minor);
 }
 
 }  // namespace
