@@ -14,8 +14,9 @@ std::atomic<int64_t> defaultConnectMs{3000};
 std::atomic<int64_t> defaultCallMs{10000};
 
 std::string PoolKey(const Binding& binding, const SyntaxId& interface) {
-  return binding.ProtocolSequence() + '|' + binding.NetworkAddress() + '|' + binding.Endpoint() + '|' +
-         interface.uuid.ToString() + '|' + std::to_string(interface.major) + '.' + std::to_string(interface.minor);
+  return binding.ProtocolSequence() + '|' + binding.SourceAddress() + '|' + binding.NetworkAddress() + '|' +
+         binding.Endpoint() + '|' + interface.uuid.ToString() + '|' + std::to_string(interface.major) + '.' +
+         std::to_string(interface.minor);
 }
 
 }  // namespace
@@ -30,6 +31,8 @@ ClientTimeouts DefaultClientTimeouts() {
 }
 
 void ClearClientConnectionPool() { ConnectionPool::Instance().Clear(); }
+
+void SetClientConnectionPoolKeys(size_t keys) { ConnectionPool::Instance().SetMaxKeys(keys); }
 
 Binding::Binding(std::string protocolSequence, std::string networkAddress, std::string endpoint)
     : protocolSequence_(std::move(protocolSequence)),

@@ -28,6 +28,9 @@ ClientTimeouts DefaultClientTimeouts();
 
 // Drops every pooled idle connection (tests, shutdown).
 void ClearClientConnectionPool();
+// How many endpoints the pool keeps idle connections for (default 256). A process that calls
+// more endpoints than that in turn reconnects for every call beyond them.
+void SetClientConnectionPoolKeys(size_t keys);
 
 class Binding {
  public:
@@ -42,6 +45,9 @@ class Binding {
 
   void SetTimeouts(ClientTimeouts timeouts) { timeouts_ = timeouts; }
   const ClientTimeouts& Timeouts() const { return timeouts_; }
+  // TCP: the local address to connect from (numeric); empty: the one the route picks.
+  void SetSourceAddress(std::string address) { sourceAddress_ = std::move(address); }
+  const std::string& SourceAddress() const { return sourceAddress_; }
 
   // Calls procedure `opnum` of `interface`: encodes the [in] values of `args`, waits for the reply
   // and stores the [out] values and the result in `args`. Throws RpcError with the Windows
@@ -58,6 +64,7 @@ class Binding {
   std::string protocolSequence_;
   std::string networkAddress_;
   std::string endpoint_;
+  std::string sourceAddress_;
   ClientTimeouts timeouts_;
   size_t maxResponseBytes_ = 64 * 1024 * 1024;
 };

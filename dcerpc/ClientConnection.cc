@@ -38,7 +38,8 @@ std::unique_ptr<ClientConnection> ClientConnection::Open(const Binding& binding,
     connected = ConnectPipe(PipeSocketPath(*ParsePipeEndpoint(binding.Endpoint())), timeouts.connect);
     cap = kPipeFragmentCap;
   } else {
-    connected = ConnectTcp(binding.NetworkAddress(), *ParseTcpEndpoint(binding.Endpoint()), timeouts.connect);
+    connected = ConnectTcp(binding.NetworkAddress(), *ParseTcpEndpoint(binding.Endpoint()), timeouts.connect,
+                           binding.SourceAddress());
     cap = kTcpFragmentCap;
   }
   if (!connected.status.ok()) throw RpcError(connected.status.code, connected.status.text);

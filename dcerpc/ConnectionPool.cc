@@ -35,7 +35,7 @@ void ConnectionPool::Give(const std::string& key, std::unique_ptr<ClientConnecti
   MutexLock lock(mutex_);
   const auto now = Clock::now();
   if (now - lastSweep_ >= std::chrono::seconds(1)) SweepLocked(now, expired);
-  if (idle_.size() >= kMaxKeys && !idle_.count(key)) return;
+  if (idle_.size() >= maxKeys_.load() && !idle_.count(key)) return;
   auto& list = idle_[key];
   if (list.size() >= kMaxIdlePerKey) return;
   list.push_back({now, std::move(connection)});

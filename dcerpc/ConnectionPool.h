@@ -2,6 +2,7 @@
 // interface. Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@ class ConnectionPool {
   // Keeps the connection unless the pool is full for that key.
   void Give(const std::string& key, std::unique_ptr<ClientConnection> connection);
   void Clear();
+  void SetMaxKeys(size_t keys) { maxKeys_ = keys; }
 
  private:
   struct Idle {
@@ -30,7 +32,7 @@ class ConnectionPool {
   };
   // As many as callers typically run at once against one server, so that none reconnects per call.
   static constexpr size_t kMaxIdlePerKey = 64;
-  static constexpr size_t kMaxKeys = 256;
+  std::atomic<size_t> maxKeys_{256};  // endpoints kept; more cost a descriptor each while idle
   static constexpr std::chrono::seconds kMaxIdleAge{30};
 
   // Moves every connection idle for longer than kMaxIdleAge, of any key, into `expired`: an

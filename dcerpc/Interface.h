@@ -23,6 +23,7 @@ enum class Transport { kTcp, kPipe };
 struct CallContext {
   Transport transport = Transport::kTcp;
   std::string peerAddress;       // numeric host text (TCP) or the socket path (pipe)
+  std::string localEndpoint;     // the endpoint the call came in on: TCP port text or \pipe\NAME
   bool hasCredentials = false;   // true on the pipe socket
   uid_t uid = static_cast<uid_t>(-1);
   gid_t gid = static_cast<gid_t>(-1);

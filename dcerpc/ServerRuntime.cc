@@ -302,6 +302,7 @@ bool ServerRuntime::ShedConnection(Endpoint& endpoint) {
 void ServerRuntime::AddConnection(UniqueFd fd, Endpoint& endpoint) {
   CallContext context;
   context.transport = endpoint.transport;
+  context.localEndpoint = endpoint.secondaryAddress;
   std::string peerKey;
   if (endpoint.transport == Transport::kTcp) {
     int on = 1;

@@ -205,8 +205,25 @@ Listener OpenPipeListener(const std::string& path, int backlog) {
   return listener;
 }
 
-Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::milliseconds timeout) {
+Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
+                    const std::string& source) {
   Listener result;
+  sockaddr_storage local{};
+  socklen_t localLength = 0;
+  if (!source.empty()) {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&local);
+    if (inet_pton(AF_INET, source.c_str(), &v4->sin_addr) == 1) {
+      v4->sin_family = AF_INET;
+      localLength = sizeof *v4;
+    } else if (inet_pton(AF_INET6, source.c_str(), &v6->sin6_addr) == 1) {
+      v6->sin6_family = AF_INET6;
+      localLength = sizeof *v6;
+    } else {
+      result.status = {StatusCode::kInvalidNetAddr, StatusText(StatusCode::kInvalidNetAddr)};
+      return result;
+    }
+  }
   const Clock::time_point deadline = Clock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -220,10 +237,20 @@ Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::millise
   }
   int lastError = ECONNREFUSED;
   for (addrinfo* a = addresses; a != nullptr && Clock::now() < deadline; a = a->ai_next) {
+    if (localLength != 0 && a->ai_family != local.ss_family) continue;
     UniqueFd fd(socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
       lastError = errno;
       continue;
+    }
+    if (localLength != 0) {
+      // The port is picked at connect time, per destination, not reserved here.
+      int on = 1;
+      setsockopt(fd.Get(), IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
+      if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
+        lastError = errno;
+        continue;
+      }
     }
     lastError = ConnectWithin(fd.Get(), a->ai_addr, a->ai_addrlen, deadline);
     if (lastError == 0) {

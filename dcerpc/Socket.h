@@ -58,8 +58,10 @@ Listener OpenTcpListener(uint16_t port, int backlog);
 Listener OpenPipeListener(const std::string& path, int backlog);
 
 // Connects a non-blocking socket within the time-out. Failure: invalid fd, status 1722 with the
-// reason in its text (or 1707 for an address that does not resolve to anything).
-Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::milliseconds timeout);
+// reason in its text (or 1707 for an address that does not resolve to anything). A numeric
+// `source` binds the local address first; only destinations of its family are tried.
+Listener ConnectTcp(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
+                    const std::string& source = "");
 Listener ConnectPipe(const std::string& path, std::chrono::milliseconds timeout);
 
 // Writes all bytes to a socket without blocking in send (blocking sockets too), waiting for room

@@ -1,5 +1,8 @@
 #include "host/ServerHost.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 
 #include "dcerpc/Client.h"
@@ -86,6 +89,7 @@ long ServerHost::Start(const std::string& endpoint) {
   if (code == 0) {
     started_ = true;
     ApplyClientTimeouts();
+    SizeProviderConnectionPool();
     StartMetrics();
   }
   return code;
@@ -137,6 +141,12 @@ void ServerHost::Close() {
 }
 
 std::string ServerHost::StatusText() { return core_->GetStatus().ToString(); }
+
+void ServerHost::SizeProviderConnectionPool() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  DceRpc::SetClientConnectionPoolKeys(std::max<size_t>(kMinPooledProviders, limit.rlim_cur / 4));
+}
 
 void ServerHost::ApplyClientTimeouts() {
   const GeneralUtilityLib::ElementList config = core_->GetConfiguration();

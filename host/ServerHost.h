@@ -48,6 +48,12 @@ class ServerHost {
 
  private:
   void ApplyClientTimeouts();
+  // Load queries and pings reuse a pooled connection per provider; beyond the pool's endpoint
+  // limit each would connect anew (a lookup among 1,000 candidates: 744 connects). Idle ones
+  // may hold a quarter of the descriptors (at least the runtime's default of 256); the rest
+  // stays for the providers' and clients' own connections.
+  void SizeProviderConnectionPool();
+  static constexpr size_t kMinPooledProviders = 256;
   // A page that cannot be served is reported; the server runs on without it.
   void StartMetrics();
 

@@ -56,18 +56,17 @@ void ServerImpl::Manage() {
     }
     return true;
   });
-  // The pings run without the lock.
+  // The pings run without the lock, and the answers are noted under it once for the pass: taken
+  // per ping, it would wait for each lookup holding it in turn (serial load queries hold it for
+  // the whole lookup), and a pass would last providers x lookup time.
+  std::vector<std::pair<std::string, std::chrono::system_clock::time_point>> answered;
   for (const PingTarget& target : targets) {
     std::string errorText;
     const PingResult result = PingProvider(providerCalls_.load(), target, errorText);
     // Any other remote error (access denied, say) is no proof of death.
     if (result == PingResult::OtherError) continue;
     if (result == PingResult::Alive) {
-      Guarded("Manage", false, [&] {
-        CriticalSectionLock lock(&registryLock_);
-        registry_.NoteAnsweredPing(target.name, std::chrono::system_clock::now());
-        return true;
-      });
+      answered.emplace_back(target.name, std::chrono::system_clock::now());
       continue;
     }
     if (!DropAfterFailedPing(target.name, late)) continue;
@@ -79,6 +78,11 @@ void ServerImpl::Manage() {
     std::string scratch;
     CloseSession(target.sessionId, scratch);
   }
+  Guarded("Manage", false, [&] {
+    CriticalSectionLock lock(&registryLock_);
+    for (const auto& [name, when] : answered) registry_.NoteAnsweredPing(name, when);
+    return true;
+  });
   lastPassEnd_ = std::chrono::steady_clock::now();
 }
 

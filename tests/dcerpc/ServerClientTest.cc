@@ -380,6 +380,21 @@ TEST_F(ServerClientTest, IdleConnectionsMakeRoomForNewOnesAtTheLimit) {
   for (auto& caller : callers) caller.join();
 }
 
+TEST_F(ServerClientTest, SourceAddressIsThePeerAndPartOfThePoolKey) {
+  Start();
+  for (const std::string source : {"127.0.3.7", "127.0.3.8"}) {
+    Binding binding = Tcp();
+    binding.SetSourceAddress(source);
+    Arguments args(2);
+    args.SetLong(0, 200);
+    binding.Call(Testing::TestInterfaceId(), Op::kWhoAmI, Testing::WhoAmISpec(), args);
+    EXPECT_EQ(std::string(args.Text(1).c_str()), "uid=none peer=" + source);
+  }
+  Binding wrong = Tcp();
+  wrong.SetSourceAddress("not an address");
+  EXPECT_EQ(StatusOf([&] { Echo(wrong, "x"); }), StatusCode::kInvalidNetAddr);
+}
+
 TEST_F(ServerClientTest, ConnectionsPerPeer) {
   ServerOptions options;
   options.maxConnectionsPerPeer = 2;

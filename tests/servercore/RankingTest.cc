@@ -1,6 +1,9 @@
 // Provider ranking by load, the liveness pass and sessions.
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/servercore/ServerTestSupport.h"
 #include "util/TextUtil.h"
 
@@ -10,6 +13,7 @@ namespace GU = GeneralUtilityLib;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using namespace std::chrono_literals;
 
 class RankingTest : public ServerCoreTest {
  protected:
@@ -87,6 +91,28 @@ TEST_F(RankingTest, LivenessDropsUnreachableAndRefusingProvidersOnly) {
                        "unavailable.. Unregistering it."));
   EXPECT_THAT(capture_.Messages(), Contains("Removed serviceProvider: Refuses"));
   EXPECT_THAT(Ranked(), ElementsAre("e1", "e4"));
+}
+
+// Serial load queries hold the registry lock for a whole lookup; the pass must not wait for one
+// lookup per ping, or with lookups coming one after another it lasts providers x lookup time.
+TEST_F(RankingTest, LivenessPassDoesNotWaitForALookupPerPing) {
+  for (int i = 0; i < 20; ++i) Provide("P" + std::to_string(i), "e" + std::to_string(i));
+  calls_.SetSilent("e0", 50ms);
+  calls_.pingDelayMs = 2;
+  std::atomic<bool> passing{true};
+  std::atomic<int> lookupsDone{0};
+  std::thread lookups([&] {
+    while (passing) {
+      Ranked();
+      ++lookupsDone;
+    }
+  });
+  std::this_thread::sleep_for(50ms);  // the first lookup holds the lock
+  server_->Manage();
+  passing = false;
+  lookups.join();
+  EXPECT_EQ(calls_.PingCount(), 20);
+  EXPECT_LE(lookupsDone.load(), 8);  // a lock per ping: a lookup per provider at least
 }
 
 TEST_F(RankingTest, LivenessWithoutProvidersPingsNobody) {

@@ -37,6 +37,7 @@ bool FakeListener::StopListening() {
 
 PingResult FakeProviderCalls::Ping(const std::string&, const std::string& endpoint,
                                    std::string& errorText) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(pingDelayMs.load()));
   GU::CriticalSectionLock lock(&section_);
   ++pingCount_;
   auto ping = pings_.find(endpoint);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -82,6 +83,7 @@ class FakeProviderCalls : public TestSupport::AnsweringProviderCalls {
     GeneralUtilityLib::CriticalSectionLock lock(&section_);
     return pingCount_;
   }
+  std::atomic<int> pingDelayMs{0};  // each ping's round trip
 
  private:
   GeneralUtilityLib::ActiveCriticalSection section_;

@@ -15,6 +15,7 @@ struct ProviderOptions {
                                         // empty: serve only, register nowhere
   std::string hostMachine;              // what the server binds to; default: this machine's name
   int port = 0;                         // 0: any free port
+  std::string sourceAddress;            // local address of the calls to the server; empty: any
   std::optional<double> load;           // fixed load; unset: computed from recent activity
   std::vector<std::string> services;    // registered in addition to those the server names
   bool refusePing = false;              // answer the ping with a fault

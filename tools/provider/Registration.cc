@@ -30,12 +30,18 @@ bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::stri
 Registration::Registration(const ProviderOptions& options, StandInProvider& provider, std::string endpoint)
     : options_(options),
       servers_(options.servers),
-      client_(servers_.CurrentBinding()),
+      client_(CurrentBinding()),
       provider_(provider),
       endpoint_(std::move(endpoint)),
       nextRegistration_(Clock::now()),
       nextUpdate_(Clock::now()),
       random_(std::random_device{}()) {}
+
+DceRpc::Binding Registration::CurrentBinding() {
+  DceRpc::Binding binding = servers_.CurrentBinding();
+  binding.SetSourceAddress(options_.sourceAddress);
+  return binding;
+}
 
 void Registration::Log(const std::string& line) { ProviderLog(options_.name, line); }
 
@@ -130,7 +136,7 @@ void Registration::MoveToNextServer() {
   const std::string from = servers_.CurrentAddress();
   servers_.MoveToNext();
   Log("server " + from + " stopped answering; moving to " + servers_.CurrentAddress());
-  client_ = ServerClient(servers_.CurrentBinding());
+  client_ = ServerClient(CurrentBinding());
   registered_ = false;
   if (++serversFailedInARow_ >= servers_.Size()) {
     serversFailedInARow_ = 0;

@@ -39,12 +39,14 @@ class Registration {
   // Unregisters the services and the provider and closes the session, if registered with the
   // server in use.
   void Leave();
+  bool Registered() const { return registered_; }
 
  private:
   bool Register();
   void Update();
   void ScheduleReregistration();
   void MoveToNextServer();
+  DceRpc::Binding CurrentBinding();
   std::vector<std::string> ServicesMeantForUs();
   std::string ProviderXml();
   std::string ServicesXml(const std::vector<std::string>& services);
