@@ -34,44 +34,58 @@ ParallelLoads::~ParallelLoads() {
     queue_.clear();
   }
   ready_.NotifyAll();
+  room_.NotifyAll();
   for (std::thread& thread : threads_) thread.join();
 }
 
 void ParallelLoads::Work() {
   for (;;) {
     std::function<void()> query;
+    bool someoneWaits = false;
     {
       CriticalSectionLock lock(&section_);
       while (!stopping_ && queue_.empty()) ready_.Wait(section_);
       if (stopping_) return;
       query = std::move(queue_.front());
       queue_.pop_front();
+      someoneWaits = waitingForRoom_ > 0;
     }
+    if (someoneWaits) room_.NotifyAll();
     query();
   }
 }
 
 std::vector<double> ParallelLoads::Ask(const std::vector<std::pair<std::string, std::string>>& addresses,
                                        std::chrono::milliseconds budget) {
+  const auto deadline = std::chrono::steady_clock::now() + budget;
   auto batch = std::make_shared<Batch>(addresses.size());
+  std::size_t queued = 0;
   {
     CriticalSectionLock lock(&section_);
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-      if (stopping_ || queue_.size() >= maxQueued_) {
-        CriticalSectionLock batchLock(&batch->section);
-        --batch->remaining;
+    while (queued < addresses.size() && !stopping_) {
+      if (queue_.size() >= maxQueued_) {
+        ready_.NotifyAll();
+        ++waitingForRoom_;
+        const bool inTime = room_.WaitUntil(section_, deadline);
+        --waitingForRoom_;
+        if (!inTime) break;
         continue;
       }
-      queue_.emplace_back([this, batch, i, host = addresses[i].first, endpoint = addresses[i].second] {
+      queue_.emplace_back([this, batch, i = queued, host = addresses[queued].first,
+                           endpoint = addresses[queued].second] {
         const double load = AskLoad(calls_, host, endpoint);
         CriticalSectionLock batchLock(&batch->section);
         batch->loads[i] = load;
         if (--batch->remaining == 0) batch->done.NotifyAll();
       });
+      ++queued;
     }
   }
   ready_.NotifyAll();
-  const auto deadline = std::chrono::steady_clock::now() + budget;
+  if (queued < addresses.size()) {
+    CriticalSectionLock batchLock(&batch->section);
+    batch->remaining -= addresses.size() - queued;
+  }
   CriticalSectionLock lock(&batch->section);
   while (batch->remaining != 0 && batch->done.WaitUntil(batch->section, deadline)) {
   }

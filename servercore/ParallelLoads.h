@@ -3,8 +3,9 @@
 // never answers costs that lookup its budget and nobody else anything.
 //
 // A query still running when its lookup gave up finishes on its thread and is thrown away. The
-// queue is bounded: when every thread is held by silent providers, further queries are not
-// queued but answered as "no answer" at once.
+// queue is bounded: a lookup with more candidates than it holds waits for room while its budget
+// lasts, and what it could not queue by then (every thread held by silent providers, say) is
+// answered as "no answer".
 //
 // Thread safety: Ask may be called from many threads at once.
 #pragma once
@@ -40,9 +41,10 @@ class ParallelLoads {
 
   IProviderCalls* const calls_;
   const std::size_t maxQueued_;
-  // Taken before a lookup's own section (Ask settles queries it cannot queue under both).
   GeneralUtilityLib::ActiveCriticalSection section_;
   GeneralUtilityLib::SectionCondition ready_;
+  GeneralUtilityLib::SectionCondition room_;
+  std::size_t waitingForRoom_ GUARDED_BY(section_) = 0;
   std::deque<std::function<void()>> queue_ GUARDED_BY(section_);
   bool stopping_ GUARDED_BY(section_) = false;
   std::vector<std::thread> threads_;

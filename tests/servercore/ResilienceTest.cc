@@ -4,6 +4,7 @@
 #include <future>
 #include <thread>
 
+#include "servercore/ParallelLoads.h"
 #include "servercore/ResilienceSettings.h"
 #include "servercore/SessionTable.h"
 #include "tests/servercore/ServerTestSupport.h"
@@ -47,6 +48,21 @@ TEST_F(ResilienceTest, ParallelLoadQueriesRankAlikeWithoutHoldingTheRegistry) {
   // C did not answer within the budget: it ranks as load 1.0, as the serial ranking has it.
   EXPECT_LT(xml.find("<Endpoint>e2</Endpoint>"), xml.find("<Endpoint>e1</Endpoint>"));
   EXPECT_LT(xml.find("<Endpoint>e1</Endpoint>"), xml.find("<Endpoint>e3</Endpoint>"));
+}
+
+TEST_F(ResilienceTest, ParallelLoadQueriesAskEveryCandidateBeyondTheQueue) {
+  ParallelLoads loads(&calls_, 1, 2);
+  std::vector<std::pair<std::string, std::string>> addresses;
+  for (int i = 0; i < 50; ++i) {
+    addresses.emplace_back("host", "e" + std::to_string(i));
+    calls_.SetLoad("e" + std::to_string(i), 0.25);
+  }
+  EXPECT_EQ(loads.Ask(addresses, 5000ms), std::vector<double>(50, 0.25));
+  calls_.SetSilent("e0", 1000ms);  // holds the only thread: the rest cannot be queued in time
+  const auto began = std::chrono::steady_clock::now();
+  const auto answered = loads.Ask(addresses, 100ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 800ms);
+  EXPECT_EQ(std::count(answered.begin(), answered.end(), 1.0), 50);
 }
 
 TEST_F(ResilienceTest, TheRegistrySnapshotIsTheLastCopyWhileALookupHoldsTheRegistry) {
