@@ -77,6 +77,8 @@ def main():
     parser.add_argument('--connections', type=int, default=16)
     parser.add_argument('--catch-up', type=int, default=5000, help='registrations made while C is away')
     parser.add_argument('--cut', action='store_true', help='also cut C off instead of stopping it (root)')
+    parser.add_argument('--parts', nargs='+', default=['rates', 'propagation', 'catch-up'],
+                        choices=['rates', 'propagation', 'catch-up'])
     parser.add_argument('--verbose', action='store_true', help="C's cluster log lines after each catch-up")
     args = parser.parse_args()
     if args.bin:
@@ -93,7 +95,7 @@ def main():
         n = args.connections
         registered = 0
         rows = []
-        for round_ in range(args.rounds):
+        for round_ in range(args.rounds if 'rates' in args.parts or 'propagation' in args.parts else 0):
             row = {'etcd': bench(bin_dir, '--etcd', etcd, '--connections', n, '--seconds', args.seconds,
                                  '--name', 'r%d' % round_)}
             for kind, targets in (('one', [a]), ('three', servers)):
@@ -107,19 +109,19 @@ def main():
                      row['one']['errors'], row['three']['rate'], row['three']['p50'], row['three']['p99'],
                      row['three']['errors'], registered))
         med = lambda kind: statistics.median(r[kind]['rate'] for r in rows)  # noqa: E731
-        print('median of %d rounds, %d connections: store %.0f txn/s; one server %.0f reg/s = %.0f changes/s '
-              '(%.2f of the store); three servers %.0f reg/s = %.0f changes/s (%.2f of the store)'
-              % (len(rows), n, med('etcd'), med('one'), 2 * med('one'), 2 * med('one') / med('etcd'),
-                 med('three'), 2 * med('three'), 2 * med('three') / med('etcd')))
+        if rows:
+            print('median of %d rounds, %d connections: store %.0f txn/s; one server %.0f reg/s = %.0f changes/s '
+                  '(%.2f of the store); three servers %.0f reg/s = %.0f changes/s (%.2f of the store)'
+                  % (len(rows), n, med('etcd'), med('one'), 2 * med('one'), 2 * med('one') / med('etcd'),
+                     med('three'), 2 * med('three'), 2 * med('three') / med('etcd')))
 
-        full = med('one')
-        for label, rate in (('50%', full / 2), ('100%', 0)):
+        for label, rate in (('50%', med('one') / 2), ('100%', 0)) if 'propagation' in args.parts else ():
             figures = bench(bin_dir, '--servers', address(a), '--observe', '%s,%s' % (address(b), address(c)),
                             '--connections', n, '--seconds', args.seconds, '--rate', rate, '--name', 'p' + label[:-1])
             print('propagation at %s (%.0f reg/s through A, load %s): p50 %.1f ms, p99 %.1f ms over %d samples'
                   % (label, figures['rate'], load(), figures['prop50'], figures['prop99'], figures['samples']))
 
-        ways = ['stopped'] + (['cut'] if args.cut else [])
+        ways = (['stopped'] + (['cut'] if args.cut else [])) if 'catch-up' in args.parts else []
         for way in ways:
             if way == 'stopped':
                 c.process.kill()
