@@ -2,7 +2,8 @@
 store's own write rate measured in the same run (not part of the test suite):
 
     /usr/bin/python3 bench/cluster/write_rate.py [--bin build/rel/bin] [--rounds 3] [--seconds 5]
-                                                 [--connections 16] [--catch-up 5000] [--cut]
+                                                 [--connections 16] [--catch-up 5000]
+                                                 [--ways stopped cut compacted]
 
 - Rates, interleaved rounds: the store's own conditional puts (registration_bench --etcd), and
   registrations (open session, AddServiceProvider, AddServices with three services) as fast as
@@ -10,12 +11,15 @@ store's own write rate measured in the same run (not part of the test suite):
   provider registered, so it grows from round to round (its size is printed).
 - Propagation: a registration answered by server A until B and C list its services, at half of
   the rate A reached closed-loop and at the full closed-loop rate.
-- Catch-up: server C is stopped (or, with --cut and root, cut off from every store member by
-  packet filters) while N registrations (2N changes) go through A and B, then a marker; the time
-  from C's return (its start, or the cut's end) until C lists the marker, which comes after
-  every other change in the store's order.
+- Catch-up: server C is stopped, or (root) cut off from every store member by packet filters,
+  while N registrations (2N changes) go through A and B, then a marker; the time from C's return
+  (its start, or the cut's end) until C lists the marker, which comes after every other change
+  in the store's order. "compacted": cut off, and the store's history compacted before the cut
+  heals, so that C has to read the registry whole.
 """
 import argparse
+import itertools
+import json
 import os
 import statistics
 import subprocess
@@ -25,11 +29,14 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests', 'e2e'))
 
+import cluster_store  # noqa: E402
 import pictora_wire as w  # noqa: E402
-from cluster_store import StoreCluster  # noqa: E402
+from cluster_store import StoreCluster, iptables  # noqa: E402
 from server_process import ServerProcess, address  # noqa: E402
 
 SERVICES = ('Bench/S1', 'Bench/S2', 'Bench/S3')
+# A chain and connection marks of our own: test suites running beside us remove theirs.
+cluster_store.CHAIN, cluster_store.MARKS = 'PICTORA-BENCH-CUT', itertools.count(0xa0)
 
 
 def server(store, group=None):
@@ -57,6 +64,16 @@ def load():
     return ' '.join(open('/proc/loadavg').read().split()[:3])
 
 
+def compact(store):
+    """Compacts the store's history up to its current revision."""
+    env = dict(os.environ, ETCDCTL_API='3')
+    read = subprocess.run(['etcdctl', '--endpoints', store.endpoints(), 'get', '--prefix', '/', '--keys-only',
+                           '--limit', '1', '-w', 'json'], capture_output=True, text=True, check=True, env=env).stdout
+    revision = json.loads(read)['header']['revision']
+    subprocess.run(['etcdctl', '--endpoints', store.endpoints(), 'compact', str(revision)], capture_output=True,
+                   check=True, env=env)
+
+
 def wait_listed(target, provider, started, limit=300):
     dce = w.connect(target.port, timeout=30)
     sid = w.session(dce)
@@ -76,7 +93,9 @@ def main():
     parser.add_argument('--seconds', type=float, default=5)
     parser.add_argument('--connections', type=int, default=16)
     parser.add_argument('--catch-up', type=int, default=5000, help='registrations made while C is away')
-    parser.add_argument('--cut', action='store_true', help='also cut C off instead of stopping it (root)')
+    parser.add_argument('--ways', nargs='+', default=['stopped'], choices=['stopped', 'cut', 'compacted'],
+                        help='how C is away: stopped; cut off (root); cut off and the store compacted before the '
+                        'cut heals')
     parser.add_argument('--parts', nargs='+', default=['rates', 'propagation', 'catch-up'],
                         choices=['rates', 'propagation', 'catch-up'])
     parser.add_argument('--verbose', action='store_true', help="C's cluster log lines after each catch-up")
@@ -121,24 +140,31 @@ def main():
             print('propagation at %s (%.0f reg/s through A, load %s): p50 %.1f ms, p99 %.1f ms over %d samples'
                   % (label, figures['rate'], load(), figures['prop50'], figures['prop99'], figures['samples']))
 
-        ways = (['stopped'] + (['cut'] if args.cut else [])) if 'catch-up' in args.parts else []
+        ways = args.ways if 'catch-up' in args.parts else []
         for way in ways:
             if way == 'stopped':
                 c.process.kill()
                 c.process.wait()
-            else:
+            else:  # cut, or cut and the changes it missed compacted away
+                noticed = c.log.text().count('store is unreachable')
                 cut = store.cut_server(c)
                 cut.__enter__()
             try:
                 began = time.time()
                 made = bench(bin_dir, '--servers', '%s,%s' % (address(a), address(b)), '--connections', n,
                              '--registrations', args.catch_up, '--name', 'away-' + way)
-                marker = 'Marker-' + way
-                w.register(a.port, marker, 1, SERVICES)
+                # Through the same client as the load: one more registration, after all of it.
+                bench(bin_dir, '--servers', address(a), '--connections', 1, '--registrations', 1,
+                      '--name', 'marker-' + way)
+                marker = 'marker-%s-0-0' % way
                 print('%s: %d registrations (%d changes) made through A and B in %.1f s, %d errors'
                       % (way, args.catch_up, 2 * args.catch_up, time.time() - began, made['errors']))
+                if way == 'compacted':
+                    compact(store)
             finally:
-                if way == 'cut':
+                if way != 'stopped':
+                    held = iptables('-S', cluster_store.CHAIN).returncode == 0 and c.log.text().count('store is unreachable') > noticed
+                    print('cut held until healed: %s' % ('yes' if held else 'NO (figure void)'))
                     started = time.time()
                     cut.__exit__(None, None, None)
             if way == 'stopped':
