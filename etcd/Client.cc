@@ -306,8 +306,14 @@ void Client::CheckLag(std::size_t member, const std::atomic<bool>& done, std::at
     std::int64_t majority = 0;
     std::int64_t own = 0;
     std::string error;
-    if (!Revision(std::nullopt, majority, error)) continue;  // no majority to compare with
-    if (majorityBefore != 0 && !Revision(member, own, error)) {
+    if (!Revision(std::nullopt, majority, error)) {
+      // No majority to compare with. A member that still answers is in an election; one that
+      // does not is cut off from us, and so is its stream: a cut connection stays silent after
+      // the cut heals until the member's retransmissions, backed off for as long as it lasted,
+      // get through again.
+      if (Revision(member, own, error)) continue;
+      why = endpoints_[member] + " does not answer beside its watch, nor does a majority: " + error;
+    } else if (majorityBefore != 0 && !Revision(member, own, error)) {
       why = endpoints_[member] + " does not answer beside its watch: " + error;
     } else if (own < majorityBefore) {
       why = endpoints_[member] + " is behind the majority (revision " + std::to_string(own) + " of " +

@@ -51,6 +51,19 @@ bool ClusterRegistryChanges::Accepting(GU::Status& status) {
   return false;
 }
 
+ChangeOutcome ClusterRegistryChanges::Take(RegistryChange& change, GU::Status&) {
+  if (change.kind != RegistryChange::Kind::kServices) return ChangeOutcome::kDone;
+  GU::CriticalSectionLock lock(&registrationsSection_);
+  const auto found = registrations_.find(keys_.Provider(change.provider));
+  change.registration = found == registrations_.end() ? 0 : found->second;
+  return ChangeOutcome::kDone;
+}
+
+void ClusterRegistryChanges::ForgetRegistrations() {
+  GU::CriticalSectionLock lock(&registrationsSection_);
+  registrations_.clear();
+}
+
 ChangeOutcome ClusterRegistryChanges::Land(RegistryChange& change, GU::Status& status) {
   std::int64_t revision = 0;
   std::string error;
@@ -74,7 +87,8 @@ ChangeOutcome ClusterRegistryChanges::Land(RegistryChange& change, GU::Status& s
       replica_.Arrived(revision);
       return ChangeOutcome::kDone;
     case RegistryChange::Kind::kServices:
-      result = writer_.ChangeServices(change.provider, ServiceChanges(change.steps), revision, error);
+      result =
+          writer_.ChangeServices(change.provider, ServiceChanges(change.steps), change.registration, revision, error);
       break;
     case RegistryChange::Kind::kNone:
     case RegistryChange::Kind::kCatalogue:
@@ -111,8 +125,16 @@ ChangeOutcome ClusterRegistryChanges::Landed(ClusterWriter::Result result, std::
   return ChangeOutcome::kMissing;
 }
 
-RegistryChange ClusterRegistryChanges::FromStore(const IClusterStore::Change& change, const Registry& registry) const {
+RegistryChange ClusterRegistryChanges::FromStore(const IClusterStore::Change& change, const Registry& registry) {
   const ClusterKeys::Parsed parsed = keys_.Parse(change.entry.key);
+  if (parsed.kind == ClusterKeys::Parsed::Kind::kProvider) {
+    GU::CriticalSectionLock lock(&registrationsSection_);
+    if (change.deleted) {
+      registrations_.erase(change.entry.key);
+    } else {
+      registrations_[change.entry.key] = change.entry.createRevision;
+    }
+  }
   const std::string& value = change.entry.value;
   if (parsed.kind == ClusterKeys::Parsed::Kind::kOther) return {};
   if (parsed.kind == ClusterKeys::Parsed::Kind::kCatalogue) {

@@ -13,12 +13,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 #include "servercore/ClusterCatalogue.h"
 #include "servercore/ClusterKeys.h"
 #include "servercore/ClusterReplica.h"
 #include "servercore/ClusterWriter.h"
 #include "servercore/IRegistryChanges.h"
+#include "util/CriticalSection.h"
 
 namespace Korvane::Pictora::ServerCore {
 
@@ -29,14 +31,17 @@ class ClusterRegistryChanges : public IRegistryChanges {
                          ClusterReplica::Handlers handlers, ClusterTiming timing = ClusterTiming{});
 
   bool Accepting(GeneralUtilityLib::Status& status) override;
-  ChangeOutcome Take(RegistryChange&, GeneralUtilityLib::Status&) override { return ChangeOutcome::kDone; }
+  // Stamps a services change with the registration it was decided on.
+  ChangeOutcome Take(RegistryChange& change, GeneralUtilityLib::Status& status) override;
   ChangeOutcome Land(RegistryChange& change, GeneralUtilityLib::Status& status) override;
   bool Leading(IClusterStore::Condition& fence) override { return replica_.Leading(fence); }
 
   // A change read from the store as a registry change, given the registry it is about to be
   // applied to (for the names as they registered, and whether a provider is new); kNone for what
-  // does not apply there.
-  RegistryChange FromStore(const IClusterStore::Change& change, const Registry& registry) const;
+  // does not apply there. Notes the registrations it passes, for Take.
+  RegistryChange FromStore(const IClusterStore::Change& change, const Registry& registry);
+  // Before the registry is read whole again.
+  void ForgetRegistrations();
   // The first server of a cluster brings its services file as the catalogue.
   void SeedCatalogue(const std::string& text);
 
@@ -56,6 +61,9 @@ class ClusterRegistryChanges : public IRegistryChanges {
   ClusterReplica replica_;
   ClusterWriter writer_;
   ClusterCatalogue catalogue_;
+  // Provider key -> the creation revision of its registration, as applied here.
+  GeneralUtilityLib::ActiveCriticalSection registrationsSection_;
+  std::unordered_map<std::string, std::int64_t> registrations_ GUARDED_BY(registrationsSection_);
 };
 
 }  // namespace Korvane::Pictora::ServerCore

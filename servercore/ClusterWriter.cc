@@ -64,7 +64,8 @@ ClusterWriter::Result ClusterWriter::RemoveProvider(const std::string& name,
 }
 
 ClusterWriter::Result ClusterWriter::ChangeServices(const std::string& provider, const std::vector<ServiceChange>& changes,
-                                                    std::int64_t& revision, std::string& error) {
+                                                    std::int64_t registration, std::int64_t& revision,
+                                                    std::string& error) {
   std::vector<IClusterStore::Operation> operations;
   for (const ServiceChange& change : changes) {
     const std::string service = keys_.Service(provider, change.service);
@@ -77,6 +78,14 @@ ClusterWriter::Result ClusterWriter::ChangeServices(const std::string& provider,
         operations.push_back({Kind::kDelete, failure, {}, 0});
         break;
     }
+  }
+  revision = 0;
+  if (registration != 0) {
+    // One round trip: a conflict can only mean that registration ended.
+    if (operations.empty()) return Result::kDone;
+    const auto outcome =
+        store_.Commit({{keys_.Provider(provider), true, registration}}, operations, revision, error);
+    return outcome == IClusterStore::Outcome::kConflict ? Result::kMissing : FromOutcome(outcome);
   }
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::optional<IClusterStore::Entry> stored;

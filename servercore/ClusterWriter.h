@@ -42,9 +42,10 @@ class ClusterWriter {
   // Removes the provider with everything it registered; fence, when given, must hold too.
   Result RemoveProvider(const std::string& name, const std::optional<IClusterStore::Condition>& fence,
                         std::int64_t& revision, std::string& error);
-  // Changes the provider's services, all at once, as long as that registration of it lasts.
+  // Changes the provider's services, all at once, as long as its registration created at
+  // `registration` lasts (kMissing once it ended); 0: the registration read from the store.
   Result ChangeServices(const std::string& provider, const std::vector<ServiceChange>& changes,
-                        std::int64_t& revision, std::string& error);
+                        std::int64_t registration, std::int64_t& revision, std::string& error);
 
   // The services catalogue (the services file's text); version 0: there is none yet.
   Result ReadCatalogue(std::string& text, std::int64_t& version, std::string& error);

@@ -46,6 +46,9 @@ struct RegistryChange {
   ProviderValues values;
   std::vector<ServiceStep> steps;
   std::optional<IClusterStore::Condition> fence;  // a removal of the liveness pass in a cluster
+  // kServices in a cluster: the creation revision of the provider's registration the change was
+  // decided on (0: not known here).
+  std::int64_t registration = 0;
   std::string catalogue;
   bool settled = false;  // applied where it was taken: nothing left to land
 

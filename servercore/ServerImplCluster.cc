@@ -77,6 +77,7 @@ void ServerImpl::ReplaceStored(const std::vector<IClusterStore::Entry>& entries)
   Guarded("Cluster", false, [&] {
     CriticalSectionLock lock(&registryLock_);
     RefreshServicesLocked();
+    cluster_->ForgetRegistrations();
     std::vector<std::string> gone;
     for (const auto& provider : registry_.Providers()) {
       const std::string key = cluster_->Keys().Provider(provider.first);

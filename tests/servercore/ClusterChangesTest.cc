@@ -18,6 +18,7 @@ class ScriptedStore : public IClusterStore {
   std::optional<Entry> stored = Entry{"/p/providers/alpha", "", 1, 1};
   Outcome outcome = Outcome::kDone;
   int commits = 0;
+  std::vector<Condition> conditions;  // of the last commit
   std::atomic<bool> readable = true;
   std::atomic<std::int64_t> revision = 3;
   bool ReadAll(const std::string&, std::vector<Entry>&, std::int64_t& read, std::string&) override {
@@ -28,8 +29,9 @@ class ScriptedStore : public IClusterStore {
     entry = stored;
     return true;
   }
-  Outcome Commit(const std::vector<Condition>&, const std::vector<Operation>&, std::int64_t& written,
+  Outcome Commit(const std::vector<Condition>& held, const std::vector<Operation>&, std::int64_t& written,
                  std::string& error) override {
+    conditions = held;
     written = ++revision;
     error = "no quorum";
     ++commits;
@@ -80,6 +82,26 @@ TEST(ClusterChangesTest, AcknowledgedOnlyOnceReadBackHere) {
   store.readable = false;
   EXPECT_EQ(changes.Land(remove, status), ChangeOutcome::kRefused);
   EXPECT_EQ(status.GetItem(0).id, kStatusClusterUnreachable);
+}
+
+// A services change holds to the registration this server had applied when it was decided, in
+// one commit: once that registration ended, the provider is missing (even when it came back).
+TEST(ClusterChangesTest, ServicesChangeHoldsToTheRegistrationItWasDecidedOn) {
+  ScriptedStore store;
+  ClusterRegistryChanges changes(store, "/p/", "me", {[](auto&) {}, [](auto&) {}, [](auto&) {}});
+  Registry registry;
+  const std::string key = changes.Keys().Provider("alpha");
+  changes.FromStore({false, {key, EncodeProvider({"Alpha", "s", {}, {}}), 7, 7}}, registry);
+  RegistryChange services = RegistryChange::Provider(RegistryChange::Kind::kServices, "ALPHA");
+  services.Add(ServiceStep::Kind::kRemove, ServiceElement{{}, "images/thumbs", {}, {}});
+  GeneralUtilityLib::Status status;
+  changes.Take(services, status);
+  store.stored = IClusterStore::Entry{key, "", 9, 9};  // its next life, which a read would find
+  store.outcome = IClusterStore::Outcome::kConflict;
+  EXPECT_EQ(changes.Land(services, status), ChangeOutcome::kMissing);
+  EXPECT_EQ(store.commits, 1);
+  ASSERT_EQ(store.conditions.size(), 1u);
+  EXPECT_EQ(store.conditions[0].revision, 7);
 }
 
 TEST(ClusterChangesTest, StoreChangesNameProvidersAsTheyRegistered) {
