@@ -75,8 +75,8 @@ void Registry::ReplaceDefinitions(std::vector<ServiceDefinition> definitions) {
     record.allocatedOn = std::move(definition.allocatedOn);
     auto old = previous.find(definition.name);
     if (old != previous.end()) {
-      record.failedOn = old->second.failedOn;
-      record.runningOn = old->second.runningOn;
+      record.failedOn = std::move(old->second.failedOn);
+      record.runningOn = std::move(old->second.runningOn);
     }
   }
 }
