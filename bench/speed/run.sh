@@ -8,6 +8,9 @@
 # To add a row: start what it needs in start_servers, write row_NAME, append NAME to rows.
 # BASELINE_SERVER=path/to/another/dcerpc_speed_server adds the row null_baseline: its null call,
 # e.g. from a build of the code before a change, measured in the same rounds.
+# The row product_null is procedure 0 (GetVersion) of a real pictora-server with the default
+# configuration and its metrics page on, driven like null; BASELINE_PRODUCT=path/to/another/
+# pictora-server adds product_null_baseline, the same against that build. PRODUCT=0 leaves them out.
 # The rows lookup_serial and lookup_parallel are lookups (procedure 13) of a service run by three
 # stand-in providers (loads 0.7, 0.2, 0.5), against a real pictora-server with
 # ParallelLoadQueries off and on and its metrics page on (a free port); the rows ending in
@@ -48,27 +51,37 @@ port_of() { awk -v name="$2" '$1 == name {print $2}' "$work/ports.$1"; }
 
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-# A pictora-server in a home of its own under $work with three stand-in providers; its port in
-# $lookup_port_<name>, its metrics endpoint in $metrics_<name>. $2: the ParallelLoadQueries
-# value; $3: "metrics" serves the metrics page.
-start_lookup_server() {
+# A pictora-server ($2) in a home of its own under $work/$1, its metrics page on; its port in
+# $server_port_<name>, its metrics endpoint in $metrics_<name>. $3: more children of the
+# configuration's Config element (none: the defaults); $4: "metrics" serves the metrics page.
+start_pictora_server() {
   local home="$work/$1" port metrics=""
   port="$(free_port)"
-  [ "$3" = metrics ] && metrics="127.0.0.1:$(free_port)"
+  [ "$4" = metrics ] && metrics="127.0.0.1:$(free_port)"
   printf -v "metrics_$1" '%s' "$metrics"
   mkdir -p "$home/appdata/Korvane/Pictora/Server" "$home/pipe" "$home/docs"
   printf 'Version=1.0.0.0\nMetricsEndpoint=%s\n' "$metrics" >"$home/pictora.conf"
   printf '<?xml version="1.0" standalone="yes"?>\n<Pictora><Server><Services>\n<Service><Name>Images/Thumbs</Name><Source>s</Source><State>On</State><ServiceProviders></ServiceProviders></Service>\n</Services></Server></Pictora>\n' \
     >"$home/appdata/Korvane/Pictora/Server/Pictora.Services"
-  printf '<?xml version="1.0" standalone="yes"?><Pictora><Server><Config><Endpoint>%s</Endpoint><CreateLogs>false</CreateLogs><ParallelLoadQueries>%s</ParallelLoadQueries></Config></Server></Pictora>' \
-    "$port" "$2" >"$home/appdata/Korvane/Pictora/Server/Pictora.PTSConfig"
-  local env=(env PICTORA_COMMON_APPDATA="$home/appdata" PICTORA_REGISTRY_FILE="$home/pictora.conf"
-             PICTORA_PIPE_DIR="$home/pipe" PICTORA_DOCUMENTS="$home/docs")
-  "${env[@]}" "$bin/pictora-server" -console "" "$port" </dev/null 2>"$home/server.log" &
+  printf '<?xml version="1.0" standalone="yes"?><Pictora><Server><Config><Endpoint>%s</Endpoint>%s</Config></Server></Pictora>' \
+    "$port" "$3" >"$home/appdata/Korvane/Pictora/Server/Pictora.PTSConfig"
+  home_env=(env PICTORA_COMMON_APPDATA="$home/appdata" PICTORA_REGISTRY_FILE="$home/pictora.conf"
+            PICTORA_PIPE_DIR="$home/pipe" PICTORA_DOCUMENTS="$home/docs")
+  "${home_env[@]}" "$2" -console "" "$port" </dev/null 2>"$home/server.log" &
   pids+=($!)
   for _ in $(seq 100); do grep -q "listening at endpoint" "$home/server.log" && break; sleep 0.05; done
+  printf -v "server_port_$1" '%s' "$port"
+}
+
+# A pictora-server as start_pictora_server starts it, without logs, with three stand-in providers;
+# its port in $lookup_port_<name>. $2: the ParallelLoadQueries value; $3: "metrics" or not.
+start_lookup_server() {
+  start_pictora_server "$1" "$bin/pictora-server" \
+    "<CreateLogs>false</CreateLogs><ParallelLoadQueries>$2</ParallelLoadQueries>" "$3"
+  local home="$work/$1" port="server_port_$1"
+  port="${!port}"
   for load in 0.7 0.2 0.5; do
-    "${env[@]}" "$bin/pictora-provider" --name "Load$load" --server "127.0.0.1:$port" --host 127.0.0.1 \
+    "${home_env[@]}" "$bin/pictora-provider" --name "Load$load" --server "127.0.0.1:$port" --host 127.0.0.1 \
       --load "$load" --answer-delay-us "${PROVIDER_DELAY_US:-0}" 2>"$home/provider-$load.log" &
     pids+=($!)
   done
@@ -87,6 +100,14 @@ start_servers() {
     start_speed_server "$BASELINE_SERVER" baseline
     baseline_port="$(port_of baseline null)"
     rows+=(null_baseline)
+  fi
+  if [ "${PRODUCT:-1}" != 0 ]; then
+    start_pictora_server product "$bin/pictora-server" "" metrics
+    rows+=(product_null)
+    if [ -n "${BASELINE_PRODUCT:-}" ]; then
+      start_pictora_server product_baseline "$BASELINE_PRODUCT" "" metrics
+      rows+=(product_null_baseline)
+    fi
   fi
   if [ "${LOOKUPS:-1}" != 0 ]; then
     start_lookup_server serial false metrics
@@ -117,6 +138,8 @@ row_echo() { "$bin/dcerpc_speed_client" echo "$echo_port" "$1" "$seconds"; }
 row_null() { "$bin/dcerpc_speed_client" null "$null_port" "$1" "$seconds"; }
 row_null_observed() { "$bin/dcerpc_speed_client" null "$observed_port" "$1" "$seconds"; }
 row_null_baseline() { "$bin/dcerpc_speed_client" null "$baseline_port" "$1" "$seconds"; }
+row_product_null() { "$bin/dcerpc_speed_client" version "$server_port_product" "$1" "$seconds"; }
+row_product_null_baseline() { "$bin/dcerpc_speed_client" version "$server_port_product_baseline" "$1" "$seconds"; }
 lookup_row() {
   "$bin/lookup_bench" --row --server "127.0.0.1:$1" --service Images/Thumbs --seconds "$seconds" --connections "$2"
 }
@@ -159,7 +182,7 @@ for connections in sorted({c for c, _ in data}):
         ratio = '%.2f' % statistics.median(ratios) if ratios else '-'
         print('%-11d %-25s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
                                                          sum(v[3] for v in rounds.values())))
-pairs = [('null_observed', 'null'), ('lookup_serial', 'lookup_serial_nometrics'),
+pairs = [('null_observed', 'null'), ('product_null', 'product_null_baseline'), ('lookup_serial', 'lookup_serial_nometrics'),
          ('lookup_parallel', 'lookup_parallel_nometrics'), ('lookup_serial_polled', 'lookup_serial')]
 for connections in sorted({c for c, _ in data}):
     for with_, without in pairs:
