@@ -114,8 +114,11 @@ class ByteWriter {
   }
 
  private:
+  // One size check for the whole value rather than one per byte.
   void Unsigned(uint64_t v, size_t size) {
-    for (size_t i = 0; i < size; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    const size_t at = out_.size();
+    out_.resize(at + size);
+    for (size_t i = 0; i < size; ++i) out_[at + i] = static_cast<uint8_t>(v >> (8 * i));
   }
 
   std::vector<uint8_t>& out_;
