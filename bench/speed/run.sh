@@ -67,6 +67,7 @@ start_pictora_server() {
     "$port" "$3" >"$home/appdata/Korvane/Pictora/Server/Pictora.PTSConfig"
   home_env=(env PICTORA_COMMON_APPDATA="$home/appdata" PICTORA_REGISTRY_FILE="$home/pictora.conf"
             PICTORA_PIPE_DIR="$home/pipe" PICTORA_DOCUMENTS="$home/docs")
+  : >"$home/server.log"
   "${home_env[@]}" "$2" -console "" "$port" </dev/null 2>"$home/server.log" &
   pids+=($!)
   for _ in $(seq 100); do grep -q "listening at endpoint" "$home/server.log" && break; sleep 0.05; done
