@@ -21,7 +21,12 @@
 # rate). API=0 leaves it out.
 # PROVIDER_DELAY_US makes each provider wait that long before every answer, as providers across
 # a network would.
+# RESULTS=path keeps the rounds' lines ("connections round row calls/s p50 p99 failures ticks").
 # Below the table, each "with" row's rate over its "without" row's in the same round (medians).
+# "cpu us/call" is the CPU time (user + system) the process serving the row used during the row,
+# per call (median over rounds): steadier than the rates on a shared machine, as a neighbour's
+# load slows the calls but hardly changes what each costs. The echo, null and null_observed rows
+# share one process, idle but for the row being measured; a lookup row's providers are not in it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
@@ -44,6 +49,7 @@ start_speed_server() {
   mkfifo "$work/control.$2"
   "$1" <"$work/control.$2" >"$work/ports.$2" 2>"$work/server.$2.log" &
   pids+=($!)
+  printf -v "pid_$2" '%s' "$!"
   exec {fd}>"$work/control.$2"  # held open: the server serves until this script ends
   for _ in $(seq 100); do grep -q '^ready' "$work/ports.$2" && break; sleep 0.05; done
 }
@@ -70,6 +76,7 @@ start_pictora_server() {
   : >"$home/server.log"
   "${home_env[@]}" "$2" -console "" "$port" </dev/null 2>"$home/server.log" &
   pids+=($!)
+  printf -v "pid_$1" '%s' "$!"
   for _ in $(seq 100); do grep -q "listening at endpoint" "$home/server.log" && break; sleep 0.05; done
   printf -v "server_port_$1" '%s' "$port"
 }
@@ -94,6 +101,10 @@ start_lookup_server() {
 
 start_servers() {
   start_speed_server "$bin/dcerpc_speed_server" main
+  row_server=([echo]=main [null]=main [null_observed]=main [null_baseline]=baseline [product_null]=product
+              [product_null_baseline]=product_baseline [lookup_serial]=serial [lookup_parallel]=parallel
+              [lookup_serial_nometrics]=serial_nometrics [lookup_parallel_nometrics]=parallel_nometrics
+              [lookup_serial_polled]=serial_polled)
   echo_port="$(port_of main echo)"
   null_port="$(port_of main null)"
   observed_port="$(port_of main observed)"
@@ -151,6 +162,13 @@ row_lookup_parallel_nometrics() { lookup_row "$lookup_port_parallel_nometrics" "
 row_lookup_serial_polled() { lookup_row "$lookup_port_serial_polled" "$1"; }
 
 rows=(echo null null_observed)
+declare -A row_server
+
+# CPU time (user + system, in clock ticks) the process serving a row has used so far.
+server_ticks() {
+  local pid="pid_${row_server[$1]}"
+  awk '{print $14 + $15}' "/proc/${!pid}/stat"
+}
 
 start_servers
 echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at start; $rounds rounds of ${seconds} s per row"
@@ -158,20 +176,26 @@ for connections in "${connection_counts[@]}"; do
   for round in $(seq "$rounds"); do
     for i in "${!rows[@]}"; do
       row="${rows[$(( (i + round) % ${#rows[@]} ))]}"
-      echo "$connections $round $row $("row_$row" "$connections")" >>"$work/results"
+      before="$(server_ticks "$row")"
+      measured="$("row_$row" "$connections")"
+      echo "$connections $round $row $measured $(( $(server_ticks "$row") - before ))" >>"$work/results"
     done
   done
 done
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
+[ -n "${RESULTS:-}" ] && cp "$work/results" "$RESULTS"
 
-/usr/bin/python3 - "$work/results" "${rows[@]}" <<'PY'
+/usr/bin/python3 - "$work/results" "$seconds" "$(getconf CLK_TCK)" "${rows[@]}" <<'PY'
 import statistics, sys
-path, rows = sys.argv[1], sys.argv[2:]
+path, seconds, ticks_per_second, rows = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), sys.argv[4:]
 data = {}
 for line in open(path):
-    connections, round_, row, rate, p50, p99, failures = line.split()
-    data.setdefault((int(connections), row), {})[int(round_)] = (float(rate), float(p50), float(p99), int(failures))
-print('%-11s %-25s %10s %9s %9s %9s %8s' % ('connections', 'row', 'calls/s', 'p50 us', 'p99 us', 'vs echo', 'failures'))
+    connections, round_, row, rate, p50, p99, failures, ticks = line.split()
+    calls = float(rate) * seconds
+    cpu = int(ticks) / ticks_per_second * 1e6 / calls if calls > 0 else 0.0
+    data.setdefault((int(connections), row), {})[int(round_)] = (float(rate), float(p50), float(p99), int(failures), cpu)
+print('%-11s %-25s %10s %9s %9s %9s %8s %11s' % ('connections', 'row', 'calls/s', 'p50 us', 'p99 us', 'vs echo', 'failures',
+                                                  'cpu us/call'))
 for connections in sorted({c for c, _ in data}):
     echo = data.get((connections, 'echo'), {})
     for row in rows:
@@ -181,8 +205,8 @@ for connections in sorted({c for c, _ in data}):
         med = lambda k: statistics.median(v[k] for v in rounds.values())
         ratios = [v[0] / echo[r][0] for r, v in rounds.items() if r in echo and echo[r][0] > 0]
         ratio = '%.2f' % statistics.median(ratios) if ratios else '-'
-        print('%-11d %-25s %10.0f %9.1f %9.1f %9s %8d' % (connections, row, med(0), med(1), med(2), ratio,
-                                                         sum(v[3] for v in rounds.values())))
+        print('%-11d %-25s %10.0f %9.1f %9.1f %9s %8d %11.2f' % (connections, row, med(0), med(1), med(2), ratio,
+                                                                sum(v[3] for v in rounds.values()), med(4)))
 pairs = [('null_observed', 'null'), ('product_null', 'product_null_baseline'), ('lookup_serial', 'lookup_serial_nometrics'),
          ('lookup_parallel', 'lookup_parallel_nometrics'), ('lookup_serial_polled', 'lookup_serial')]
 for connections in sorted({c for c, _ in data}):
