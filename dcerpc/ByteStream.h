@@ -71,12 +71,15 @@ class ByteReader {
   bool ReadSyntaxId(SyntaxId& id) { return ReadUuid(id.uuid) && ReadU16(id.major) && ReadU16(id.minor); }
 
  private:
+  // One loop per byte order, so that the compiler unrolls each for the constant sizes.
   bool ReadUnsigned(size_t size, uint64_t& value) {
     if (Remaining() < size) return false;
+    const uint8_t* bytes = data_.data() + pos_;
     value = 0;
-    for (size_t i = 0; i < size; ++i) {
-      size_t index = bigEndian_ ? i : size - 1 - i;
-      value = (value << 8) | data_[pos_ + index];
+    if (bigEndian_) {
+      for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes[i];
+    } else {
+      for (size_t i = size; i > 0; --i) value = (value << 8) | bytes[i - 1];
     }
     pos_ += size;
     return true;
@@ -114,8 +117,11 @@ class ByteWriter {
   }
 
  private:
+  // One size check for the whole value rather than one per byte.
   void Unsigned(uint64_t v, size_t size) {
-    for (size_t i = 0; i < size; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    const size_t at = out_.size();
+    out_.resize(at + size);
+    for (size_t i = 0; i < size; ++i) out_[at + i] = static_cast<uint8_t>(v >> (8 * i));
   }
 
   std::vector<uint8_t>& out_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <string>
 #include <string_view>
 
 #include "dcerpc/ByteStream.h"
@@ -60,7 +61,9 @@ bool ReadString(ByteReader& r, std::string& text, uint32_t& actual) {
   std::span<const uint8_t> bytes;
   r.ReadSpan(actual, bytes);
   if (bytes[actual - 1] != 0) return false;
-  text.assign(bytes.begin(), std::find(bytes.begin(), bytes.end(), uint8_t{0}));
+  // As characters, so that the copy is one memcpy and not a loop over byte iterators.
+  const auto* chars = reinterpret_cast<const char*>(bytes.data());
+  text.assign(chars, std::char_traits<char>::length(chars));
   return true;
 }
 

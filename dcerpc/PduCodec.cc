@@ -21,17 +21,12 @@ ByteReader BodyReader(std::span<const uint8_t> pdu, const PduHeader& header) {
 }
 
 void WriteHeader(ByteWriter& w, uint8_t type, uint8_t flags, uint32_t callId) {
-  w.U8(5);
-  w.U8(0);
-  w.U8(type);
-  w.U8(flags);
-  w.U8(0x10);
-  w.U8(0);
-  w.U8(0);
-  w.U8(0);
-  w.U16(0);  // frag_length, patched by FinishPdu
-  w.U16(0);
-  w.U32(callId);
+  // Version 5.0, little-endian ASCII IEEE data representation; frag_length (bytes 8-9) is
+  // patched by FinishPdu; no authentication. One append rather than one per field.
+  const uint8_t header[kHeaderSize] = {5, 0, type, flags, 0x10, 0, 0, 0, 0, 0, 0, 0,
+                                       static_cast<uint8_t>(callId), static_cast<uint8_t>(callId >> 8),
+                                       static_cast<uint8_t>(callId >> 16), static_cast<uint8_t>(callId >> 24)};
+  w.Bytes(header);
 }
 
 // Patches frag_length of the PDU that starts at `start` in `out`.

@@ -50,30 +50,27 @@ using Value = std::variant<std::monostate, int8_t, int32_t, double, std::string,
 class Arguments {
  public:
   Arguments() = default;
-  explicit Arguments(size_t count) : values_(count), capacities_(count, 0) {}
+  explicit Arguments(size_t count) : slots_(count) {}
 
-  size_t size() const { return values_.size(); }
-  void Resize(size_t count) {
-    values_.resize(count);
-    capacities_.resize(count, 0);
-  }
+  size_t size() const { return slots_.size(); }
+  void Resize(size_t count) { slots_.resize(count); }
 
   int8_t Small(size_t i) const { return Get<int8_t>(i); }
   int32_t Long(size_t i) const { return Get<int32_t>(i); }
   double Double(size_t i) const { return Get<double>(i); }
   const std::string& Text(size_t i) const;
   const Bytes& Data(size_t i) const;
-  const Value& At(size_t i) const { return values_.at(i); }
+  const Value& At(size_t i) const { return slots_.at(i).value; }
 
-  void Set(size_t i, Value value) { values_.at(i) = std::move(value); }
+  void Set(size_t i, Value value) { slots_.at(i).value = std::move(value); }
   void SetSmall(size_t i, int8_t v) { Set(i, v); }
   void SetLong(size_t i, int32_t v) { Set(i, v); }
   void SetDouble(size_t i, double v) { Set(i, v); }
   void SetText(size_t i, std::string v) { Set(i, std::move(v)); }
   void SetData(size_t i, Bytes v) { Set(i, std::move(v)); }
 
-  uint32_t Capacity(size_t i) const { return capacities_.at(i); }
-  void SetCapacity(size_t i, uint32_t capacity) { capacities_.at(i) = capacity; }
+  uint32_t Capacity(size_t i) const { return slots_.at(i).capacity; }
+  void SetCapacity(size_t i, uint32_t capacity) { slots_.at(i).capacity = capacity; }
 
   void SetResultSmall(int8_t v) { result_ = v; }
   void SetResultLong(int32_t v) { result_ = v; }
@@ -83,12 +80,16 @@ class Arguments {
  private:
   template <typename T>
   T Get(size_t i) const {
-    const Value& v = values_.at(i);
+    const Value& v = slots_.at(i).value;
     return std::holds_alternative<T>(v) ? std::get<T>(v) : T{};
   }
 
-  std::vector<Value> values_;
-  std::vector<uint32_t> capacities_;
+  // A value and its capacity side by side: one allocation per call's arguments.
+  struct Slot {
+    Value value;
+    uint32_t capacity = 0;
+  };
+  std::vector<Slot> slots_;
   Value result_;
 };
 

@@ -18,8 +18,9 @@ using ServerCore::IServer;
 using ServerCore::ISession;
 
 // Writes an in/out text, never longer than the caller sent it.
-void WriteInOut(Arguments& args, size_t index, const std::string& text) {
-  args.SetText(index, text.substr(0, args.Capacity(index)));
+void WriteInOut(Arguments& args, size_t index, std::string text) {
+  if (text.size() > args.Capacity(index)) text.resize(args.Capacity(index));
+  args.SetText(index, std::move(text));
 }
 
 void WriteError(Arguments& args, size_t index, const std::string& out, size_t maximum) {

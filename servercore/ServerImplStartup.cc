@@ -138,9 +138,11 @@ bool ServerImpl::SetStopFlag(const CallerIdentity& caller) {
 }
 
 std::string ServerImpl::GetVersion() {
+  // Built once: the record never changes, and copying it into the published one allocates nothing.
+  static const GU::Status kVersionStatus("ServerCore.Server.GetVersion");
   Guarded("GetVersion", false, [&] {
     CriticalSectionLock lock(&registryLock_);
-    PublishLocked(GU::Status("ServerCore.Server.GetVersion"));
+    PublishLocked(kVersionStatus);
     return true;
   });
   return kServerInterfaceVersion;

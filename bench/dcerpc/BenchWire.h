@@ -67,12 +67,12 @@ inline int Connect(uint16_t port) {
   return fd;
 }
 
-// Connects and binds to the test interface; -1 on failure.
-inline int ConnectBound(uint16_t port) {
+// Connects and binds to an interface (the test interface by default); -1 on failure.
+inline int ConnectBound(uint16_t port, const SyntaxId& interfaceId = Testing::TestInterfaceId()) {
   int fd = Connect(port);
   if (fd < 0) return -1;
   std::vector<uint8_t> bind;
-  EncodeBind(PduType::kBind, 1, BindPdu{5840, 5840, 0, {{0, Testing::TestInterfaceId(), {Ndr20Syntax()}}}}, bind);
+  EncodeBind(PduType::kBind, 1, BindPdu{5840, 5840, 0, {{0, interfaceId, {Ndr20Syntax()}}}}, bind);
   std::vector<uint8_t> ack;
   if (!WriteFull(fd, bind.data(), bind.size()) || ReadPdu(fd, ack) != PduType::kBindAck) {
     close(fd);

@@ -120,6 +120,15 @@ TEST(NdrTest, RepliesNeverOutgrowTheCallersBuffers) {
             NdrStatus::kBadStubData);
 }
 
+TEST(NdrTest, StringEndsAtItsFirstNulAndKeepsItsRoom) {
+  const ProcedureSpec spec{{{ParamKind::kInOutString}}, ResultKind::kVoid};
+  Arguments args;
+  ASSERT_EQ(DecodeRequestStub(spec, Hex({5, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 'a', 0, 'b', 'c', 0}), false, 1 << 20, args),
+            NdrStatus::kOk);
+  EXPECT_EQ(args.Text(0), "a");
+  EXPECT_EQ(args.Capacity(0), 4u);
+}
+
 TEST(NdrTest, BigEndianStubsAreConverted) {
   const ProcedureSpec spec{{{ParamKind::kInLong}, {ParamKind::kInOutDouble}}, ResultKind::kVoid};
   // long 0x01020304, pad to 8, double 1.5 (0x3FF8000000000000) big-endian.
