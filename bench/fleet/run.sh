@@ -181,7 +181,7 @@ if [[ "$phases" == *" 4 "* ]]; then
   echo "server answering $((ready_ms - started_ms)) ms after the start; all $providers back $(( back_ms - started_ms )) ms after the start"
   echo "server peak RSS $(kib VmHWM) KiB, RSS now $(kib VmRSS) KiB, peak descriptors $hwm_fds (sampled every 0.2 s)"
   echo "failed calls in the fleet during the storm: $(( $(failures) - failures_before ))"
-  cat "$home"/fleet-*.err | grep -o 'server call failed: .*\|could not register: .*\|update refused: .*' | sed 's/[0-9a-f-]\{36\}/ID/g' | sort | uniq -c | sort -rn | head -5
+  cat "$home"/fleet-*.err | grep -o 'server call failed: .*\|could not register: .*\|update refused: .*' | sed 's/[0-9a-f-]\{36\}/ID/g' | sort | uniq -c | sort -rn | head -5 || true
   curl -fsS "http://$metrics/metrics" | grep -E '^pictora_call_faults_total' || echo "no call faults on the metrics page"
   echo "load average $(load)"
 fi
