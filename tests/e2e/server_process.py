@@ -5,8 +5,10 @@ free loopback port, never /var/lib, /etc or a fixed port), pictora-provider and 
 PICTORA_TEST_TIME_SCALE (a factor, default 1) slows every wait for sanitizer builds and loaded
 machines; a test that bounds a duration by a configured time-out grows that time-out too, so
 "one time-out, not two" keeps its meaning at any factor."""
+import fcntl
 import glob
 import os
+import random
 import re
 import shutil
 import signal
@@ -28,10 +30,41 @@ def binary(name):
     return os.path.abspath(found[-1])
 
 
+_claimed_ports = []  # lock files held for this process's life; the kernel drops the locks at exit
+
+
+def _ephemeral_low():
+    try:
+        with open('/proc/sys/net/ipv4/ip_local_port_range') as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 0
+
+
 def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
+    """A free loopback port nobody else is handed meanwhile. Ports the kernel gives out for port 0
+    also serve outgoing connections, and concurrent tests may be given the same one, so ports come
+    from below the ephemeral range, each claimed by a lock file that every test process honours."""
+    low = _ephemeral_low()
+    if low <= 12000:
+        with socket.socket() as s:
+            s.bind(('127.0.0.1', 0))
+            return s.getsockname()[1]
+    folder = os.path.join(tempfile.gettempdir(), 'pictora-test-ports')
+    os.makedirs(folder, exist_ok=True)
+    for _ in range(1000):
+        port = random.randrange(10000, low)
+        claim = open(os.path.join(folder, str(port)), 'a')
+        try:
+            fcntl.flock(claim, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            with socket.socket() as s:
+                s.bind(('127.0.0.1', port))
+        except OSError:
+            claim.close()
+            continue
+        _claimed_ports.append(claim)
+        return port
+    raise RuntimeError('no free loopback port between 10000 and %d' % low)
 
 
 def wait_until(predicate, timeout, step=0.05):
