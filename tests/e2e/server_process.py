@@ -50,17 +50,19 @@ def free_port():
         with socket.socket() as s:
             s.bind(('127.0.0.1', 0))
             return s.getsockname()[1]
-    folder = os.path.join(tempfile.gettempdir(), 'pictora-test-ports')
+    folder = os.path.join(tempfile.gettempdir(), 'pictora-test-ports-%d' % os.getuid())
     os.makedirs(folder, exist_ok=True)
     for _ in range(1000):
         port = random.randrange(10000, low)
-        claim = open(os.path.join(folder, str(port)), 'a')
+        claim = None
         try:
+            claim = open(os.path.join(folder, str(port)), 'a')
             fcntl.flock(claim, fcntl.LOCK_EX | fcntl.LOCK_NB)
             with socket.socket() as s:
                 s.bind(('127.0.0.1', port))
         except OSError:
-            claim.close()
+            if claim:
+                claim.close()
             continue
         _claimed_ports.append(claim)
         return port
