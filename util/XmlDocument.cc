@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -139,9 +140,59 @@ bool HasElementChild(const pugi::xml_node& node) {
   return false;
 }
 
+// Text the parser would not give back as it is once printed. Character references ("&#32;",
+// "&#13;") are the only way to such text: printed, a text of nothing but white space is raw white
+// space, which the next read drops, and a carriage return is a raw line end, read as a line feed.
+bool IsBlankText(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+  }
+  return true;
+}
+
+bool ChangesWhenReadBack(const pugi::xml_node& node) {
+  if (node.type() == pugi::node_pcdata) return IsBlankText(node.value()) || std::strchr(node.value(), '\r') != nullptr;
+  if (node.type() != pugi::node_element) return false;
+  for (const pugi::xml_node& child : node.children()) {
+    if (ChangesWhenReadBack(child)) return true;
+  }
+  return false;
+}
+
+// The text as the next read gives it back: blank text gone, line ends as the parser reads them.
+void MakeTextReadBackForm(pugi::xml_node node) {
+  for (pugi::xml_node child = node.first_child(); child;) {
+    const pugi::xml_node next = child.next_sibling();
+    if (child.type() == pugi::node_element) {
+      MakeTextReadBackForm(child);
+    } else if (child.type() == pugi::node_pcdata && IsBlankText(child.value())) {
+      node.remove_child(child);
+    } else if (child.type() == pugi::node_pcdata) {
+      std::string text = child.value();
+      for (std::size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at)) {
+        if (at + 1 < text.size() && text[at + 1] == '\n') {
+          text.erase(at, 1);
+        } else {
+          text[at] = '\n';
+        }
+      }
+      child.set_value(text.c_str());
+    }
+    child = next;
+  }
+}
+
+// A markup value: as it reads back once written, so that every later rewrite keeps it as it is.
 std::string InnerMarkup(const pugi::xml_node& node) {
   std::ostringstream out;
-  for (const pugi::xml_node& child : node.children()) child.print(out, "", kPrintOptions, pugi::encoding_utf8);
+  if (!ChangesWhenReadBack(node)) {
+    for (const pugi::xml_node& child : node.children()) child.print(out, "", kPrintOptions, pugi::encoding_utf8);
+    return out.str();
+  }
+  pugi::xml_document copy;
+  const pugi::xml_node root = copy.append_copy(node);
+  MakeTextReadBackForm(root);
+  for (const pugi::xml_node& child : root.children()) child.print(out, "", kPrintOptions, pugi::encoding_utf8);
   return out.str();
 }
 

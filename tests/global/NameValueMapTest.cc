@@ -54,12 +54,13 @@ TEST(NameValueMapTest, LoadXmlTakesChildrenOfFirstSelectedElementOrKeepsThePairs
   NameValueMap map;
   ASSERT_NE(map.LoadXml("<?xml version=\"1.0\"?>\n<Pictora>\n  <SessionInfo>\n"
                         "    <Application>Manager</Application>\n    <MachineName/>\n"
-                        "    <Props>\n      <A x=\"1\">one</A>\n    </Props>\n"
+                        "    <Props>\n      <A x=\"1\">one</A>&#32;<B>&#9;</B><C>x&#13;&#10;y&#13;</C>\n    </Props>\n"
                         "    <application>Second</application>\n  </SessionInfo>\n"
                         "  <SessionInfo><UserName>ignored</UserName></SessionInfo>\n</Pictora>",
                         "//SessionInfo"),
             0);
-  const std::vector<Pair> loaded{{"Application", "Second"}, {"MachineName", ""}, {"Props", "<A x=\"1\">one</A>"}};
+  const std::vector<Pair> loaded{{"Application", "Second"}, {"MachineName", ""}, {"Props", "<A x=\"1\">one</A><B></B><C>x\ny\n</C>"}};
+  // Markup reads as the next read of it written would: no blank text, line feeds for line ends.
   EXPECT_EQ(map.Pairs(), loaded);
   // A failed load keeps the pairs.
   EXPECT_EQ(map.LoadXml("<Config><A>1</A>", "//Config"), 0);
