@@ -45,16 +45,27 @@ bool EveryAmpersandIsAReference(std::string_view text) {
   return true;
 }
 
+// A declaration or a document type may stand at a fragment's top level but not inside an
+// element, where a value is written.
+bool HasDocumentLevelNode(const pugi::xml_node& fragment) {
+  for (const pugi::xml_node& child : fragment.children()) {
+    if (child.type() == pugi::node_declaration || child.type() == pugi::node_doctype) return true;
+  }
+  return false;
+}
+
 // Whether a value is markup to be written as it stands: a well-formed fragment with at least
-// one element at its top level.
+// one element at its top level, and nothing that only a whole document may hold.
 bool IsMarkup(std::string_view value) {
   if (value.find('<') == std::string_view::npos || !EveryAmpersandIsAReference(value)) {
     return false;
   }
   pugi::xml_document fragment;
-  const pugi::xml_parse_result parsed = fragment.load_buffer(
-      value.data(), value.size(), kParseOptions | pugi::parse_fragment, pugi::encoding_utf8);
-  return parsed && HasElementChild(fragment);
+  const pugi::xml_parse_result parsed =
+      fragment.load_buffer(value.data(), value.size(),
+                           kParseOptions | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_fragment,
+                           pugi::encoding_utf8);
+  return parsed && HasElementChild(fragment) && !HasDocumentLevelNode(fragment);
 }
 
 std::string EscapeText(std::string_view text) {
