@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include <pugixml.hpp>
-
 #include "util/XmlDocument.h"
 
 namespace Korvane::Pictora::Global {
@@ -13,19 +11,8 @@ namespace GU = GeneralUtilityLib;
 
 namespace {
 
-// The document layer's own settings, so that markup read here reads and prints like markup
-// read anywhere else in the system. Texts are bytes: no encoding is guessed or converted.
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi;
-
 unsigned char LowerAscii(char c) {
   return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool HasElementChild(const pugi::xml_node& node) {
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() == pugi::node_element) return true;
-  }
-  return false;
 }
 
 bool IsNameChar(char c) {
@@ -45,27 +32,17 @@ bool EveryAmpersandIsAReference(std::string_view text) {
   return true;
 }
 
-// A declaration or a document type may stand at a fragment's top level but not inside an
-// element, where a value is written.
-bool HasDocumentLevelNode(const pugi::xml_node& fragment) {
-  for (const pugi::xml_node& child : fragment.children()) {
-    if (child.type() == pugi::node_declaration || child.type() == pugi::node_doctype) return true;
-  }
-  return false;
-}
-
-// Whether a value is markup to be written as it stands: a well-formed fragment with at least
-// one element at its top level, and nothing that only a whole document may hold.
+// Whether a value is markup to be written as it stands: it holds at least one element and reads
+// back inside an element as the reader takes documents (its options, its nesting limit). A
+// fragment that parses on its own may not: a declaration, a document type or a trailing "<" is
+// taken at a fragment's top level but not inside an element. Whether the whole document stays
+// within the nesting limit is for its writer to check, where the depth is known.
 bool IsMarkup(std::string_view value) {
   if (value.find('<') == std::string_view::npos || !EveryAmpersandIsAReference(value)) {
     return false;
   }
-  pugi::xml_document fragment;
-  const pugi::xml_parse_result parsed =
-      fragment.load_buffer(value.data(), value.size(),
-                           kParseOptions | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_fragment,
-                           pugi::encoding_utf8);
-  return parsed && HasElementChild(fragment) && !HasDocumentLevelNode(fragment);
+  GU::XmlDocument document;
+  return document.LoadXml("<v>" + std::string(value) + "</v>") && document.CountNodes("/v/*") > 0;
 }
 
 std::string EscapeText(std::string_view text) {
